@@ -1,0 +1,255 @@
+#include "cmd/DefaultsTool.h"
+
+#include <strings.h>
+
+#include <charconv>
+#include <cmath>
+#include <ctime>
+#include <optional>
+#include <ostream>
+
+#include "units/OldStylePlistText.h"
+#include "units/PathUtilities.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: vantorel-defaults COMMAND\n"
+    "Reads and writes Vantorel's preferences (domain com.quellmark.vantorel).\n"
+    "\n"
+    "Commands:\n"
+    "  read                     print every preference\n"
+    "  read KEY                 print one preference: booleans as 1/0, numbers in\n"
+    "                           decimal, strings as they are, dates as\n"
+    "                           \"YYYY-MM-DD HH:MM:SS +0000\", arrays and dictionaries\n"
+    "                           in old-style property-list text\n"
+    "  write KEY VALUE          store VALUE as a string\n"
+    "  write KEY -string S      store a string\n"
+    "  write KEY -bool YES|NO   store a boolean (also true/false, 1/0)\n"
+    "  write KEY -int N         store an integer\n"
+    "  write KEY -float F       store a real number\n"
+    "  write KEY -date \"YYYY-MM-DD HH:MM:SS +ZZZZ\"\n"
+    "                           store a date (the zone may be left out for UTC)\n"
+    "  write KEY -data HEX      store bytes given in hexadecimal\n"
+    "  write KEY -array A B ... store an array of strings\n"
+    "  write KEY -dict K V ...  store a dictionary of strings\n"
+    "  delete KEY               remove a preference\n"
+    "  --help                   show this text\n"
+    "\n"
+    "The domain name may be given after the command, as in\n"
+    "'vantorel-defaults read com.quellmark.vantorel KEY'.\n"
+    "\n"
+    "The preferences live in $XDG_CONFIG_HOME/vantorel/com.quellmark.vantorel.plist\n"
+    "(~/.config when XDG_CONFIG_HOME is not set). A running Vantorel notices changes.\n"
+    "\n"
+    "Exit status: 0 done, 1 no such key or the change could not be saved,\n"
+    "2 the command was not understood.\n";
+
+std::optional<bool> ParseBool(const std::string& text) {
+  for (const char* yes : {"YES", "true", "1"})
+    if (strcasecmp(text.c_str(), yes) == 0) return true;
+  for (const char* no : {"NO", "false", "0"})
+    if (strcasecmp(text.c_str(), no) == 0) return false;
+  return std::nullopt;
+}
+
+template <typename Number>
+std::optional<Number> ParseWhole(const std::string& text) {
+  std::string_view t = text;
+  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  Number value{};
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  return value;
+}
+
+// "YYYY-MM-DD HH:MM:SS +ZZZZ" (or "... -ZZZZ"; without a zone, UTC).
+std::optional<AbsoluteTime> ParseDate(const std::string& text) {
+  int year, month, day, hour, minute, second, consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
+                  &consumed) != 6)
+    return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 || hour < 0 ||
+      minute < 0 || second < 0)
+    return std::nullopt;
+  std::string_view rest = std::string_view(text).substr(static_cast<std::size_t>(consumed));
+  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  int offsetSeconds = 0;
+  if (!rest.empty()) {
+    if (rest.size() != 5 || (rest[0] != '+' && rest[0] != '-')) return std::nullopt;
+    const auto hh = ParseWhole<int>(std::string(rest.substr(1, 2)));
+    const auto mm = ParseWhole<int>(std::string(rest.substr(3, 2)));
+    if (!hh || !mm || *hh > 23 || *mm > 59) return std::nullopt;
+    offsetSeconds = (*hh * 3600 + *mm * 60) * (rest[0] == '-' ? -1 : 1);
+  }
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  const std::time_t utc = timegm(&tm);
+  if (tm.tm_mday != day) return std::nullopt;  // 31 April and the like
+  return AbsoluteFromUnixTime(static_cast<double>(utc - offsetSeconds));
+}
+
+std::optional<PlistValue::Data> ParseHex(const std::string& text) {
+  PlistValue::Data bytes;
+  int pending = -1;
+  for (const char c : text) {
+    if (c == ' ' || c == '<' || c == '>') continue;
+    int nibble;
+    if (c >= '0' && c <= '9')
+      nibble = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      nibble = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      nibble = c - 'A' + 10;
+    else
+      return std::nullopt;
+    if (pending < 0) {
+      pending = nibble;
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(pending * 16 + nibble));
+      pending = -1;
+    }
+  }
+  if (pending >= 0) return std::nullopt;
+  return bytes;
+}
+
+// The text `read KEY` prints for one value.
+std::string ReadText(const PlistValue& value) {
+  if (const auto* s = value.AsString()) return *s;
+  if (const auto* d = value.AsDate()) return FormatDateUtc(d->time);
+  return FormatOldStylePlist(value);
+}
+
+class Tool {
+public:
+  Tool(const std::string& filePath, std::ostream& out, std::ostream& err) : path_(filePath), out_(out), err_(err) {}
+
+  int Usage(const std::string& problem) {
+    err_ << "vantorel-defaults: " << problem << "\nTry 'vantorel-defaults --help'.\n";
+    return 2;
+  }
+
+  int Read(const std::vector<std::string>& args) {
+    if (args.size() > 1) return Usage("'read' takes at most one key");
+    TUserDefaults prefs(path_);
+    if (args.empty()) {
+      if (!doesFileExist(path_)) {
+        err_ << "vantorel-defaults: the domain " << TUserDefaults::kDomainName << " has no preferences yet (no file at "
+             << path_ << ")\n";
+        return 1;
+      }
+      out_ << FormatOldStylePlist(PlistValue(prefs.DictionaryRepresentation())) << "\n";
+      return 0;
+    }
+    const auto value = prefs.ObjectForKey(args[0]);
+    if (!value) return Missing(args[0]);
+    out_ << ReadText(*value) << "\n";
+    return 0;
+  }
+
+  int Write(const std::vector<std::string>& args) {
+    if (args.size() < 2) return Usage("'write' needs a key and a value");
+    const std::string& key = args[0];
+    const std::string& kind = args[1];
+    const std::vector<std::string> rest(args.begin() + 2, args.end());
+    std::optional<PlistValue> value;
+
+    if (kind.empty() || kind[0] != '-' || args.size() == 2) {
+      if (args.size() != 2) return Usage("a plain value must be a single argument; quote it");
+      value = PlistValue(kind);
+    } else if (kind == "-array" || kind == "-array-add") {
+      if (kind == "-array-add") return Usage("'-array-add' is not supported; write the whole array");
+      value = PlistValue(PlistValue::Array(rest.begin(), rest.end()));
+    } else if (kind == "-dict") {
+      if (rest.size() % 2 != 0) return Usage("'-dict' needs keys and values in pairs");
+      PlistValue::Dictionary dict;
+      for (std::size_t i = 0; i < rest.size(); i += 2) dict.insert_or_assign(rest[i], PlistValue(rest[i + 1]));
+      value = PlistValue(std::move(dict));
+    } else {
+      if (rest.size() != 1) return Usage("'" + kind + "' takes exactly one value");
+      const std::string& text = rest[0];
+      if (kind == "-string") {
+        value = PlistValue(text);
+      } else if (kind == "-bool" || kind == "-boolean") {
+        const auto b = ParseBool(text);
+        if (!b) return Usage("not a boolean: '" + text + "' (use YES or NO)");
+        value = PlistValue(*b);
+      } else if (kind == "-int" || kind == "-integer") {
+        const auto i = ParseWhole<std::int64_t>(text);
+        if (!i) return Usage("not an integer: '" + text + "'");
+        value = PlistValue(*i);
+      } else if (kind == "-float") {
+        const auto r = ParseWhole<double>(text);
+        if (!r || !std::isfinite(*r)) return Usage("not a number: '" + text + "'");
+        value = PlistValue(*r);
+      } else if (kind == "-date") {
+        const auto d = ParseDate(text);
+        if (!d) return Usage("not a date: '" + text + "' (use \"YYYY-MM-DD HH:MM:SS +ZZZZ\")");
+        value = PlistValue(PlistValue::Date{*d});
+      } else if (kind == "-data") {
+        const auto d = ParseHex(text);
+        if (!d) return Usage("not hexadecimal data: '" + text + "'");
+        value = PlistValue(std::move(*d));
+      } else {
+        return Usage("unknown value type '" + kind + "'");
+      }
+    }
+    TUserDefaults prefs(path_);
+    if (!prefs.SetObject(key, std::move(*value))) {
+      err_ << "vantorel-defaults: could not save " << key << " to " << path_ << "\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  int Delete(const std::vector<std::string>& args) {
+    if (args.size() != 1) return Usage("'delete' needs exactly one key");
+    TUserDefaults prefs(path_);
+    if (!prefs.HasKey(args[0])) return Missing(args[0]);
+    if (!prefs.Remove(args[0])) {
+      err_ << "vantorel-defaults: could not save the removal of " << args[0] << " to " << path_ << "\n";
+      return 1;
+    }
+    return 0;
+  }
+
+private:
+  int Missing(const std::string& key) {
+    err_ << "vantorel-defaults: no preference \"" << key << "\" in " << TUserDefaults::kDomainName << "\n";
+    return 1;
+  }
+
+  const std::string& path_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+}  // namespace
+
+int RunDefaultsTool(const std::vector<std::string>& args, const std::string& filePath, std::ostream& out,
+                    std::ostream& err) {
+  Tool tool(filePath, out, err);
+  if (args.empty()) return tool.Usage("no command given");
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    out << kUsage;
+    return 0;
+  }
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (!rest.empty() && rest.front() == TUserDefaults::kDomainName) rest.erase(rest.begin());
+  if (command == "read") return tool.Read(rest);
+  if (command == "write") return tool.Write(rest);
+  if (command == "delete") return tool.Delete(rest);
+  return tool.Usage("unknown command '" + command + "'");
+}
+
+}  // namespace vantorel

@@ -1,0 +1,15 @@
+#pragma once
+// The user's folders as a Linux desktop defines them.
+
+#include <string>
+
+namespace vantorel {
+
+// $HOME, else the password database's entry for this user, else "/".
+std::string HomeDirectory();
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::string ConfigHome();
+// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+std::string DataHome();
+
+}  // namespace vantorel
