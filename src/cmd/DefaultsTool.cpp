@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cmath>
 #include <ctime>
 #include <optional>
@@ -163,7 +165,11 @@ public:
     const std::vector<std::string> rest(args.begin() + 2, args.end());
     std::optional<PlistValue> value;
 
-    if (kind.empty() || kind[0] != '-' || args.size() == 2) {
+    static const char* const kTypeFlags[] = {"-string", "-bool", "-boolean", "-int", "-integer", "-float",
+                                             "-date", "-data", "-array", "-array-add", "-dict"};
+    const bool typed = std::find(std::begin(kTypeFlags), std::end(kTypeFlags), kind) != std::end(kTypeFlags);
+    if (!typed && kind.size() > 1 && kind[0] == '-' && args.size() > 2) return Usage("unknown value type '" + kind + "'");
+    if (!typed) {
       if (args.size() != 2) return Usage("a plain value must be a single argument; quote it");
       value = PlistValue(kind);
     } else if (kind == "-array" || kind == "-array-add") {
@@ -195,12 +201,10 @@ public:
         const auto d = ParseDate(text);
         if (!d) return Usage("not a date: '" + text + "' (use \"YYYY-MM-DD HH:MM:SS +ZZZZ\")");
         value = PlistValue(PlistValue::Date{*d});
-      } else if (kind == "-data") {
+      } else {  // -data
         const auto d = ParseHex(text);
         if (!d) return Usage("not hexadecimal data: '" + text + "'");
         value = PlistValue(std::move(*d));
-      } else {
-        return Usage("unknown value type '" + kind + "'");
       }
     }
     TUserDefaults prefs(path_);
