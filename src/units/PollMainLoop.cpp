@@ -60,6 +60,10 @@ struct PollMainLoop::Impl {
   std::atomic<std::thread::id> mainThread{std::this_thread::get_id()};
   int wakeFd = -1;
 
+  ~Impl() {
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
+
   void Wake() const {
     const std::uint64_t one = 1;
     // EAGAIN means the counter is already non-zero: the loop will wake anyway.
@@ -170,7 +174,7 @@ struct PollMainLoop::Impl {
   }
 };
 
-PollMainLoop::PollMainLoop() : impl_(std::make_unique<Impl>()) {
+PollMainLoop::PollMainLoop() : impl_(std::make_shared<Impl>()) {
   impl_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (impl_->wakeFd < 0) {
     // Without a wake-up descriptor the loop still works, only by polling.
@@ -178,10 +182,7 @@ PollMainLoop::PollMainLoop() : impl_(std::make_unique<Impl>()) {
   }
 }
 
-PollMainLoop::~PollMainLoop() {
-  Quit();
-  if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
-}
+PollMainLoop::~PollMainLoop() { Quit(); }
 
 void PollMainLoop::Run() {
   while (!impl_->stopping.load()) RunOnce(-1);
@@ -228,9 +229,10 @@ bool PollMainLoop::RunUntil(const std::function<bool()>& done, double timeoutSec
 }
 
 void PollMainLoop::Quit() {
-  impl_->stopping.store(true);
   {
+    // Set under the lock so that no PostAndWait queues itself after this.
     std::lock_guard lock(impl_->mutex);
+    impl_->stopping.store(true);
     impl_->AbandonWaitersLocked();
   }
   impl_->Wake();
@@ -249,7 +251,8 @@ bool PollMainLoop::PostAndWait(Task task) {
     task();
     return true;
   }
-  Impl& d = *impl_;
+  const std::shared_ptr<Impl> keep = impl_;
+  Impl& d = *keep;
   auto waiter = std::make_shared<Waiter>();
   std::unique_lock lock(d.mutex);
   if (d.stopping.load()) return false;

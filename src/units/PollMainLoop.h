@@ -44,7 +44,9 @@ public:
 
 private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  // Shared so that a thread still leaving PostAndWait keeps the state alive
+  // while the loop is destroyed.
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace vantorel
