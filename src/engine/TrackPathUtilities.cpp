@@ -39,13 +39,14 @@ bool AttributeIsTrue(const std::string& path, const char* name) {
   return value && BooleanReading(*value);
 }
 
-// Walks the folders above `path` (never the root) until `test` holds.
+// Walks the folders above `path` (never the root) until `test` holds. The
+// walk is over views of the path: the tracker runs it for every queued path.
 template <typename Test>
 bool AnyAncestor(std::string_view path, Test test) {
-  std::string current = stringByDeletingLastPathComponent(path);
+  std::string_view current = parentPathView(path);
   while (current.size() > 1) {
     if (test(current)) return true;
-    current = stringByDeletingLastPathComponent(current);
+    current = parentPathView(current);
   }
   return false;
 }
@@ -63,15 +64,17 @@ bool doesFileContainBytes(const std::string& path) {
 }
 
 bool isImplicitlyPackaged(std::string_view path) {
-  return AnyAncestor(path, [](const std::string& folder) {
-    const std::string extension = pathExtension(folder);
+  return AnyAncestor(path, [](std::string_view folder) {
+    const std::string_view extension = pathExtensionView(folder);
     return extension == "framework" || extension == "bundle";
   });
 }
 
 bool isFilePackaged(std::string_view path) {
   // The extension is looked at first so that only likely packages cost a stat.
-  return AnyAncestor(path, [](const std::string& folder) { return hasPackageExtension(folder) && isPackage(folder); });
+  return AnyAncestor(path, [](std::string_view folder) {
+    return hasPackageExtension(folder) && isDirectory(std::string(folder));
+  });
 }
 
 bool isDownloadReference(std::string_view path) { return path.ends_with(".icloud"); }
@@ -83,7 +86,9 @@ bool isTracked(const std::string& path) {
   // missing item is in no store.
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;
-  return AnyAncestor(path, [](const std::string& folder) { return AttributeIsTrue(folder, kUbiquityItemAttribute); });
+  return AnyAncestor(path, [](std::string_view folder) {
+    return AttributeIsTrue(std::string(folder), kUbiquityItemAttribute);
+  });
 }
 
 bool isUploading(const std::string& path) { return !path.empty() && AttributeIsTrue(path, kUbiquityUploadingAttribute); }

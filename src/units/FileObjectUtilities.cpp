@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "units/PathUtilities.h"
 
 namespace vantorel {
@@ -46,9 +48,9 @@ bool IsListedInHiddenFile(const std::string& folder, std::string_view name) {
 bool isHidden(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;
-  const std::string name = lastPathComponent(path);
+  const std::string_view name = lastPathComponentView(path);
   if (!name.empty() && name.front() == '.') return true;
-  return IsListedInHiddenFile(stringByDeletingLastPathComponent(path), name);
+  return IsListedInHiddenFile(std::string(parentPathView(path)), name);
 }
 
 bool isDirectory(const std::string& path) {
@@ -57,10 +59,11 @@ bool isDirectory(const std::string& path) {
 }
 
 bool hasPackageExtension(std::string_view path) {
-  const std::string extension = pathExtension(path);
+  const std::string_view extension = pathExtensionView(path);
   if (extension.empty()) return false;
   for (const char* const* known = kPackageExtensions; *known != nullptr; ++known)
-    if (strcasecmp(extension.c_str(), *known) == 0) return true;
+    if (std::strlen(*known) == extension.size() && strncasecmp(extension.data(), *known, extension.size()) == 0)
+      return true;
   return false;
 }
 

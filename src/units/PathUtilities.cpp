@@ -38,27 +38,33 @@ std::string CurrentFolder() {
 
 }  // namespace
 
-std::string lastPathComponent(std::string_view path) {
+std::string_view lastPathComponentView(std::string_view path) {
   path = WithoutTrailingSlashes(path);
-  if (path == "/") return "/";
+  if (path == "/") return path;
   const std::size_t slash = path.find_last_of('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string stringByDeletingLastPathComponent(std::string_view path) {
+std::string_view parentPathView(std::string_view path) {
   path = WithoutTrailingSlashes(path);
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string_view::npos) return {};
-  if (slash == 0) return "/";
-  return std::string(WithoutTrailingSlashes(path.substr(0, slash)));
+  if (slash == 0) return path.substr(0, 1);
+  return WithoutTrailingSlashes(path.substr(0, slash));
 }
 
-std::string pathExtension(std::string_view path) {
-  const std::string name = lastPathComponent(path);
+std::string_view pathExtensionView(std::string_view path) {
+  const std::string_view name = lastPathComponentView(path);
   const std::size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || dot == 0) return {};
+  if (dot == std::string_view::npos || dot == 0) return {};
   return name.substr(dot + 1);
 }
+
+std::string lastPathComponent(std::string_view path) { return std::string(lastPathComponentView(path)); }
+
+std::string stringByDeletingLastPathComponent(std::string_view path) { return std::string(parentPathView(path)); }
+
+std::string pathExtension(std::string_view path) { return std::string(pathExtensionView(path)); }
 
 std::string lastPathComponentWithoutExtension(std::string_view path) {
   const std::string name = lastPathComponent(path);

@@ -25,6 +25,10 @@ std::string pathExtension(std::string_view path);
 // the whole component when that would leave nothing. "/a/b/report.final.txt"
 // gives "report.final".
 std::string lastPathComponentWithoutExtension(std::string_view path);
+// The same three, as views into `path` (no copies; for hot paths).
+std::string_view lastPathComponentView(std::string_view path);
+std::string_view parentPathView(std::string_view path);
+std::string_view pathExtensionView(std::string_view path);
 // `folder` + "/" + `name`, without doubling a slash.
 std::string stringByAppendingPathComponent(std::string_view folder, std::string_view name);
 
