@@ -43,6 +43,11 @@ public:
   // After Unwatch returns on the main thread the task is not called again.
   virtual void Unwatch(WatchId id) = 0;
 
+  // Calls `task` on the main thread once the current pass of the loop has
+  // served everything else (or at the end of the next pass when none is
+  // running). Deferred releases use it.
+  virtual void AtEndOfPass(Task task) = 0;
+
   virtual bool IsMainThread() const = 0;
 
   // True once the loop has been asked to stop.

@@ -54,7 +54,9 @@ struct PollMainLoop::Impl {
   std::map<std::pair<Clock::time_point, TimerId>, Task> timers;
   std::unordered_map<TimerId, Clock::time_point> timerDeadlines;
   std::map<WatchId, Watch> watches;
+  std::vector<Task> endOfPass;
   std::uint64_t nextId = 1;
+  std::atomic<std::uint64_t> passes{0};
 
   std::atomic<bool> stopping{false};
   std::atomic<std::thread::id> mainThread{std::this_thread::get_id()};
@@ -147,6 +149,22 @@ struct PollMainLoop::Impl {
     return served;
   }
 
+  bool ServeEndOfPass() {
+    bool served = false;
+    for (;;) {
+      std::vector<Task> batch;
+      {
+        std::lock_guard lock(mutex);
+        batch.swap(endOfPass);
+      }
+      if (batch.empty()) return served;
+      // Tasks added while these run (a release that releases more) belong to
+      // this pass's end too.
+      for (Task& task : batch) task();
+      served = true;
+    }
+  }
+
   bool ServePosted() {
     std::deque<Posted> batch;
     {
@@ -182,7 +200,30 @@ PollMainLoop::PollMainLoop() : impl_(std::make_shared<Impl>()) {
   }
 }
 
-PollMainLoop::~PollMainLoop() { Quit(); }
+PollMainLoop::~PollMainLoop() {
+  // Stop being the process's loop first: tasks dropped below may own objects
+  // whose teardown asks the main loop to cancel something.
+  MainLoop* self = this;
+  if (MainLoop::Main() == self) MainLoop::SetMain(nullptr);
+  Quit();
+  for (;;) {
+    std::deque<Posted> queue;
+    std::map<std::pair<Clock::time_point, TimerId>, Task> timers;
+    std::map<WatchId, Watch> watches;
+    std::vector<Task> endOfPass;
+    {
+      std::lock_guard lock(impl_->mutex);
+      queue.swap(impl_->queue);
+      timers.swap(impl_->timers);
+      impl_->timerDeadlines.clear();
+      watches.swap(impl_->watches);
+      endOfPass.swap(impl_->endOfPass);
+    }
+    if (queue.empty() && timers.empty() && watches.empty() && endOfPass.empty()) break;
+    // Pending end-of-pass tasks are deferred releases: run them so nothing leaks.
+    for (Task& task : endOfPass) task();
+  }
+}
 
 void PollMainLoop::Run() {
   while (!impl_->stopping.load()) RunOnce(-1);
@@ -214,6 +255,8 @@ bool PollMainLoop::RunOnce(double timeoutSeconds) {
   if (ready > 0) served |= d.ServeDescriptors(fds, ids);
   served |= d.ServeTimers();
   served |= d.ServePosted();
+  served |= d.ServeEndOfPass();
+  d.passes.fetch_add(1, std::memory_order_relaxed);
   return served;
 }
 
@@ -281,10 +324,13 @@ MainLoop::TimerId PollMainLoop::AddTimer(double seconds, Task task) {
 }
 
 void PollMainLoop::CancelTimer(TimerId id) {
+  Task dropped;  // destroyed after the lock is released: it may own objects whose teardown calls back in
   std::lock_guard lock(impl_->mutex);
   auto it = impl_->timerDeadlines.find(id);
   if (it == impl_->timerDeadlines.end()) return;
-  impl_->timers.erase(std::make_pair(it->second, id));
+  auto timer = impl_->timers.find(std::make_pair(it->second, id));
+  dropped = std::move(timer->second);
+  impl_->timers.erase(timer);
   impl_->timerDeadlines.erase(it);
 }
 
@@ -300,12 +346,26 @@ MainLoop::WatchId PollMainLoop::WatchReadable(int fd, Task task) {
 }
 
 void PollMainLoop::Unwatch(WatchId id) {
+  Task dropped;  // destroyed after the lock is released
   {
     std::lock_guard lock(impl_->mutex);
-    impl_->watches.erase(id);
+    auto it = impl_->watches.find(id);
+    if (it == impl_->watches.end()) return;
+    dropped = std::move(it->second.task);
+    impl_->watches.erase(it);
   }
   impl_->Wake();
 }
+
+void PollMainLoop::AtEndOfPass(Task task) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->endOfPass.push_back(std::move(task));
+  }
+  impl_->Wake();
+}
+
+std::uint64_t PollMainLoop::PassCount() const { return impl_->passes.load(std::memory_order_relaxed); }
 
 bool PollMainLoop::IsMainThread() const {
   return impl_->mainThread.load() == std::this_thread::get_id();

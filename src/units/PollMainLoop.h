@@ -4,9 +4,11 @@
 // The thread that constructs the loop is its main thread until another thread
 // runs it (Run, RunOnce, RunUntil), which then becomes the main thread. One
 // pass of the loop waits for a descriptor, a due timer or a posted task, then
-// serves, in this order: ready descriptors, due timers, and the tasks that were
-// queued when the pass began (tasks they post run in the next pass).
+// serves, in this order: ready descriptors, due timers, the tasks that were
+// queued when the pass began (tasks they post run in the next pass), and last
+// the end-of-pass tasks.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -39,8 +41,12 @@ public:
   void CancelTimer(TimerId id) override;
   WatchId WatchReadable(int fd, Task task) override;
   void Unwatch(WatchId id) override;
+  void AtEndOfPass(Task task) override;
   bool IsMainThread() const override;
   bool IsStopping() const override;
+
+  // Passes run so far (to check that an idle loop does not wake up).
+  std::uint64_t PassCount() const;
 
 private:
   struct Impl;
