@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace vantorel {
@@ -38,5 +39,34 @@ std::string DataHome() {
   std::string folder = AbsoluteEnvironmentFolder("XDG_DATA_HOME");
   return folder.empty() ? HomeDirectory() + "/.local/share" : folder;
 }
+
+namespace {
+
+// Reads one entry of user-dirs.dirs: lines like XDG_DOCUMENTS_DIR="$HOME/Documents".
+std::string UserDirectory(const std::string& variable, const char* fallbackName) {
+  std::ifstream file(ConfigHome() + "/user-dirs.dirs");
+  std::string line;
+  const std::string prefix = variable + "=\"";
+  while (std::getline(file, line)) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    const std::size_t end = line.rfind('"');
+    if (end == std::string::npos || end < prefix.size()) break;
+    std::string value = line.substr(prefix.size(), end - prefix.size());
+    if (value.rfind("$HOME", 0) == 0)
+      value = HomeDirectory() + value.substr(5);
+    else if (value.empty() || value.front() != '/')
+      break;  // only "$HOME/…" and absolute paths are valid there
+    // "$HOME/" alone means the feature is switched off for this folder.
+    if (value == HomeDirectory() || value == HomeDirectory() + "/") break;
+    return value;
+  }
+  return HomeDirectory() + "/" + fallbackName;
+}
+
+}  // namespace
+
+std::string DocumentsFolder() { return UserDirectory("XDG_DOCUMENTS_DIR", "Documents"); }
+
+std::string DesktopFolder() { return UserDirectory("XDG_DESKTOP_DIR", "Desktop"); }
 
 }  // namespace vantorel

@@ -11,5 +11,10 @@ std::string HomeDirectory();
 std::string ConfigHome();
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
 std::string DataHome();
+// The user's Documents and Desktop folders as the desktop's user-dirs
+// configuration ($XDG_CONFIG_HOME/user-dirs.dirs) names them, else
+// ~/Documents and ~/Desktop.
+std::string DocumentsFolder();
+std::string DesktopFolder();
 
 }  // namespace vantorel

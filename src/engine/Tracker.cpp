@@ -1,0 +1,251 @@
+#include "engine/Tracker.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+
+#include "engine/DirectoryWatcher.h"
+#include "engine/TrackPathUtilities.h"
+#include "units/Diagnostics.h"
+#include "units/MainLoop.h"
+#include "units/NetworkReachability.h"
+#include "units/OwnFiles.h"
+#include "units/PathUtilities.h"
+#include "units/TNotificationCenter.h"
+#include "units/TThread.h"
+#include "units/TTimer.h"
+#include "units/UserFolders.h"
+
+namespace vantorel {
+
+namespace {
+std::atomic<TICloudTracker*> GlobalSharedTracker{nullptr};
+}
+
+// Shared with the messages posted to the main loop, which may run after the
+// tracker has gone: `closed` turns them into nothing.
+struct TICloudTracker::DelegateChannel {
+  std::mutex mutex;  // guards the fields below
+  std::condition_variable changed;
+  TICloudTrackerDelegate* delegate = nullptr;
+  bool closed = false;
+};
+
+TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
+
+TICloudTracker::TICloudTracker(Options options)
+    : options_(std::move(options)), delegate_(std::make_shared<DelegateChannel>()) {
+  GlobalSharedTracker.store(this);
+  LoadRecentTransfers();
+  if (options_.startPollThread) {
+    // The thread does not own the tracker: teardown stops it and waits.
+    pollThread_ = TThread::Create([this] { PollForStatus(); });
+    pollThread_->Start();
+  }
+  ResetInactivityTimer();
+  TNotificationCenter::DefaultCenter()->ObserveNotification(this, SCNetworkReachabilityChangedNotification,
+                                                            &TICloudTracker::HandleNetworkReachabilityChanged);
+}
+
+TICloudTracker* TICloudTracker::SharedTracker() { return GlobalSharedTracker.load(); }
+
+void TICloudTracker::SetDelegate(TICloudTrackerDelegate* delegate) {
+  std::lock_guard lock(delegate_->mutex);
+  delegate_->delegate = delegate;
+}
+
+void TICloudTracker::SetDirectory(const std::string& path) {
+  {
+    std::lock_guard lock(configLock_);
+    directory_ = fileURL(path);
+  }
+  Reload();
+}
+
+void TICloudTracker::SetTransferLog(const std::string& path) {
+  std::lock_guard lock(configLock_);
+  transferLogPath_ = path;
+}
+
+void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths) {
+  transferStartTime_ = options_.clock->Now();
+  std::lock_guard lock(transfersLock_);
+  transfers_.Clear();
+  totalTransfers_.Clear();
+  for (const std::string& path : paths) {
+    transfers_.Add(path);
+    totalTransfers_.Add(path);
+  }
+}
+
+void TICloudTracker::Start() {
+  std::vector<std::string> folders{GetDirectory()};
+  // The user's Documents and Desktop are watched when the store keeps them.
+  for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
+    if (isTracked(folder)) folders.push_back(folder);
+  MonitorDirectories(folders);
+}
+
+void TICloudTracker::Reload() {
+  if (eventStream_) Start();
+}
+
+void TICloudTracker::Pause() { paused_ = true; }
+
+void TICloudTracker::Resume() { paused_ = false; }
+
+std::int32_t TICloudTracker::GetStatus() const {
+  std::lock_guard lock(transfersLock_);
+  if (!transfers_.Empty()) return 1;
+  if (!completedDownloads_.Empty()) return 2;
+  return 0;
+}
+
+std::string TICloudTracker::GetDirectory() const {
+  std::lock_guard lock(configLock_);
+  return directory_;
+}
+
+std::int32_t TICloudTracker::GetTransferCount() const {
+  std::lock_guard lock(transfersLock_);
+  return transfers_.Size();
+}
+
+std::int32_t TICloudTracker::GetCompletedTransferCount() const {
+  std::lock_guard lock(transfersLock_);
+  return completedTransfers_.Size();
+}
+
+std::int32_t TICloudTracker::GetTotalTransferCount() const {
+  std::lock_guard lock(transfersLock_);
+  return totalTransfers_.Size();
+}
+
+std::int32_t TICloudTracker::GetRemainingTransferCount() const {
+  std::lock_guard lock(transfersLock_);
+  return totalTransfers_.Size() - completedTransfers_.Size();
+}
+
+std::int32_t TICloudTracker::GetCompletedDownloadCount() const {
+  std::lock_guard lock(transfersLock_);
+  return completedDownloads_.Size();
+}
+
+bool TICloudTracker::IsTransferComplete(const std::string& path) const {
+  std::lock_guard lock(transfersLock_);
+  return completedTransfers_.Contains(path);
+}
+
+std::vector<std::string> TICloudTracker::GetTransfers() const {
+  std::lock_guard lock(transfersLock_);
+  return transfers_.Paths();
+}
+
+std::vector<std::string> TICloudTracker::GetTotalTransfers() const {
+  std::lock_guard lock(transfersLock_);
+  return totalTransfers_.Paths();
+}
+
+std::optional<std::vector<std::string>> TICloudTracker::GetRecentTransfers() const {
+  std::lock_guard lock(historyLock_);
+  if (!recentTransfers_) return std::nullopt;
+  return *recentTransfers_;
+}
+
+std::vector<std::string> TICloudTracker::GetWatchedFolders() const { return watchedFolders_; }
+
+int TICloudTracker::GetQueueSize() const {
+  std::lock_guard lock(queueLock_);
+  return queue_.Size();
+}
+
+void TICloudTracker::SendStatusChanged(bool wait) {
+  const std::shared_ptr<DelegateChannel> channel = delegate_;
+  const auto deliver = [channel] {
+    TICloudTrackerDelegate* delegate;
+    {
+      std::lock_guard lock(channel->mutex);
+      if (channel->closed) return;
+      delegate = channel->delegate;
+    }
+    if (delegate) delegate->trackerStatusChanged(nullptr);
+  };
+  MainLoop* loop = MainLoop::Main();
+  if (loop == nullptr || (wait && loop->IsMainThread())) {
+    deliver();
+    return;
+  }
+  if (!wait) {
+    loop->Post(deliver);
+    return;
+  }
+  // Waits for the handler, but never for a tracker or a main loop that is
+  // going away.
+  auto done = std::make_shared<bool>(false);  // guarded by channel->mutex
+  loop->Post([channel, done, deliver] {
+    deliver();
+    std::lock_guard lock(channel->mutex);
+    *done = true;
+    channel->changed.notify_all();
+  });
+  std::unique_lock lock(channel->mutex);
+  while (!*done && !channel->closed && !loop->IsStopping())
+    channel->changed.wait_for(lock, std::chrono::milliseconds(100));
+}
+
+void TICloudTracker::AddDebuggingEntry(const PlistValue& value, const std::string& key) {
+  PlistValue::Dictionary info{{key, value}, {"transfers", PlistValue(static_cast<std::int64_t>(GetTransferCount()))}};
+  TThread::RunOnMainThread([this, &info] { HandleDebugInfo(&info); });
+}
+
+void TICloudTracker::AddDebuggingEntry(const std::string& text) { AddDebuggingEntry(PlistValue(text), "entry"); }
+
+void TICloudTracker::HandleDebugInfo(const PlistValue::Dictionary* info) {
+  TICloudTrackerDelegate* delegate;
+  {
+    std::lock_guard lock(delegate_->mutex);
+    if (delegate_->closed) return;
+    delegate = delegate_->delegate;
+  }
+  if (delegate) delegate->trackerDebugInfo(this, *info);
+}
+
+void TICloudTracker::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  {
+    std::lock_guard lock(delegate_->mutex);
+    delegate_->closed = true;  // also releases a poll thread waiting on a message
+  }
+  delegate_->changed.notify_all();
+  for (const TRef<TTimer>& timer : mergeTimers_)
+    if (timer->IsValid()) timer->Remove();
+  mergeTimers_.clear();
+  eventStream_.reset();
+  TNotificationCenter::DefaultCenter()->RemoveEveryObserver(this);
+  if (pollThread_) {
+    pollThread_->Cancel();
+    // A pass in progress runs to its end; the sleep after it ends at once.
+    while (!pollThread_->WaitUntilFinished(10))
+      WriteDiagnosticLine("Waiting for the tracker's poll thread to finish its pass...");
+  }
+  // History entries made since the last finished batch would be lost otherwise.
+  SaveRecentTransfers();
+  if (transferLogFile_ >= 0) {
+    ::close(transferLogFile_);
+    transferLogFile_ = -1;
+    UnregisterOwnFile(transferLogFilePath_);
+  }
+  if (!historyFileRegistered_.empty()) UnregisterOwnFile(historyFileRegistered_);
+  TICloudTracker* self = this;
+  GlobalSharedTracker.compare_exchange_strong(self, nullptr);
+}
+
+void TICloudTracker::Deallocate() {
+  Shutdown();
+  TObject::Deallocate();
+}
+
+}  // namespace vantorel

@@ -1,0 +1,210 @@
+#pragma once
+// TICloudTracker: the one long-lived object that watches the synchronised
+// folder, queues every changed path, examines the queued paths and the
+// transfers in progress on a poll thread of its own, counts the current
+// batch, keeps the history and the transfer log, and reports to its delegate
+// on the main thread.
+//
+// Threads and locks:
+// - The main thread runs configuration, queries, the change queue (QueueFile,
+//   MergePendingQueue), the reachability handler and every delegate message.
+// - The poll thread runs PollForStatus and what it calls.
+// - `queueLock` guards `queue`; the main thread only ever tries it.
+// - `transfersLock` guards the transfer sets, the history and the main
+//   thread's reads of them. The poll thread takes it inside `queueLock`; the
+//   main thread never holds both.
+// - The scalar state shared by both threads is atomic.
+// - Release the tracker on the main thread: teardown cancels the poll thread
+//   and waits for it.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/CountedSet.h"
+#include "engine/TrackerClock.h"
+#include "units/PlistValue.h"
+#include "units/TObject.h"
+
+namespace vantorel {
+
+class DirectoryWatcher;
+class TICloudTracker;
+class TNotification;
+class TThread;
+
+// The tracker's reports, always delivered on the main thread.
+class TICloudTrackerDelegate {
+public:
+  virtual ~TICloudTrackerDelegate() = default;
+  // The tracker's state changed; the argument is null (read the tracker
+  // through SharedTracker or your own reference).
+  virtual void trackerStatusChanged(TICloudTracker* tracker) = 0;
+  virtual void trackerError(TICloudTracker* tracker, const std::string& error) = 0;
+  virtual void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) = 0;
+};
+
+class TICloudTracker : public TObject {
+public:
+  struct Options {
+    // Where time comes from and how the poll thread sleeps.
+    std::shared_ptr<TrackerClock> clock = std::make_shared<SystemTrackerClock>();
+    // Without a poll thread the owner runs passes itself (PollOnce): tests.
+    bool startPollThread = true;
+    // Coalescing window of the directory watcher, in seconds.
+    double watchLatency = 1.0;
+  };
+
+  TICloudTracker();
+  explicit TICloudTracker(Options options);
+
+  // The tracker most recently made (null before the first, and after it is gone).
+  static TICloudTracker* SharedTracker();
+
+  // --- configuration (main thread) -----------------------------------------
+  void SetDelegate(TICloudTrackerDelegate* delegate);
+  // "~" expanded; restarts watching when running.
+  void SetDirectory(const std::string& path);
+  // A log file already opened stays the one written to.
+  void SetTransferLog(const std::string& path);
+  // Hands over the transfers a rescan found; the caller pauses the tracker.
+  void SetExistingTransfers(const std::vector<std::string>& paths);
+  // Watches the folder, plus Documents and Desktop when they are in the store.
+  void Start();
+  // Starts again when running; nothing before the first Start.
+  void Reload();
+  void Pause();
+  void Resume();
+  bool IsPaused() const { return paused_.load(); }
+
+  // --- queries (main thread) ------------------------------------------------
+  std::int32_t GetStatus() const;
+  std::string GetDirectory() const;
+  std::int32_t GetTransferCount() const;
+  std::int32_t GetCompletedTransferCount() const;
+  std::int32_t GetTotalTransferCount() const;
+  std::int32_t GetRemainingTransferCount() const;
+  std::int32_t GetCompletedDownloadCount() const;
+  std::int32_t GetPreviousCompletedDownloadCount() const { return previousCompletedDownloadCount_.load(); }
+  double GetElapsedTransferTime() const { return elapsedTransferTime_.load(); }
+  bool IsFinishedTransfering() const { return finishedTransfering_.load(); }
+  bool IsTransferComplete(const std::string& path) const;
+  std::vector<std::string> GetTransfers() const;
+  std::vector<std::string> GetTotalTransfers() const;
+  // A copy, newest first; nothing when the history is off for this run.
+  std::optional<std::vector<std::string>> GetRecentTransfers() const;
+  double GetPollInterval() const { return pollInterval_.load(); }
+  std::int32_t GetBatchSize() const { return batchSize_.load(); }
+  // The folders being watched (empty before Start).
+  std::vector<std::string> GetWatchedFolders() const;
+  // Paths waiting to be examined, and paths parked while the queue was busy.
+  int GetQueueSize() const;
+  int GetPendingQueueSize() const { return static_cast<int>(pendingQueue_ ? pendingQueue_->size() : 0); }
+  const DirectoryWatcher* GetEventStream() const { return eventStream_.get(); }
+  // Holds the queue's lock as a poll-thread scan does (for tests).
+  std::unique_lock<std::mutex> LockQueueForTesting() const { return std::unique_lock(queueLock_); }
+
+  // --- transfers and history (main thread) ----------------------------------
+  void RemoveTransfers(const std::vector<std::string>& paths);
+  void CleanRecentTransfers();
+
+  // --- change queue (main thread) ------------------------------------------
+  void QueueFile(const std::string& path);
+  void MergePendingQueue();
+
+  // --- polling (poll thread) -------------------------------------------------
+  // The poll thread's body: passes until the thread is cancelled.
+  void PollForStatus();
+  // One pass (without its closing sleep); tests run passes with this.
+  void PollOnce();
+  void ResetInactivityTimer();
+  void HandleNetworkReachabilityChanged(TNotification* notification);
+
+  // --- history and log (poll thread) ---------------------------------------
+  void AddTransferFinishedEntry(const std::string& path);
+  void AddLogEntry(const std::string& text);
+  // Empties the log when it reached "ClearLogAfterSize" mebibytes.
+  void CheckLogSize();
+  // Writes the history file; false (and the line) when it cannot.
+  bool SaveRecentTransfers();
+
+  // --- diagnostics -------------------------------------------------------------
+  void AddDebuggingEntry(const PlistValue& value, const std::string& key);
+  void AddDebuggingEntry(const std::string& text);
+  void HandleDebugInfo(const PlistValue::Dictionary* info);
+
+  // Stops polling and watching and saves the history, once; Deallocate does
+  // it too. Call on the main thread.
+  void Shutdown();
+
+protected:
+  void Deallocate() override;
+
+private:
+  struct DelegateChannel;
+
+  void MonitorDirectories(const std::vector<std::string>& folders);
+  void DirectoryChangedCallback(const std::vector<std::string>& paths);
+  void DrainQueue();
+  // Tells the delegate on the main thread; with `wait`, returns once it has
+  // been told (or the tracker or the main loop is going away).
+  void SendStatusChanged(bool wait);
+  void LoadRecentTransfers();
+
+  const Options options_;
+
+  // Guarded by transfersLock_.
+  CountedSet transfers_;
+  // Guarded by queueLock_.
+  CountedSet queue_;
+  // Poll thread only.
+  CountedSet polledTransfers_;
+  // Guarded by configLock_ (the poll thread reads it for log entries).
+  std::string directory_;
+  std::unique_ptr<DirectoryWatcher> eventStream_;
+  std::vector<std::string> watchedFolders_;
+  // Poll thread only.
+  std::int32_t previousTransferCount_ = 0;
+  std::atomic<double> transferStartTime_{0.0};
+  std::atomic<double> elapsedTransferTime_{0.0};
+  std::atomic<double> pollInterval_{0.0};
+  std::atomic<double> lastDownloadTime_{0.0};
+  // Guarded by transfersLock_.
+  CountedSet completedTransfers_;
+  CountedSet totalTransfers_;
+  CountedSet completedDownloads_;
+  // Main thread only.
+  std::unique_ptr<std::vector<std::string>> pendingQueue_;
+  // Guarded by historyLock_; absent when the history is off for this run.
+  std::unique_ptr<std::vector<std::string>> recentTransfers_;
+  std::atomic<std::int32_t> batchSize_{0};
+  std::atomic<std::int32_t> completionsThisPass_{0};
+  std::atomic<bool> paused_{false};
+  std::atomic<std::int32_t> previousCompletedDownloadCount_{0};
+  std::shared_ptr<DelegateChannel> delegate_;
+  // Kept so that teardown can wait for the thread to end.
+  TRef<TThread> pollThread_;
+  mutable std::mutex queueLock_;
+  mutable std::mutex transfersLock_;
+  // Guards recentTransfers_ (apart from the transfer sets, so that a history
+  // change never has to nest inside transfersLock_).
+  mutable std::mutex historyLock_;
+  // Guards the two paths the main thread sets and the poll thread reads.
+  mutable std::mutex configLock_;
+  std::optional<std::string> transferLogPath_;
+  // Main thread only: the merge timers still pending, cancelled at teardown.
+  std::vector<TRef<class TTimer>> mergeTimers_;
+  std::atomic<bool> finishedTransfering_{false};
+  // Poll thread only.
+  int transferLogFile_ = -1;
+  std::string transferLogFilePath_;
+  std::string historyFileRegistered_;
+  bool transferLogWritten_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace vantorel

@@ -1,0 +1,11 @@
+#include "engine/TrackerClock.h"
+
+#include "units/TThread.h"
+
+namespace vantorel {
+
+AbsoluteTime SystemTrackerClock::Now() { return CurrentAbsoluteTime(); }
+
+void SystemTrackerClock::Sleep(double seconds) { TThread::SleepForTimeInterval(seconds); }
+
+}  // namespace vantorel

@@ -1,0 +1,177 @@
+// The tracker's history of finished transfers and its plain-text log.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "engine/Tracker.h"
+#include "units/DateUtilities.h"
+#include "units/Diagnostics.h"
+#include "units/OwnFiles.h"
+#include "units/PathUtilities.h"
+#include "units/PreferenceKeys.h"
+#include "units/PropertyListIO.h"
+#include "units/ShortString.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+
+namespace {
+constexpr std::size_t kLogEntryMaxBytes = 254;
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+void TICloudTracker::LoadRecentTransfers() {
+  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  if (!path || !doesFileExist(*path)) {
+    recentTransfers_ = std::make_unique<std::vector<std::string>>();
+    return;
+  }
+  const PlistReadResult read = ReadPropertyListFile(*path);
+  std::string problem = read.error;
+  std::vector<std::string> paths;
+  if (read.status == PlistReadResult::Status::Ok) {
+    if (const auto* array = read.value.AsArray()) {
+      for (const PlistValue& item : *array) {
+        if (const auto* text = item.AsString()) {
+          paths.push_back(*text);
+        } else {
+          problem = "an entry is not a path";
+          break;
+        }
+      }
+    } else {
+      problem = "it does not hold a list";
+    }
+  }
+  if (!problem.empty()) {
+    // Better no history for this run than a rewritten file that loses it.
+    WriteDiagnosticLine("Cannot read the recent transfers list " + *path + " (" + problem +
+                        "); no history is kept this run and the file is left as it is.");
+    return;
+  }
+  recentTransfers_ = std::make_unique<std::vector<std::string>>(std::move(paths));
+  CleanRecentTransfers();
+}
+
+bool TICloudTracker::SaveRecentTransfers() {
+  std::vector<std::string> recent;
+  {
+    std::lock_guard lock(historyLock_);
+    if (!recentTransfers_) return true;
+    recent = *recentTransfers_;
+  }
+  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  if (!path) return false;
+  // Its change events arrive after the write: the path stays registered.
+  if (historyFileRegistered_ != *path) {
+    if (!historyFileRegistered_.empty()) UnregisterOwnFile(historyFileRegistered_);
+    RegisterOwnFile(*path);
+    historyFileRegistered_ = *path;
+  }
+  const bool saved = WritePropertyListFile(*path, PlistValue(PlistValue::Array(recent.begin(), recent.end())));
+  if (!saved) WriteDiagnosticLine("Failed to write recent transfers log to " + *path);
+  return saved;
+}
+
+void TICloudTracker::CleanRecentTransfers() {
+  std::lock_guard lock(historyLock_);
+  if (!recentTransfers_) return;
+  std::erase_if(*recentTransfers_, [](const std::string& path) { return !doesFileExist(path); });
+}
+
+void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
+  {
+    std::lock_guard lock(historyLock_);
+    if (recentTransfers_) {
+      auto& recent = *recentTransfers_;
+      // A limit below 1 would leave nothing to trim; one entry is the least.
+      const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(1, NSPrefs().IntegerForKey(kPreferenceKeyRecentFilesLimit)));
+      // Trimmed before the duplicate is taken out, as the list always was.
+      if (recent.size() >= limit) recent.pop_back();
+      auto duplicate = std::find(recent.begin(), recent.end(), path);
+      if (duplicate != recent.end()) recent.erase(duplicate);
+      recent.insert(recent.begin(), path);
+    }
+  }
+  std::string folder;
+  {
+    std::lock_guard lock(configLock_);
+    if (!transferLogPath_) return;
+    folder = directory_;
+  }
+  if (!NSPrefs().BoolForKey(kPreferenceKeyEnableLogging)) return;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  // Items in the watched folder are logged relative to it ("/Docs/a.txt").
+  const bool inside = !folder.empty() && path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                      path[folder.size()] == '/';
+  AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " + (inside ? path.substr(folder.size()) : path));
+}
+
+void TICloudTracker::AddLogEntry(const std::string& text) {
+  transferLogWritten_ = true;
+  if (transferLogFile_ < 0) {
+    std::optional<std::string> path;
+    {
+      std::lock_guard lock(configLock_);
+      path = transferLogPath_;
+    }
+    if (!path) return;
+    int fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+      const int created = ::open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (created >= 0) ::close(created);
+      fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (fd < 0) return;  // dropped; the next entry tries again
+    transferLogFile_ = fd;
+    transferLogFilePath_ = *path;
+    RegisterOwnFile(*path);
+  }
+  ::lseek(transferLogFile_, 0, SEEK_END);
+  WriteAll(transferLogFile_, TruncateUtf8(text, kLogEntryMaxBytes) + "\n");
+}
+
+void TICloudTracker::CheckLogSize() {
+  std::optional<std::string> path;
+  {
+    std::lock_guard lock(configLock_);
+    path = transferLogPath_;
+  }
+  struct stat st {};
+  const std::int64_t mebibytes = path && ::stat(path->c_str(), &st) == 0 ? (st.st_size >> 20) : 0;
+  if (path && NSPrefs().IntegerForKey(kPreferenceKeyClearLogAfterSize) <= mebibytes) {
+    WriteDiagnosticLine("clearing log file...");
+    // Emptied in place, so the open log keeps writing to the same file.
+    const int fd = ::open(path->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  }
+  transferLogWritten_ = false;
+}
+
+void TICloudTracker::RemoveTransfers(const std::vector<std::string>& paths) {
+  std::lock_guard lock(transfersLock_);
+  for (const std::string& path : paths) {
+    if (doesFileExist(path) && transfers_.Contains(path)) {
+      transfers_.Remove(path);
+      completedTransfers_.Add(path);
+    }
+  }
+}
+
+}  // namespace vantorel

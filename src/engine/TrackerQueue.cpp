@@ -1,0 +1,64 @@
+// The tracker's change queue: the directory watcher feeds it on the main
+// thread, which never waits for the poll thread's scan.
+
+#include <algorithm>
+
+#include "engine/DirectoryWatcher.h"
+#include "engine/Tracker.h"
+#include "units/Diagnostics.h"
+#include "units/MainLoop.h"
+#include "units/TTimer.h"
+
+namespace vantorel {
+
+namespace {
+constexpr double kMergeRetryDelay = 0.5;
+}
+
+void TICloudTracker::MonitorDirectories(const std::vector<std::string>& folders) {
+  eventStream_.reset();  // the running stream stops before the new one starts
+  watchedFolders_.clear();
+  std::string error;
+  eventStream_ = DirectoryWatcher::Create(
+      folders, MainLoop::Main(), [this](const std::vector<std::string>& paths) { DirectoryChangedCallback(paths); },
+      options_.watchLatency, &error);
+  if (!eventStream_) {
+    WriteDiagnosticLine("Fatal: FSEventStreamCreate returned nil.");
+    return;
+  }
+  watchedFolders_ = folders;
+}
+
+void TICloudTracker::DirectoryChangedCallback(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) QueueFile(path);
+}
+
+void TICloudTracker::QueueFile(const std::string& path) {
+  if (queueLock_.try_lock()) {
+    if (!queue_.Contains(path)) queue_.Add(path);
+    queueLock_.unlock();
+    return;
+  }
+  // The poll thread is scanning: park the path and try again shortly.
+  if (!pendingQueue_) pendingQueue_ = std::make_unique<std::vector<std::string>>();
+  pendingQueue_->push_back(path);
+  if (TTimer* timer = TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this))
+    mergeTimers_.emplace_back(timer);
+}
+
+void TICloudTracker::MergePendingQueue() {
+  // Timers that have fired are of no further interest.
+  std::erase_if(mergeTimers_, [](const TRef<TTimer>& timer) { return !timer->IsValid(); });
+  if (pendingQueue_ && queueLock_.try_lock()) {
+    for (const std::string& path : *pendingQueue_)
+      if (!queue_.Contains(path)) queue_.Add(path);
+    pendingQueue_.reset();
+    queueLock_.unlock();
+  }
+  if (pendingQueue_) {
+    if (TTimer* timer = TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this))
+      mergeTimers_.emplace_back(timer);
+  }
+}
+
+}  // namespace vantorel
