@@ -44,6 +44,8 @@ struct Delivery {
 
 enum class Report { Nothing, Everything, ChangedSince };
 
+std::atomic<bool> gHoldReaders{false};
+
 }  // namespace
 
 struct DirectoryWatcher::Impl {
@@ -281,6 +283,7 @@ struct DirectoryWatcher::Impl {
       const int ready = ::poll(fds, 2, timeoutMs);
       if (ready < 0 && errno != EINTR) break;
       if (fds[1].revents) break;
+      while (gHoldReaders.load() && !stopping.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (fds[0].revents) ReadEvents();
     }
   }
@@ -324,6 +327,8 @@ DirectoryWatcher::~DirectoryWatcher() {
   [[maybe_unused]] ssize_t n = ::write(impl_->stopFd, &one, sizeof one);
   if (impl_->reader.joinable()) impl_->reader.join();
 }
+
+void DirectoryWatcher::HoldReadersForTesting(bool hold) { gHoldReaders = hold; }
 
 bool DirectoryWatcher::WaitUntilWatching(double timeoutSeconds) const {
   std::unique_lock lock(impl_->stateMutex);

@@ -52,6 +52,10 @@ public:
   bool WaitUntilWatching(double timeoutSeconds) const;
   Statistics GetStatistics() const;
 
+  // Holds every reader thread back from the kernel's queue (tests: to make
+  // the queue overflow on purpose).
+  static void HoldReadersForTesting(bool hold);
+
   // Largest number of paths handed to the main loop in one task.
   static constexpr std::size_t kMaxPathsPerDelivery = 1000;
 

@@ -102,8 +102,9 @@ void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
       auto& recent = *recentTransfers_;
       // A limit below 1 would leave nothing to trim; one entry is the least.
       const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(1, NSPrefs().IntegerForKey(kPreferenceKeyRecentFilesLimit)));
-      // Trimmed before the duplicate is taken out, as the list always was.
-      if (recent.size() >= limit) recent.pop_back();
+      // Trimmed before the duplicate is taken out, as the list always was;
+      // down to the limit, so that a lowered limit takes effect at once.
+      while (recent.size() >= limit) recent.pop_back();
       auto duplicate = std::find(recent.begin(), recent.end(), path);
       if (duplicate != recent.end()) recent.erase(duplicate);
       recent.insert(recent.begin(), path);

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "engine/DirectoryWatcher.h"
+#include "support/CaptureDiagnostics.h"
+#include "support/TempDir.h"
+#include "units/OwnFiles.h"
+#include "units/PollMainLoop.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+class DirectoryWatcherTest : public ::testing::Test {
+protected:
+  void Watch(std::vector<std::string> roots, double latency = 0.05) {
+    watcher = DirectoryWatcher::Create(
+        roots, &loop,
+        [this](const std::vector<std::string>& paths) {
+          ++deliveries;
+          for (const auto& p : paths) {
+            reported.insert(p);
+            ++reports[p];
+          }
+        },
+        latency);
+    ASSERT_TRUE(watcher);
+    ASSERT_TRUE(watcher->WaitUntilWatching(10));
+  }
+  bool Sees(const std::string& path, double seconds = 5) {
+    return loop.RunUntil([&] { return reported.count(path) != 0; }, seconds);
+  }
+  // Serves the loop for a while so that anything pending would arrive.
+  void Settle(double seconds = 0.3) { loop.RunUntil([] { return false; }, seconds); }
+
+  TempDir dir;
+  PollMainLoop loop;
+  std::unique_ptr<DirectoryWatcher> watcher;
+  std::set<std::string> reported;
+  std::map<std::string, int> reports;
+  int deliveries = 0;
+};
+
+TEST_F(DirectoryWatcherTest, AFreshTreeIsReportedDownToItsFiles) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root});
+  // One burst: the folders exist before their watches do.
+  ASSERT_EQ(std::system(("mkdir -p '" + root + "/a/b/c' && touch '" + root + "/a/b/c/f'").c_str()), 0);
+  EXPECT_TRUE(Sees(root + "/a/b/c/f"));
+  EXPECT_TRUE(reported.count(root + "/a"));
+  // And the new folders are watched from now on.
+  dir.Write("root/a/b/later.txt", "x");
+  EXPECT_TRUE(Sees(root + "/a/b/later.txt"));
+}
+
+TEST_F(DirectoryWatcherTest, FoldersMovedInAreWatchedAndFoldersMovedOutAreNot) {
+  const std::string root = dir.MakeFolder("root");
+  dir.Write("outside/incoming/old.txt", "x");
+  dir.MakeFolder("root/leaving");
+  Watch({root});
+
+  fs::rename(dir / "outside/incoming", root + "/incoming");
+  EXPECT_TRUE(Sees(root + "/incoming/old.txt"));  // what it held is reported
+  dir.Write("root/incoming/new.txt", "x");
+  EXPECT_TRUE(Sees(root + "/incoming/new.txt"));
+
+  fs::rename(root + "/leaving", dir / "outside/left");
+  EXPECT_TRUE(Sees(root + "/leaving"));
+  Settle();
+  dir.Write("outside/left/after.txt", "x");
+  Settle();
+  for (const auto& path : reported) EXPECT_EQ(path.find("after.txt"), std::string::npos) << path;
+}
+
+TEST_F(DirectoryWatcherTest, ARenamedFolderIsWatchedUnderItsNewName) {
+  const std::string root = dir.MakeFolder("root");
+  dir.MakeFolder("root/before/deep");
+  Watch({root});
+  fs::rename(root + "/before", root + "/after");
+  EXPECT_TRUE(Sees(root + "/after"));
+  dir.Write("root/after/deep/file.txt", "x");
+  EXPECT_TRUE(Sees(root + "/after/deep/file.txt"));
+}
+
+TEST_F(DirectoryWatcherTest, TheRootsOwnRemovalIsReported) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root});
+  fs::remove_all(root);
+  EXPECT_TRUE(Sees(root));
+}
+
+TEST_F(DirectoryWatcherTest, LinksAreNotFollowedAndOwnFilesAreLeftOut) {
+  const std::string root = dir.MakeFolder("root");
+  const std::string elsewhere = dir.MakeFolder("elsewhere");
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (root + "/link").c_str()), 0);
+  const std::string own = root + "/own.log";
+  RegisterOwnFile(own);
+  Watch({root});
+  dir.Write("elsewhere/hidden-by-link.txt", "x");
+  dir.Write("root/own.log", "x");
+  dir.Write("root/visible.txt", "x");
+  EXPECT_TRUE(Sees(root + "/visible.txt"));
+  Settle();
+  UnregisterOwnFile(own);
+  EXPECT_EQ(reported.count(own), 0u);
+  for (const auto& path : reported) EXPECT_EQ(path.find("hidden-by-link"), std::string::npos) << path;
+}
+
+TEST_F(DirectoryWatcherTest, AttributeChangesAndRemovalsAreReported) {
+  const std::string root = dir.MakeFolder("root");
+  const std::string file = dir.Write("root/doc.txt", "x");
+  Watch({root});
+  ASSERT_EQ(::setxattr(file.c_str(), "user.ubiquity.uploaded", "1", 1, 0), 0);
+  EXPECT_TRUE(Sees(file));
+  reported.clear();
+  fs::remove(file);
+  EXPECT_TRUE(Sees(file));
+}
+
+TEST_F(DirectoryWatcherTest, ABurstIsGatheredIntoFewDeliveries) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root}, 0.5);
+  for (int i = 0; i < 50; ++i) dir.Write("root/same.txt", std::to_string(i));
+  for (int i = 0; i < 50; ++i) dir.Write("root/f" + std::to_string(i), "x");
+  ASSERT_TRUE(loop.RunUntil([&] { return reported.size() == 51; }, 5));
+  // The first change goes at once, the rest at the end of the window.
+  EXPECT_LE(deliveries, 3);
+  EXPECT_LE(reports[root + "/same.txt"], 2);
+}
+
+TEST_F(DirectoryWatcherTest, AnOverflowingQueueLosesNothing) {
+  const std::string root = dir.MakeFolder("root");
+  dir.Write("root/unchanged.txt", "old");
+  // Old enough to fall outside the rescan window.
+  const std::string unchanged = root + "/unchanged.txt";
+  Watch({root});
+  ::sleep(2);
+  dir.Write("root/tick", "x");  // the last event read before the flood
+  ASSERT_TRUE(Sees(root + "/tick"));
+  CaptureDiagnostics diagnostics;
+  DirectoryWatcher::HoldReadersForTesting(true);
+  // Two or three events a file: enough to overflow a 16,384-event queue.
+  for (int i = 0; i < 9000; ++i) dir.Write("root/burst" + std::to_string(i), "");
+  DirectoryWatcher::HoldReadersForTesting(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return reported.count(root + "/burst8999") && reported.count(root + "/burst0"); }, 30));
+  Settle();
+  int found = 0;
+  for (int i = 0; i < 9000; ++i) found += reported.count(root + "/burst" + std::to_string(i)) ? 1 : 0;
+  EXPECT_EQ(found, 9000);
+  EXPECT_EQ(reported.count(unchanged), 0u);
+  EXPECT_EQ(watcher->GetStatistics().overflows, 1u);
+  EXPECT_NE(diagnostics.Text().find("rescanning"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "engine/DirectoryWatcher.h"
+#include "engine/TrackPathUtilities.h"
+#include "engine/Tracker.h"
+#include "support/CaptureDiagnostics.h"
+#include "support/ManualClock.h"
+#include "support/TempDir.h"
+#include "units/AtomicFile.h"
+#include "units/PollMainLoop.h"
+#include "units/PreferenceKeys.h"
+#include "units/PropertyListIO.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+using test::ManualClock;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// Private preferences, a private home and a main loop for each test.
+class TrackerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", dir.MakeFolder("home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir.path() + "/home/.config").c_str(), 1);
+    MainLoop::SetMain(&loop);
+    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist"));
+    PopulateDefaultPreferences(NSPrefs());
+    NSPrefs().SetString(kPreferenceKeyRecentsLog, historyFile);
+    cloud = dir.MakeFolder("cloud");
+  }
+  void TearDown() override {
+    tracker.reset();
+    TUserDefaults::SetStandard(nullptr);
+    MainLoop::SetMain(nullptr);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+  // A tracker whose passes the test runs itself.
+  TICloudTracker& MakeTracker() {
+    TICloudTracker::Options options;
+    options.clock = clock;
+    options.startPollThread = false;
+    options.watchLatency = 0.05;
+    tracker = MakeRef<TICloudTracker>(options);
+    return *tracker;
+  }
+  std::vector<std::string> LogLines() {
+    std::ifstream in(logFile);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  static int InotifyInstances() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(entry.path(), ec).string() == "anon_inode:inotify") ++count;
+    }
+    return count;
+  }
+
+  TempDir dir;
+  PollMainLoop loop;
+  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+  std::string savedHome;
+  std::string cloud;
+  std::string historyFile = dir / "recent_transfers.plist";
+  std::string logFile = dir / "vantorel_log.txt";
+  TRef<TICloudTracker> tracker;
+};
+
+TEST_F(TrackerTest, ChangesUnderTheFolderReachTheQueueOnce) {
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.Start();
+  ASSERT_TRUE(t.GetEventStream()->WaitUntilWatching(10));
+  const std::string file = dir.Write("cloud/a.txt", "x");
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
+  for (int i = 0; i < 10; ++i) t.QueueFile(file);  // reported ten times, queued once
+  EXPECT_EQ(t.GetQueueSize(), 1);
+  t.PollOnce();
+  EXPECT_EQ(t.GetQueueSize(), 0);
+}
+
+TEST_F(TrackerTest, PathsArrivingDuringAScanAreParkedThenMerged) {
+  auto& t = MakeTracker();
+  std::mutex m;
+  std::condition_variable cv;
+  bool holding = false, release = false;
+  // Another thread holds the queue as the poll thread does during a scan.
+  std::thread scanner([&] {
+    auto scanning = t.LockQueueForTesting();
+    std::unique_lock lock(m);
+    holding = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  });
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return holding; });
+  }
+  // The main thread never waits for the lock: everything is parked.
+  t.QueueFile("/x/1");
+  t.QueueFile("/x/2");
+  t.QueueFile("/x/1");
+  EXPECT_EQ(t.GetPendingQueueSize(), 3);
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  scanner.join();
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetPendingQueueSize() == 0; }, 5));
+  EXPECT_EQ(t.GetQueueSize(), 2);
+}
+
+TEST_F(TrackerTest, StartingTwiceLeavesOneStreamAndSetDirectoryFollowsStart) {
+  const int before = InotifyInstances();
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  EXPECT_EQ(t.GetDirectory(), cloud);
+  EXPECT_EQ(t.GetEventStream(), nullptr);  // nothing starts before Start
+  t.Start();
+  t.Start();
+  EXPECT_EQ(InotifyInstances(), before + 1);
+  const std::string other = dir.MakeFolder("other");
+  t.SetDirectory(other);
+  EXPECT_EQ(t.GetWatchedFolders(), std::vector<std::string>{other});
+  EXPECT_EQ(InotifyInstances(), before + 1);
+  t.SetDirectory("~/relative");
+  EXPECT_EQ(t.GetDirectory(), dir.path() + "/home/relative");
+}
+
+TEST_F(TrackerTest, DocumentsAndDesktopAreWatchedExactlyWhenInTheStore) {
+  const std::string documents = dir.MakeFolder("home/Documents");
+  dir.MakeFolder("home/Desktop");
+  ASSERT_EQ(::setxattr(documents.c_str(), kUbiquityItemAttribute, "1", 1, 0), 0);
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.Start();
+  EXPECT_EQ(t.GetWatchedFolders(), (std::vector<std::string>{cloud, documents}));
+}
+
+TEST_F(TrackerTest, TheHistoryKeepsTheNewestWithinItsLimit) {
+  NSPrefs().SetInteger(kPreferenceKeyRecentFilesLimit, 3);
+  auto& t = MakeTracker();
+  for (const char* p : {"a", "b", "c"}) t.AddTransferFinishedEntry(p);
+  t.AddTransferFinishedEntry("d");
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"d", "c", "b"}));
+  const auto handedOut = t.GetRecentTransfers();
+  t.AddTransferFinishedEntry("c");  // full, so "b" goes first, then the old "c"
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"c", "d"}));
+  EXPECT_EQ(handedOut, (std::vector<std::string>{"d", "c", "b"}));  // a copy
+  t.AddTransferFinishedEntry("c");
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"c", "d"}));
+
+  NSPrefs().SetInteger(kPreferenceKeyRecentFilesLimit, 0);  // clamped to one entry, at once
+  t.AddTransferFinishedEntry("e");
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"e"}));
+}
+
+TEST_F(TrackerTest, TheHistorySurvivesARestartAndDropsVanishedItems) {
+  const std::string kept = dir.Write("cloud/kept.txt", "x");
+  const std::string gone = dir.Write("cloud/gone.txt", "x");
+  const std::string odd = dir.Write(std::string("cloud/caf\xe9\nline.txt"), "x");  // not UTF-8, with a newline
+  {
+    auto& t = MakeTracker();
+    t.AddTransferFinishedEntry(kept);
+    t.AddTransferFinishedEntry(gone);
+    t.AddTransferFinishedEntry(odd);
+    t.Shutdown();  // an orderly quit saves the history
+  }
+  tracker.reset();
+  fs::remove(gone);
+  auto& again = MakeTracker();
+  EXPECT_EQ(again.GetRecentTransfers(), (std::vector<std::string>{odd, kept}));
+}
+
+TEST_F(TrackerTest, AnUnreadableHistoryIsLeftAloneForTheRun) {
+  for (const std::string& content : {std::string("not a plist"), SerializePropertyListXml(PlistValue(PlistValue::Array{PlistValue(1)}))}) {
+    WriteFileAtomically(historyFile, content);
+    CaptureDiagnostics diagnostics;
+    auto& t = MakeTracker();
+    EXPECT_FALSE(t.GetRecentTransfers().has_value());
+    t.AddTransferFinishedEntry("/x");
+    t.Shutdown();
+    EXPECT_EQ(ReadWholeFile(historyFile), content);
+    EXPECT_NE(diagnostics.Text().find(historyFile), std::string::npos);
+    tracker.reset();
+  }
+}
+
+TEST_F(TrackerTest, LogLinesAreRelativeToTheFolderAndCutAtWholeCharacters) {
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.SetTransferLog(logFile);
+  t.AddTransferFinishedEntry(cloud + "/Docs/a.txt");
+  t.AddTransferFinishedEntry(dir / "home/Documents/b.txt");
+  std::string longName = cloud + "/";
+  for (int i = 0; i < 200; ++i) longName += "\xc3\xa9";
+  t.AddTransferFinishedEntry(longName);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].front(), '[');
+  EXPECT_NE(lines[0].find("] /Docs/a.txt"), std::string::npos);
+  EXPECT_NE(lines[1].find("] " + dir.path() + "/home/Documents/b.txt"), std::string::npos);
+  EXPECT_LE(lines[2].size(), 254u);
+  EXPECT_GE(lines[2].size(), 252u);
+  EXPECT_EQ(lines[2].back(), '\xa9');  // the last whole character
+
+  // The file first opened stays the log.
+  t.SetTransferLog(dir / "other_log.txt");
+  t.AddTransferFinishedEntry(cloud + "/c.txt");
+  EXPECT_EQ(LogLines().size(), 4u);
+  EXPECT_FALSE(fs::exists(dir / "other_log.txt"));
+
+  NSPrefs().SetBool(kPreferenceKeyEnableLogging, false);
+  t.AddTransferFinishedEntry(cloud + "/d.txt");
+  EXPECT_EQ(LogLines().size(), 4u);
+}
+
+TEST_F(TrackerTest, ALogThatCannotBeOpenedDropsEntriesUntilItCan) {
+  auto& t = MakeTracker();
+  const std::string folder = dir / "not-yet";
+  t.SetTransferLog(folder + "/log.txt");
+  t.AddTransferFinishedEntry("/lost.txt");
+  fs::create_directory(folder);
+  t.AddTransferFinishedEntry("/kept.txt");
+  std::ifstream in(folder + "/log.txt");
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_NE(line.find("/kept.txt"), std::string::npos);
+  EXPECT_FALSE(std::getline(in, line));
+}
+
+TEST_F(TrackerTest, TheLogIsEmptiedAtItsSizeLimit) {
+  auto& t = MakeTracker();
+  t.SetTransferLog(logFile);
+  CaptureDiagnostics diagnostics;
+  NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 25);
+  t.AddLogEntry("entry");
+  fs::resize_file(logFile, 26214399);  // just under 25 MiB stays
+  t.PollOnce();
+  EXPECT_EQ(fs::file_size(logFile), 26214399u);
+  t.AddLogEntry("entry");
+  fs::resize_file(logFile, 26214400);
+  t.PollOnce();
+  EXPECT_EQ(fs::file_size(logFile), 0u);
+  EXPECT_EQ(diagnostics.Text(), "clearing log file...\n");
+  t.AddLogEntry("after");  // lands at the start of the emptied file
+  EXPECT_EQ(ReadWholeFile(logFile), "after\n");
+
+  NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 0);  // emptied after every pass with an entry
+  t.PollOnce();
+  EXPECT_EQ(fs::file_size(logFile), 0u);
+}
+
+TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {
+  auto& t = MakeTracker();
+  const std::string upload = dir.Write("cloud/up.txt", "x");
+  const std::string placeholder = cloud + "/.gone.txt.icloud";
+  t.SetExistingTransfers({upload, placeholder});
+  EXPECT_EQ(t.GetStatus(), 1);
+  t.RemoveTransfers({placeholder, upload, "/not/in/progress"});
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
+  EXPECT_TRUE(t.IsTransferComplete(upload));
+  EXPECT_EQ(t.GetCompletedTransferCount(), 1);
+  EXPECT_EQ(t.GetTotalTransferCount(), 2);
+  EXPECT_EQ(t.GetRemainingTransferCount(), 1);
+}
+
+TEST_F(TrackerTest, TeardownStopsASleepingPollThreadPromptly) {
+  TICloudTracker::Options options;  // a real clock and a real poll thread
+  tracker = MakeRef<TICloudTracker>(options);
+  NSPrefs().SetString(kPreferenceKeyRecentsLog, historyFile);
+  tracker->AddTransferFinishedEntry("/from/memory");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the thread is asleep now
+  const auto before = std::chrono::steady_clock::now();
+  tracker.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+  EXPECT_EQ(TICloudTracker::SharedTracker(), nullptr);
+  PlistReadResult saved = ReadPropertyListFile(historyFile);
+  ASSERT_EQ(saved.status, PlistReadResult::Status::Ok);
+  EXPECT_EQ(*saved.value.AsArray(), (PlistValue::Array{PlistValue("/from/memory")}));
+}
+
+TEST_F(TrackerTest, WatchingAFolderThatCannotBeWatchedSaysSo) {
+  MainLoop::SetMain(nullptr);  // no loop to deliver on
+  CaptureDiagnostics diagnostics;
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.Start();
+  EXPECT_EQ(diagnostics.Text(), "Fatal: FSEventStreamCreate returned nil.\n");
+  EXPECT_EQ(t.GetEventStream(), nullptr);
+  t.Reload();  // does nothing without a stream
+  EXPECT_EQ(t.GetEventStream(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantorel
