@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -37,9 +38,45 @@ double WallClockSeconds() {
 }
 
 // Shared with the tasks posted to the main loop, which may outlive the watcher.
-struct Delivery {
-  std::mutex mutex;  // guards callback
+// Batches go to the main loop one task at a time: each task hands over one
+// batch and posts the next behind whatever else the loop has to do, so a
+// flood of changes never holds the loop up for long.
+struct Delivery : std::enable_shared_from_this<Delivery> {
+  std::mutex mutex;  // guards everything below
   DirectoryWatcher::Callback callback;
+  std::deque<std::vector<std::string>> batches;
+  bool scheduled = false;
+  MainLoop* loop = nullptr;
+
+  void Push(std::vector<std::string> batch) {
+    std::lock_guard lock(mutex);
+    batches.push_back(std::move(batch));
+    if (!scheduled) {
+      scheduled = true;
+      loop->Post([self = shared_from_this()] { self->HandOverOne(); });
+    }
+  }
+
+  void HandOverOne() {
+    DirectoryWatcher::Callback current;
+    std::vector<std::string> batch;
+    {
+      std::lock_guard lock(mutex);
+      if (batches.empty()) {
+        scheduled = false;
+        return;
+      }
+      batch = std::move(batches.front());
+      batches.pop_front();
+      current = callback;
+    }
+    if (current) current(batch);
+    std::lock_guard lock(mutex);
+    if (batches.empty())
+      scheduled = false;
+    else
+      loop->Post([self = shared_from_this()] { self->HandOverOne(); });
+  }
 };
 
 enum class Report { Nothing, Everything, ChangedSince };
@@ -242,16 +279,9 @@ struct DirectoryWatcher::Impl {
     delivered = true;
     for (std::size_t start = 0; start < pending.size(); start += kMaxPathsPerDelivery) {
       const std::size_t end = std::min(pending.size(), start + kMaxPathsPerDelivery);
-      std::vector<std::string> batch(std::make_move_iterator(pending.begin() + static_cast<std::ptrdiff_t>(start)),
-                                     std::make_move_iterator(pending.begin() + static_cast<std::ptrdiff_t>(end)));
-      loop->Post([delivery = delivery, batch = std::move(batch)] {
-        Callback callback;
-        {
-          std::lock_guard lock(delivery->mutex);
-          callback = delivery->callback;
-        }
-        if (callback) callback(batch);
-      });
+      delivery->Push(std::vector<std::string>(
+          std::make_move_iterator(pending.begin() + static_cast<std::ptrdiff_t>(start)),
+          std::make_move_iterator(pending.begin() + static_cast<std::ptrdiff_t>(end))));
     }
     pending.clear();
     pendingSet.clear();
@@ -302,6 +332,7 @@ std::unique_ptr<DirectoryWatcher> DirectoryWatcher::Create(const std::vector<std
   d.loop = loop;
   d.latency = latency;
   d.delivery->callback = std::move(callback);
+  d.delivery->loop = loop;
   d.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   d.stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (d.inotifyFd < 0 || d.stopFd < 0) {
@@ -321,6 +352,7 @@ DirectoryWatcher::~DirectoryWatcher() {
   {
     std::lock_guard lock(impl_->delivery->mutex);
     impl_->delivery->callback = nullptr;  // batches already posted are dropped
+    impl_->delivery->batches.clear();
   }
   impl_->stopping = true;
   const std::uint64_t one = 1;
