@@ -96,6 +96,26 @@ TEST_F(TrackerTest, ChangesUnderTheFolderReachTheQueueOnce) {
   EXPECT_EQ(t.GetQueueSize(), 0);
 }
 
+TEST_F(TrackerTest, VeryLongAndOddPathsPassThroughWhole) {
+  auto& t = MakeTracker();
+  t.SetTransferLog(logFile);
+  const std::string longPath = "/" + std::string(3999, 'p');
+  const std::string oddPath = std::string("/odd/\xff\xfe\nname");
+  t.QueueFile(longPath);
+  t.QueueFile(oddPath);
+  EXPECT_EQ(t.GetQueueSize(), 2);
+  t.AddTransferFinishedEntry(longPath);
+  t.AddTransferFinishedEntry(oddPath);
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{oddPath, longPath}));
+  t.Shutdown();
+  const PlistReadResult saved = ReadPropertyListFile(historyFile);
+  ASSERT_EQ(saved.status, PlistReadResult::Status::Ok);
+  EXPECT_EQ(*saved.value.AsArray(), (PlistValue::Array{PlistValue(oddPath), PlistValue(longPath)}));
+  const auto log = ReadWholeFile(logFile);
+  ASSERT_TRUE(log.has_value());
+  EXPECT_EQ(log->substr(0, log->find('\n')).size(), 254u);  // the long entry, cut
+}
+
 TEST_F(TrackerTest, PathsArrivingDuringAScanAreParkedThenMerged) {
   auto& t = MakeTracker();
   std::mutex m;
