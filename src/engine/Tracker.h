@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,10 @@ public:
   void PollOnce();
   void ResetInactivityTimer();
   void HandleNetworkReachabilityChanged(TNotification* notification);
+  // Examines one path and moves it between the transfer sets.
+  void CheckStatus(const std::string& path);
+  // Compares the sets with what was reported last and tells the delegate.
+  void UpdateTransferStatus();
 
   // --- history and log (poll thread) ---------------------------------------
   void AddTransferFinishedEntry(const std::string& path);
@@ -149,7 +154,15 @@ private:
 
   void MonitorDirectories(const std::vector<std::string>& folders);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
-  void DrainQueue();
+  void ScanQueue();
+  void PollBatch();
+  // Whether a queued path is left out before it is examined.
+  bool IsDropped(const std::string& path) const;
+  // Include patterns, then exclude patterns.
+  bool PassesFilters(const std::string& path);
+  bool AnyPatternMatches(const std::string& key, const std::string& path);
+  bool TransfersContain(const std::string& path) const;
+  void AddSummaryLine(int count, const char* what);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
@@ -203,6 +216,7 @@ private:
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
   std::string historyFileRegistered_;
+  std::set<std::string> checkedPatterns_;  // patterns already found good or reported bad
   bool transferLogWritten_ = false;
   bool shutDown_ = false;
 };

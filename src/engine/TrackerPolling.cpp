@@ -1,8 +1,18 @@
-// The poll thread's loop and the settings it follows.
+// The poll thread: one pass takes the changed paths out of the queue,
+// examines them and a batch of the transfers in progress, updates the
+// counts, and sleeps a little longer each time nothing completes.
 
+#include <algorithm>
+
+#include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
+#include "units/DateUtilities.h"
+#include "units/Diagnostics.h"
+#include "units/FileObjectUtilities.h"
 #include "units/NetworkReachability.h"
+#include "units/PathUtilities.h"
 #include "units/PreferenceKeys.h"
+#include "units/RegularExpressionUtilities.h"
 #include "units/TThread.h"
 #include "units/UserDefaults.h"
 
@@ -10,10 +20,26 @@ namespace vantorel {
 
 namespace {
 constexpr double kPauseCheckInterval = 5.0;
+constexpr double kScanWorkBeforeYield = 1.0;
+constexpr double kScanYield = 0.5;
+constexpr double kIntervalGrowth = 0.25;
 
 bool PollThreadCancelled() {
   TThread* thread = TThread::CurrentThread();
   return thread != nullptr && thread->IsCancelled();
+}
+
+// The longest sleep between passes for this many transfers in progress.
+double IntervalCeiling(int transfers) {
+  if (transfers <= 10) return 10;
+  if (transfers <= 50) return 20;
+  if (transfers <= 100) return 30;
+  return 60;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  const std::size_t n = std::char_traits<char>::length(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 }  // namespace
 
@@ -38,13 +64,215 @@ void TICloudTracker::PollOnce() {
     totalTransfers_.Clear();
     completedDownloads_.Clear();
   }
-  DrainQueue();
+  ScanQueue();
+  PollBatch();
+  UpdateTransferStatus();
   if (transferLogWritten_) CheckLogSize();
+  const int inProgress = GetTransferCount();
+  if (completionsThisPass_.load() == 0 && inProgress > 0)
+    pollInterval_ = std::min(pollInterval_.load() + kIntervalGrowth, IntervalCeiling(inProgress));
 }
 
-void TICloudTracker::DrainQueue() {
+bool TICloudTracker::IsDropped(const std::string& path) const {
+  TUserDefaults& prefs = NSPrefs();
+  const bool trackDownloads = prefs.BoolForKey(kPreferenceKeyTrackIncomingDownloads);
+  const bool ignoreHidden = prefs.BoolForKey(kPreferenceKeyIgnoreHiddenFiles);
+  // Placeholders are hidden files: with downloads tracked they pass.
+  if (ignoreHidden && isHidden(path) && !(trackDownloads && isDownloadReference(path))) return true;
+  if (prefs.BoolForKey(kPreferenceKeyIgnoreSymbolicLinks) && isSymbolicLink(path)) return true;
+  return EndsWith(path, ".DS_Store");
+}
+
+void TICloudTracker::ScanQueue() {
+  // Held for the whole scan: the main thread parks new paths meanwhile.
   std::lock_guard lock(queueLock_);
-  queue_.Clear();
+  if (queue_.Empty()) return;
+  AbsoluteTime workStart = options_.clock->Now();
+  ResetInactivityTimer();
+  for (const std::string& path : queue_.Paths()) {
+    if (paused_.load()) break;
+    if (IsDropped(path)) {
+      queue_.Remove(path);
+      continue;
+    }
+    // Items inside packages, empty or missing items and plain folders are
+    // not examined.
+    if (!isFilePackaged(path) && doesFileContainBytes(path) && (!isDirectory(path) || isPackage(path)))
+      CheckStatus(path);
+    queue_.Remove(path);
+    if (options_.clock->Now() - workStart > kScanWorkBeforeYield) {
+      options_.clock->Sleep(kScanYield);
+      workStart = options_.clock->Now();
+    }
+  }
+}
+
+void TICloudTracker::PollBatch() {
+  const std::vector<std::string> inProgress = GetTransfers();
+  if (inProgress.empty()) return;
+  const auto limit = static_cast<std::size_t>(std::max(0, batchSize_.load()));  // 0: no limit
+  std::vector<std::string> batch;
+  const auto fill = [&](bool skipPolled) {
+    for (const std::string& path : inProgress) {
+      if (skipPolled && polledTransfers_.Contains(path)) continue;
+      batch.push_back(path);
+      polledTransfers_.Add(path);
+      if (limit > 0 && batch.size() >= limit) break;
+    }
+  };
+  fill(true);
+  if (batch.empty()) {
+    // Every transfer was examined in this cycle: a new cycle begins.
+    polledTransfers_.Clear();
+    fill(false);
+  }
+  if (paused_.load()) return;
+  for (const std::string& path : batch) CheckStatus(path);
+}
+
+bool TICloudTracker::TransfersContain(const std::string& path) const {
+  std::lock_guard lock(transfersLock_);
+  return transfers_.Contains(path);
+}
+
+bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string& path) {
+  const auto patterns = NSPrefs().GetStringArray(key);
+  if (!patterns) return false;
+  for (const std::string& pattern : *patterns) {
+    if (matchesWithExpression(path, pattern, 0, nullptr)) return true;
+    if (checkedPatterns_.insert(pattern).second && !isValidExpression(pattern))
+      WriteDiagnosticLine("Ignoring the filter pattern \"" + pattern + "\": it is not a valid regular expression.");
+  }
+  return false;
+}
+
+bool TICloudTracker::PassesFilters(const std::string& path) {
+  return AnyPatternMatches(kPreferenceKeyIncludePatterns, path) &&
+         !AnyPatternMatches(kPreferenceKeyExcludePatterns, path);
+}
+
+void TICloudTracker::CheckStatus(const std::string& path) {
+  const bool trackDownloads = NSPrefs().BoolForKey(kPreferenceKeyTrackIncomingDownloads);
+  const bool reference = isDownloadReference(path);
+  const bool exists = doesFileExist(path);
+
+  // A download reference is never missing while downloads are tracked.
+  if (!exists && !(trackDownloads && reference)) {
+    {
+      std::lock_guard lock(transfersLock_);
+      if (transfers_.Contains(path)) transfers_.Remove(path);
+    }
+    ResetInactivityTimer();
+    return;
+  }
+
+  const bool transferred = trackDownloads ? (!reference && isUploaded(path)) : isUploaded(path);
+  if (transferred) {
+    if (TransfersContain(path)) {  // an upload in progress has finished
+      AddTransferFinishedEntry(path);
+      {
+        std::lock_guard lock(transfersLock_);
+        transfers_.Remove(path);
+        ++completionsThisPass_;
+        completedTransfers_.Add(path);
+      }
+      ResetInactivityTimer();
+      return;
+    }
+    if (!trackDownloads || !PassesFilters(path)) {
+      ResetInactivityTimer();
+      return;
+    }
+    const std::string placeholder = placeholderPathForItem(path);
+    if (TransfersContain(placeholder)) {  // a tracked download has arrived
+      AddTransferFinishedEntry(path);
+      {
+        std::lock_guard lock(transfersLock_);
+        transfers_.Remove(placeholder);
+        ++completionsThisPass_;
+        completedTransfers_.Add(path);
+      }
+      ResetInactivityTimer();
+      return;
+    }
+    // Changed and already uploaded when examined, with no placeholder seen:
+    // a download received.
+    {
+      std::lock_guard lock(transfersLock_);
+      if (!completedDownloads_.Contains(path)) {
+        if (NSPrefs().BoolForKey(kPreferenceKeyDownloadErrorLogging)) AddTransferFinishedEntry(path);
+        const AbsoluteTime now = options_.clock->Now();
+        if (transferStartTime_.load() == 0.0) transferStartTime_ = now;
+        lastDownloadTime_ = now;
+        completedDownloads_.Add(path);
+      }
+    }
+    ResetInactivityTimer();
+    return;
+  }
+
+  // Still in progress: nothing changes, and the interval may grow.
+  if (TransfersContain(path)) return;
+
+  if (!PassesFilters(path) || !doesFileExist(path)) {
+    ResetInactivityTimer();
+    return;
+  }
+  {
+    std::lock_guard lock(transfersLock_);
+    if (transferStartTime_.load() == 0.0) transferStartTime_ = options_.clock->Now();
+    transfers_.Add(path);
+    totalTransfers_.Add(path);
+  }
+  ResetInactivityTimer();
+}
+
+void TICloudTracker::AddSummaryLine(int count, const char* what) {
+  if (count <= 0) return;
+  AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] ======== " + std::to_string(count) +
+              (count == 1 ? " file was " : " files were ") + what + " ========");
+}
+
+void TICloudTracker::UpdateTransferStatus() {
+  int inProgress, completed, downloads;
+  {
+    std::lock_guard lock(transfersLock_);
+    inProgress = transfers_.Size();
+    completed = completedTransfers_.Size();
+    downloads = completedDownloads_.Size();
+  }
+  TUserDefaults& prefs = NSPrefs();
+  if (inProgress != previousTransferCount_ && inProgress > 0) {
+    SendStatusChanged(false);
+  } else if (previousTransferCount_ > 0 && inProgress == 0) {
+    // The batch of transfers has finished.
+    finishedTransfering_ = true;
+    if (prefs.BoolForKey(kPreferenceKeyEnableLogging)) AddSummaryLine(completed, "transferred");
+    SaveRecentTransfers();
+    const AbsoluteTime now = options_.clock->Now();
+    prefs.SetDate(kPreferenceKeyLastTransferDate, now);
+    elapsedTransferTime_ = now - transferStartTime_.load();
+    // The delegate reads the batch's counts before the next pass clears them.
+    SendStatusChanged(true);
+  } else if (downloads > 0 && inProgress == 0) {
+    if (downloads != previousCompletedDownloadCount_.load()) SendStatusChanged(true);
+    const auto delay = static_cast<float>(prefs.FloatForKey(kPreferenceKeyDownloadBatchDelay));
+    if (options_.clock->Now() - lastDownloadTime_.load() > delay) {
+      // No download for longer than the delay: the download batch closes.
+      if (prefs.BoolForKey(kPreferenceKeyDownloadErrorLogging)) AddSummaryLine(downloads, "downloaded");
+      elapsedTransferTime_ = 0.0;
+      previousCompletedDownloadCount_ = downloads;
+      {
+        std::lock_guard lock(transfersLock_);
+        completedDownloads_.Clear();
+      }
+      finishedTransfering_ = true;
+      SendStatusChanged(true);
+    }
+  }
+  std::lock_guard lock(transfersLock_);
+  previousTransferCount_ = transfers_.Size();
+  previousCompletedDownloadCount_ = completedDownloads_.Size();
 }
 
 void TICloudTracker::ResetInactivityTimer() {

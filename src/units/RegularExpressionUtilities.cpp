@@ -70,6 +70,14 @@ bool matchesWithExpression(const std::string& text, const std::string& expressio
   return count > 0;
 }
 
+bool isValidExpression(const std::string& expression) {
+  UErrorCode status = U_ZERO_ERROR;
+  UParseError parseError;
+  std::unique_ptr<icu::RegexPattern> pattern(icu::RegexPattern::compile(
+      icu::UnicodeString::fromUTF8(expression), UREGEX_CASE_INSENSITIVE, parseError, status));
+  return U_SUCCESS(status) && pattern != nullptr;
+}
+
 bool matchesWithExpression(const std::string& text, const std::string& expression, CapturedTexts* matches) {
   return matchesWithExpression(text, shortString(expression), kMatchingAnchored, matches);
 }

@@ -24,6 +24,9 @@ inline constexpr unsigned kMatchingAnchored = 4;
 bool matchesWithExpression(const std::string& text, const std::string& expression, unsigned options,
                            CapturedTexts* matches);
 
+// Whether `expression` compiles (as the matching above compiles it).
+bool isValidExpression(const std::string& expression);
+
 // The anchored form. The expression is a short string: at most 255 bytes.
 bool matchesWithExpression(const std::string& text, const std::string& expression, CapturedTexts* matches);
 

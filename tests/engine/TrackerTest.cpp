@@ -13,8 +13,8 @@
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
 #include "support/CaptureDiagnostics.h"
-#include "support/ManualClock.h"
 #include "support/TempDir.h"
+#include "support/TrackerFixture.h"
 #include "units/AtomicFile.h"
 #include "units/PollMainLoop.h"
 #include "units/PreferenceKeys.h"
@@ -29,59 +29,7 @@ using test::ManualClock;
 using test::TempDir;
 namespace fs = std::filesystem;
 
-// Private preferences, a private home and a main loop for each test.
-class TrackerTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", dir.MakeFolder("home").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir.path() + "/home/.config").c_str(), 1);
-    MainLoop::SetMain(&loop);
-    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist"));
-    PopulateDefaultPreferences(NSPrefs());
-    NSPrefs().SetString(kPreferenceKeyRecentsLog, historyFile);
-    cloud = dir.MakeFolder("cloud");
-  }
-  void TearDown() override {
-    tracker.reset();
-    TUserDefaults::SetStandard(nullptr);
-    MainLoop::SetMain(nullptr);
-    ::setenv("HOME", savedHome.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
-  // A tracker whose passes the test runs itself.
-  TICloudTracker& MakeTracker() {
-    TICloudTracker::Options options;
-    options.clock = clock;
-    options.startPollThread = false;
-    options.watchLatency = 0.05;
-    tracker = MakeRef<TICloudTracker>(options);
-    return *tracker;
-  }
-  std::vector<std::string> LogLines() {
-    std::ifstream in(logFile);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  static int InotifyInstances() {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-      std::error_code ec;
-      if (fs::read_symlink(entry.path(), ec).string() == "anon_inode:inotify") ++count;
-    }
-    return count;
-  }
-
-  TempDir dir;
-  PollMainLoop loop;
-  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-  std::string savedHome;
-  std::string cloud;
-  std::string historyFile = dir / "recent_transfers.plist";
-  std::string logFile = dir / "vantorel_log.txt";
-  TRef<TICloudTracker> tracker;
-};
+class TrackerTest : public test::TrackerFixture {};
 
 TEST_F(TrackerTest, ChangesUnderTheFolderReachTheQueueOnce) {
   auto& t = MakeTracker();

@@ -14,7 +14,14 @@ public:
   explicit ManualClock(AbsoluteTime start = 800000000.0) : now_(start) {}
   AbsoluteTime Now() override {
     std::lock_guard lock(mutex_);
-    return now_;
+    const AbsoluteTime now = now_;
+    now_ += autoAdvance_;
+    return now;
+  }
+  // Each look at the clock finds this many seconds gone since the last.
+  void SetAutoAdvance(double seconds) {
+    std::lock_guard lock(mutex_);
+    autoAdvance_ = seconds;
   }
   void Sleep(double seconds) override {
     std::function<void()> hook;
@@ -43,6 +50,7 @@ public:
 private:
   mutable std::mutex mutex_;
   AbsoluteTime now_;
+  double autoAdvance_ = 0;
   std::vector<double> sleeps_;
   std::function<void()> onSleep_;
 };

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/CaptureDiagnostics.h"
+#include "support/TrackerFixture.h"
+#include "units/PropertyListIO.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+namespace fs = std::filesystem;
+
+class PollingTest : public test::TrackerFixture {
+protected:
+  TICloudTracker& Tracker() {
+    auto& t = MakeTracker();
+    t.SetDelegate(&delegate);
+    t.SetDirectory(cloud);
+    t.SetTransferLog(logFile);
+    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+    return t;
+  }
+};
+
+TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {
+  auto& t = Tracker();
+  const std::string file = Item("report.txt");
+  t.QueueFile(file);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{file});
+  ASSERT_EQ(delegate.heard.size(), 1u);
+  EXPECT_FALSE(delegate.heard[0].synchronous);  // 0 to 1: told, not waited for
+  EXPECT_EQ(delegate.heard[0].status, 1);
+
+  clock->Advance(3);
+  Pass();  // still uploading: nothing to say
+  EXPECT_EQ(delegate.heard.size(), 1u);
+
+  MarkUploaded(file);
+  t.QueueFile(file);
+  Pass();
+  ASSERT_EQ(delegate.heard.size(), 2u);
+  const auto& done = delegate.heard[1];
+  EXPECT_TRUE(done.synchronous);
+  EXPECT_TRUE(done.finished);
+  EXPECT_EQ(done.completed, 1);
+  EXPECT_EQ(done.total, 1);
+  EXPECT_EQ(done.status, 0);
+  EXPECT_DOUBLE_EQ(done.elapsed, 3.0);
+  EXPECT_EQ(NSPrefs().GetDate(kPreferenceKeyLastTransferDate), clock->Now());
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{file});
+  const PlistReadResult history = ReadPropertyListFile(historyFile);
+  ASSERT_EQ(history.status, PlistReadResult::Status::Ok);
+  EXPECT_EQ(*history.value.AsArray(), PlistValue::Array{PlistValue(file)});
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("] /report.txt"), std::string::npos);
+  EXPECT_NE(lines[1].find("] ======== 1 file was transferred ========"), std::string::npos);
+
+  Pass();  // the next pass clears the batch
+  EXPECT_FALSE(t.IsFinishedTransfering());
+  EXPECT_EQ(t.GetCompletedTransferCount(), 0);
+  EXPECT_FALSE(t.IsTransferComplete(file));
+  EXPECT_EQ(delegate.heard.size(), 2u);
+}
+
+TEST_F(PollingTest, ABatchEndsWhenTheLastTransferEndsHoweverItEnds) {
+  auto& t = Tracker();
+  const std::string a = Item("a.txt"), b = Item("b.txt");
+  t.QueueFile(a);
+  t.QueueFile(b);
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 2);
+  fs::remove(a);  // vanishes: leaves without counting as completed
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 1);
+  MarkUploaded(b);
+  t.QueueFile(b);
+  Pass();
+  ASSERT_FALSE(delegate.heard.empty());
+  EXPECT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(delegate.heard.back().completed, 1);
+  EXPECT_EQ(delegate.heard.back().total, 2);
+  EXPECT_NE(LogLines().back().find("======== 1 file was transferred ========"), std::string::npos);
+}
+
+TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
+  auto& t = Tracker();
+  const std::string placeholder = Item(".report.pdf.icloud");  // hidden, yet it passes
+  t.QueueFile(placeholder);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
+  // Examining the placeholder never completes it, even once it is gone.
+  fs::remove(placeholder);
+  Pass();
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
+  const std::string item = Item("report.pdf", true);
+  t.QueueFile(item);
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_TRUE(t.IsTransferComplete(item));
+  EXPECT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
+}
+
+TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
+  auto& t = Tracker();
+  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
+  for (int i = 1; i <= 3; ++i) {
+    t.QueueFile(Item("d" + std::to_string(i) + ".txt", true));
+    Pass();
+    EXPECT_EQ(t.GetStatus(), 2);
+    clock->Advance(2);
+  }
+  ASSERT_EQ(delegate.heard.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(delegate.heard[i].synchronous);
+    EXPECT_EQ(delegate.heard[i].status, 2);
+  }
+  clock->Advance(10);  // 12 s after the last one: still open
+  Pass();
+  EXPECT_EQ(delegate.heard.size(), 3u);
+  clock->Advance(4);
+  Pass();
+  ASSERT_EQ(delegate.heard.size(), 4u);
+  const auto& closed = delegate.heard[3];
+  EXPECT_TRUE(closed.finished);
+  EXPECT_EQ(closed.previousDownloads, 3);
+  EXPECT_DOUBLE_EQ(closed.elapsed, 0.0);
+  EXPECT_EQ(t.GetPreviousCompletedDownloadCount(), 0);  // back to 0 once told
+  EXPECT_NE(LogLines().back().find("======== 3 files were downloaded ========"), std::string::npos);
+  EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyLastTransferDate));  // downloads do not store it
+}
+
+TEST_F(PollingTest, ADownloadDuringAnUploadWaitsForTheUploadToEnd) {
+  auto& t = Tracker();
+  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
+  const std::string upload = Item("up.txt");
+  t.QueueFile(upload);
+  Pass();
+  t.QueueFile(Item("down.txt", true));
+  Pass();
+  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);
+  EXPECT_EQ(t.GetStatus(), 1);
+  clock->Advance(60);
+  Pass();
+  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);  // cannot close while uploading
+  MarkUploaded(upload);
+  t.QueueFile(upload);
+  Pass();  // the upload batch finishes
+  EXPECT_TRUE(delegate.heard.back().finished);
+}
+
+TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
+  auto& t = Tracker();
+  const std::string empty = Item("empty.txt", false, 0);
+  const std::string store = Item(".DS_Store");
+  const std::string hidden = Item(".hidden-file");
+  const std::string inBundle = Item("Tool.app/Contents/MacOS/tool");
+  const std::string bundle = cloud + "/Tool.app";
+  const std::string folder = dir.MakeFolder("cloud/plain");
+  const std::string link = cloud + "/link";
+  ASSERT_EQ(::symlink(Item("target.txt", true).c_str(), link.c_str()), 0);
+  for (const auto& p : {empty, store, hidden, inBundle, bundle, folder, link}) t.QueueFile(p);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{bundle});  // the bundle itself is examined
+  EXPECT_EQ(t.GetQueueSize(), 0);
+
+  // Hidden files count once hidden files are not ignored.
+  NSPrefs().SetBool(kPreferenceKeyIgnoreHiddenFiles, false);
+  t.QueueFile(hidden);
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 2);
+
+  // Without download tracking a placeholder is just another hidden file.
+  NSPrefs().SetBool(kPreferenceKeyIgnoreHiddenFiles, true);
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  t.QueueFile(Item(".x.icloud"));
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 2);
+}
+
+TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
+  auto& t = Tracker();
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"(unclosed", "/CLOUD/docs/"});
+  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {R"(\.tmp$)"});
+  CaptureDiagnostics diagnostics;
+  const std::string kept = Item("docs/kept.txt"), excluded = Item("docs/scratch.tmp"), elsewhere = Item("other.txt");
+  for (const auto& p : {kept, excluded, elsewhere}) t.QueueFile(p);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{kept});
+  // The bad pattern is reported once, not once per path.
+  EXPECT_EQ(diagnostics.Text(),
+            "Ignoring the filter pattern \"(unclosed\": it is not a valid regular expression.\n");
+
+  NSPrefs().SetInteger(kPreferenceKeyIncludePatterns, 5);  // the wrong type reads as absent: nothing is tracked
+  t.QueueFile(Item("docs/new.txt"));
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 1);
+}
+
+TEST_F(PollingTest, TheIntervalGrowsWhileNothingCompletesUpToItsCeiling) {
+  auto& t = Tracker();
+  std::vector<std::string> files;
+  for (int i = 0; i < 30; ++i) files.push_back(Item("f" + std::to_string(i)));
+  for (const auto& f : files) t.QueueFile(f);
+  Pass();
+  EXPECT_DOUBLE_EQ(t.GetPollInterval(), 1.25);
+  Pass();
+  EXPECT_DOUBLE_EQ(t.GetPollInterval(), 1.5);
+  for (int i = 0; i < 100; ++i) Pass();
+  EXPECT_DOUBLE_EQ(t.GetPollInterval(), 20.0);  // 11 to 50 in progress
+  MarkUploaded(files[0]);
+  t.QueueFile(files[0]);
+  Pass();
+  EXPECT_DOUBLE_EQ(t.GetPollInterval(), 1.0);
+}
+
+TEST_F(PollingTest, TransfersAreExaminedInCyclesOfTheBatchSize) {
+  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 1);
+  auto& t = Tracker();
+  EXPECT_EQ(t.GetBatchSize(), 25);
+  std::vector<std::string> files;
+  for (int i = 0; i < 60; ++i) files.push_back(Item("f" + std::to_string(i)));
+  t.SetExistingTransfers(files);
+  for (int i = 0; i < 3; ++i) Pass();  // 25, 25, 10: the cycle is complete
+  for (const auto& f : files) MarkUploaded(f);
+  Pass();  // a new cycle starts with a full batch
+  EXPECT_EQ(t.GetCompletedTransferCount(), 25);
+  Pass();
+  EXPECT_EQ(t.GetCompletedTransferCount(), 50);
+  Pass();
+  EXPECT_EQ(t.GetCompletedTransferCount(), 60);
+  EXPECT_TRUE(t.IsFinishedTransfering());
+}
+
+TEST_F(PollingTest, APauseDuringTheScanSkipsThatPassesBatch) {
+  auto& t = Tracker();
+  const std::string running = Item("running.txt");
+  t.SetExistingTransfers({running});
+  MarkUploaded(running);
+  for (int i = 0; i < 3; ++i) t.QueueFile(Item("q" + std::to_string(i)));
+  // Each look at the clock finds a second gone: the scan yields after its
+  // first path, and a pause arrives during the yield.
+  clock->SetAutoAdvance(1.1);
+  clock->OnSleep([&] { t.Pause(); });
+  Pass();
+  clock->SetAutoAdvance(0);
+  clock->OnSleep(nullptr);
+  EXPECT_TRUE(t.IsPaused());
+  EXPECT_EQ(t.GetQueueSize(), 2);  // the scan ended early
+  EXPECT_FALSE(t.IsTransferComplete(running));  // and the batch was skipped
+  t.Resume();
+  Pass();
+  EXPECT_EQ(t.GetQueueSize(), 0);
+  // The skipped batch still counted as chosen in this cycle: the transfer
+  // is examined when the next cycle begins.
+  Pass();
+  EXPECT_TRUE(t.IsTransferComplete(running));
+}
+
+TEST_F(PollingTest, APausedTrackerWaitsInFiveSecondSteps) {
+  auto& t = Tracker();
+  t.Pause();
+  int sleeps = 0;
+  clock->OnSleep([&] {
+    if (++sleeps == 3) t.Resume();
+  });
+  Pass();
+  EXPECT_EQ(clock->Sleeps(), (std::vector<double>{5.0, 5.0, 5.0}));
+}
+
+}  // namespace
+}  // namespace vantorel
