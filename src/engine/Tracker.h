@@ -28,6 +28,7 @@
 
 #include "engine/CountedSet.h"
 #include "engine/TrackerClock.h"
+#include "engine/TransferSets.h"
 #include "units/PlistValue.h"
 #include "units/TObject.h"
 
@@ -170,12 +171,16 @@ private:
 
   const Options options_;
 
-  // Guarded by transfersLock_.
-  CountedSet transfers_;
+  // The transfer sets share one table, guarded by transfersLock_ (the
+  // polled set is the poll thread's, but lives in the same table).
+  TransferSets sets_;
+  TransferSets::Set transfers_ = sets_.Get(TransferSets::kTransfers);
+  TransferSets::Set totalTransfers_ = sets_.Get(TransferSets::kTotalTransfers);
+  TransferSets::Set completedTransfers_ = sets_.Get(TransferSets::kCompletedTransfers);
+  TransferSets::Set completedDownloads_ = sets_.Get(TransferSets::kCompletedDownloads);
+  TransferSets::Set polledTransfers_ = sets_.Get(TransferSets::kPolledTransfers);
   // Guarded by queueLock_.
   CountedSet queue_;
-  // Poll thread only.
-  CountedSet polledTransfers_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;
   std::unique_ptr<DirectoryWatcher> eventStream_;
@@ -186,10 +191,6 @@ private:
   std::atomic<double> elapsedTransferTime_{0.0};
   std::atomic<double> pollInterval_{0.0};
   std::atomic<double> lastDownloadTime_{0.0};
-  // Guarded by transfersLock_.
-  CountedSet completedTransfers_;
-  CountedSet totalTransfers_;
-  CountedSet completedDownloads_;
   // Main thread only.
   std::unique_ptr<std::vector<std::string>> pendingQueue_;
   // Guarded by historyLock_; absent when the history is off for this run.

@@ -108,25 +108,15 @@ void TICloudTracker::ScanQueue() {
 }
 
 void TICloudTracker::PollBatch() {
-  const std::vector<std::string> inProgress = GetTransfers();
-  if (inProgress.empty()) return;
   const auto limit = static_cast<std::size_t>(std::max(0, batchSize_.load()));  // 0: no limit
   std::vector<std::string> batch;
-  const auto fill = [&](bool skipPolled) {
-    for (const std::string& path : inProgress) {
-      if (skipPolled && polledTransfers_.Contains(path)) continue;
-      batch.push_back(path);
-      polledTransfers_.Add(path);
-      if (limit > 0 && batch.size() >= limit) break;
-    }
-  };
-  fill(true);
-  if (batch.empty()) {
-    // Every transfer was examined in this cycle: a new cycle begins.
-    polledTransfers_.Clear();
-    fill(false);
+  {
+    // Chosen under the lock straight from the table: no copy of every path.
+    std::lock_guard lock(transfersLock_);
+    batch = sets_.ChooseBatch(limit);
   }
-  if (paused_.load()) return;
+  // A pause that came in meanwhile skips the batch (it still counts as chosen).
+  if (batch.empty() || paused_.load()) return;
   for (const std::string& path : batch) CheckStatus(path);
 }
 

@@ -1,0 +1,70 @@
+#include "engine/TransferSets.h"
+
+#include <algorithm>
+
+namespace vantorel {
+
+namespace {
+bool Unused(const std::array<std::int32_t, TransferSets::kSetCount>& counts) {
+  return std::all_of(counts.begin(), counts.end(), [](std::int32_t c) { return c == 0; });
+}
+}  // namespace
+
+std::vector<std::string> TransferSets::Set::Paths() const {
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<std::size_t>(Size()));
+  ForEach([&](const std::string& path) {
+    paths.push_back(path);
+    return true;
+  });
+  return paths;
+}
+
+std::vector<std::string> TransferSets::ChooseBatch(std::size_t limit) {
+  std::vector<std::string> batch;
+  if (sizes_[kTransfers] == 0) return batch;
+  const auto fill = [&](bool skipPolled) {
+    for (auto& [path, counts] : entries_) {
+      if (counts[kTransfers] == 0 || (skipPolled && counts[kPolledTransfers] > 0)) continue;
+      batch.push_back(path);
+      if (counts[kPolledTransfers]++ == 0) ++sizes_[kPolledTransfers];
+      if (limit > 0 && batch.size() >= limit) return;
+    }
+  };
+  fill(true);
+  if (batch.empty()) {
+    Clear(kPolledTransfers);
+    fill(false);
+  }
+  return batch;
+}
+
+void TransferSets::Add(SetIndex index, const std::string& path) {
+  auto& counts = entries_[path];
+  if (counts[index]++ == 0) ++sizes_[index];
+}
+
+void TransferSets::Remove(SetIndex index, const std::string& path) {
+  auto it = entries_.find(path);
+  if (it == entries_.end() || it->second[index] == 0) return;
+  if (--it->second[index] == 0) {
+    --sizes_[index];
+    if (Unused(it->second)) entries_.erase(it);
+  }
+}
+
+int TransferSets::CountOf(SetIndex index, const std::string& path) const {
+  auto it = entries_.find(path);
+  return it == entries_.end() ? 0 : it->second[index];
+}
+
+void TransferSets::Clear(SetIndex index) {
+  if (sizes_[index] == 0) return;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    it->second[index] = 0;
+    it = Unused(it->second) ? entries_.erase(it) : std::next(it);
+  }
+  sizes_[index] = 0;
+}
+
+}  // namespace vantorel
