@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "engine/TransferSets.h"
+
+namespace vantorel {
+namespace {
+
+TEST(TransferSets, EachSetCountsLikeAMultiset) {
+  TransferSets sets;
+  auto transfers = sets.Get(TransferSets::kTransfers);
+  auto total = sets.Get(TransferSets::kTotalTransfers);
+  transfers.Add("/a");
+  transfers.Add("/a");
+  total.Add("/a");
+  transfers.Add("/b");
+  EXPECT_EQ(transfers.Size(), 2);  // distinct paths
+  transfers.Remove("/a");
+  EXPECT_TRUE(transfers.Contains("/a"));  // one of its two counts left
+  transfers.Remove("/a");
+  EXPECT_FALSE(transfers.Contains("/a"));
+  EXPECT_TRUE(total.Contains("/a"));  // the other set is untouched
+  transfers.Remove("/never");
+  total.Clear();
+  EXPECT_TRUE(total.Empty());
+  EXPECT_EQ(transfers.Paths(), std::vector<std::string>{"/b"});
+}
+
+TEST(TransferSets, BatchesCycleThroughEveryTransfer) {
+  TransferSets sets;
+  auto transfers = sets.Get(TransferSets::kTransfers);
+  for (int i = 0; i < 60; ++i) transfers.Add("/f" + std::to_string(i));
+  std::set<std::string> seen;
+  std::vector<std::size_t> sizes;
+  for (int pass = 0; pass < 3; ++pass) {
+    const auto batch = sets.ChooseBatch(25);
+    sizes.push_back(batch.size());
+    seen.insert(batch.begin(), batch.end());
+  }
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{25, 25, 10}));
+  EXPECT_EQ(seen.size(), 60u);  // each exactly once in the cycle
+  EXPECT_EQ(sets.ChooseBatch(25).size(), 25u);  // then a new cycle
+  EXPECT_EQ(sets.ChooseBatch(0).size(), 35u);   // no limit: the rest of it
+  transfers.Clear();
+  EXPECT_TRUE(sets.ChooseBatch(25).empty());
+}
+
+}  // namespace
+}  // namespace vantorel
