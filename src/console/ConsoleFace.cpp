@@ -1,0 +1,62 @@
+#include "console/ConsoleFace.h"
+
+#include "engine/Tracker.h"
+#include "shell/StatusLine.h"
+#include "units/Diagnostics.h"
+#include "units/NetworkReachability.h"
+#include "units/PathUtilities.h"
+#include "units/PreferenceKeys.h"
+#include "units/TNotificationCenter.h"
+#include "units/TNumber.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+
+ConsoleFace::ConsoleFace(std::optional<std::string> folder) : folder_(std::move(folder)) {}
+
+void ConsoleFace::ObserveNetwork() {
+  TNotificationCenter::DefaultCenter()->ObserveNotification(this, SCNetworkReachabilityChangedNotification,
+                                                            &ConsoleFace::NetworkChanged);
+}
+
+std::string ConsoleFace::ToolkitVersionLine() { return "Toolkit version: none (console face)"; }
+
+void ConsoleFace::RunWelcome() {
+  // The welcome window is where a first run picks its folder.
+  if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
+}
+
+std::optional<std::string> ConsoleFace::RunFolderPanel(const FolderPanel& panel) {
+  WriteDiagnosticLine(panel.message);
+  return std::nullopt;
+}
+
+int ConsoleFace::RunAlert(const Alert& alert) {
+  WriteDiagnosticLine(alert.informative.empty() ? alert.message : alert.message + " " + alert.informative);
+  return 0;
+}
+
+void ConsoleFace::TrackerStatusChanged(TICloudTracker* tracker) {
+  const std::string line = StatusLineText(*tracker, NSPrefs().GetDate(kPreferenceKeyLastTransferDate),
+                                          CurrentAbsoluteTime());
+  WriteDiagnosticLine(line);
+  lastStatusLine_ = line;
+}
+
+void ConsoleFace::DeliverNotification(const UserNotification& notification) {
+  WriteDiagnosticLine(notification.title + ": " + notification.subtitle);
+}
+
+void ConsoleFace::ScannerResultsChanged(const std::string& results) {
+  if (!results.empty()) WriteDiagnosticLine(results);
+}
+
+void ConsoleFace::NetworkChanged(TNotification* notification) {
+  auto* status = dynamic_cast<TNumber*>(notification->Object());
+  if (status && status->IntegerValue() > 0)
+    WriteDiagnosticLine("Network reachable again: tracking resumes.");
+  else
+    WriteDiagnosticLine("Network unreachable: tracking pauses until it returns.");
+}
+
+}  // namespace vantorel

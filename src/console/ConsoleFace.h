@@ -1,0 +1,47 @@
+#pragma once
+// The console face: the application on a terminal. It prints what the tray
+// would show (the status line at every change, notifications, alerts, the
+// network coming and going) and puts no questions to anyone.
+
+#include <optional>
+#include <string>
+
+#include "shell/AppFace.h"
+#include "units/TObject.h"
+
+namespace vantorel {
+
+class TNotification;
+
+class ConsoleFace final : public TAppFace, public TObject {
+public:
+  // `folder`: the folder to watch given on the command line, if any.
+  explicit ConsoleFace(std::optional<std::string> folder);
+
+  // Starts printing the network's comings and goings.
+  void ObserveNetwork();
+
+  std::string ToolkitVersionLine() override;
+  bool IsInteractive() override { return false; }
+  void RunWelcome() override;
+  std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
+  int RunAlert(const Alert& alert) override;
+  void LoadStatusItem(int) override {}
+  void SetStatusItemLength(int) override {}
+  void TrackerStatusChanged(TICloudTracker* tracker) override;
+  void DeliverNotification(const UserNotification& notification) override;
+  // A terminal session starts nothing at login.
+  void OpenAtLogin(bool) override {}
+  void ScannerOpened() override {}
+  void ScannerPathChanged(const std::string&) override {}
+  void ScannerResultsChanged(const std::string& results) override;
+  void ScannerClosed() override {}
+
+  void NetworkChanged(TNotification* notification);
+
+private:
+  std::optional<std::string> folder_;
+  std::string lastStatusLine_;
+};
+
+}  // namespace vantorel

@@ -1,0 +1,216 @@
+#include "shell/AppController.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "shell/AppFace.h"
+#include "shell/BuildInfo.h"
+#include "units/AppHelpers.h"
+#include "units/AtomicFile.h"
+#include "units/Diagnostics.h"
+#include "units/NetworkReachability.h"
+#include "units/PathUtilities.h"
+#include "units/PreferenceKeys.h"
+#include "units/TTimer.h"
+#include "units/UserDefaults.h"
+#include "units/UserFolders.h"
+
+namespace vantorel {
+
+namespace {
+constexpr int kCurrentPreferenceVersion = 4;
+constexpr const char* kFirstLaunchFolderMessage =
+    "Please locate the iCloud Drive folder. You will only need to choose the folder once.";
+constexpr const char* kLaterLaunchFolderMessage =
+    "Please choose the iCloud Drive folder to monitor. All changes inside the folder will be tracked.";
+}  // namespace
+
+TAppController::TAppController(TAppFace& face, TICloudTracker::Options trackerOptions)
+    : face_(face), trackerOptions_(std::move(trackerOptions)) {}
+
+TAppController::~TAppController() { Quit(); }
+
+bool TAppController::applicationDidFinishLaunching(int* exitCode) {
+  TUserDefaults& prefs = NSPrefs();
+  WriteDiagnosticLine(std::string("Short version: ") + kBundleShortVersion);
+  WriteDiagnosticLine(std::string("Bundle version: ") + kBundleVersion);
+  WriteDiagnosticLine(face_.ToolkitVersionLine());
+  face_.RegisterFonts();
+  prefs.SetString("bundleName", kBundleName);
+  prefs.SetString("bundleVersion", kBundleShortVersion);
+  prefs.SetString("bundleVersionMinor", kBundleVersion);
+  prefs.SetString("websiteURL", kWebsiteURL);
+  // Stored folder bookmarks matter only inside a sandbox, which Linux does
+  // not have: every folder is reachable as it is.
+
+  if (prefs.GetBool("launchedFirstTime").value_or(false)) {
+    updatePreferenceVersion();
+  } else {
+    WriteDiagnosticLine("Launched first time.");
+    firstLaunch_ = true;
+    PopulateDefaultPreferences(prefs);
+    prefs.SetBool("launchedFirstTime", true);
+    face_.RunWelcome();
+  }
+  face_.ReloadStatusItemImages();
+  StartMonitoringNetworkReachability();
+  for (const std::string* key : {&kPreferenceKeyIncludePatterns, &kPreferenceKeyExcludePatterns})
+    if (!prefs.HasKey(*key)) prefs.SetArray(*key, {});
+
+  const auto folder = prefs.GetString(kPreferenceKeyICloudDriveFolder);
+  if (!folder || !doesFileExist(*folder)) {
+    if (!LocateICloudDriveFolder(firstLaunch_ ? kFirstLaunchFolderMessage : kLaterLaunchFolderMessage, exitCode))
+      return false;
+  }
+  if (isSandboxed()) {
+    // Without a sandbox to ask, access is simply there.
+    WriteDiagnosticLine("granted access to icloud drive folder");
+  }
+
+  face_.LoadStatusItem(static_cast<int>(prefs.IntegerForKey(kPreferenceKeyStatusItemIconSize)) + 4);
+  statusItemLoaded_ = true;
+
+  const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
+  tracker_ = MakeRef<TICloudTracker>(trackerOptions_);
+  tracker_->SetDelegate(this);
+  tracker_->SetDirectory(prefs.GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
+  if (logBeforeThisLaunch) tracker_->SetTransferLog(*logBeforeThisLaunch);
+
+  const std::string support = DataHome() + "/" + kBundleName;
+  if (!MakeDirectories(support))
+    WriteDiagnosticLine("Cannot create the support folder " + support + "; the log and the history will not be kept.");
+  prefs.SetString(kPreferenceKeyHistoryLog, support + "/vantorel_log.txt");
+  prefs.SetString(kPreferenceKeyRecentsLog, support + "/recent_transfers.plist");
+
+  for (const std::string* key : {&kPreferenceKeyICloudDriveFolder, &kPreferenceKeyStatusItemIconSize})
+    observers_.push_back(prefs.AddObserver(*key, [this](const std::string& k) { observeValueForKeyPath(k); }));
+
+  if (!isSandboxed()) face_.OpenAtLogin(prefs.BoolForKey(kPreferenceKeyLaunchAtStartup));
+  tracker_->Start();
+  return true;
+}
+
+bool TAppController::LocateICloudDriveFolder(const std::string& message, int* exitCode) {
+  if (!face_.IsInteractive()) {
+    WriteDiagnosticLine(message);
+    *exitCode = 1;
+    return false;
+  }
+  for (;;) {
+    FolderPanel panel;
+    panel.message = message;
+    panel.prompt = "Choose";
+    panel.startDirectory = fileURL(kDefaultICloudDriveFolder);
+    panel.canCreateDirectories = true;
+    const auto chosen = face_.RunFolderPanel(panel);
+    if (chosen) {
+      std::string lower = *chosen;
+      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (lower.find("com~apple~clouddocs") != std::string::npos ||
+          face_.RunAlert({"Are you sure this is your iCloud Drive folder?",
+                          "If this is not the correct folder changes to iCloud Drive will not be tracked properly.",
+                          {"Yes", "No"}}) == 0) {
+        NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *chosen);
+        return true;
+      }
+      continue;
+    }
+    if (face_.RunAlert({"You must locate the iCloud Drive folder before continuing.", "", {"Locate", "Quit"}}) != 0) {
+      *exitCode = 0;
+      return false;
+    }
+  }
+}
+
+void TAppController::updatePreferenceVersion() {
+  TUserDefaults& prefs = NSPrefs();
+  const auto version = [&] { return prefs.IntegerForKey(kPreferenceKeyVersionNumber); };
+  const std::int64_t onEntry = version();
+  if (version() < 1) {
+    prefs.SetInteger(kPreferenceKeyVersionNumber, 1);
+    prefs.SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, 30);
+    face_.RunWelcome();
+  }
+  if (version() < 2) {
+    prefs.SetInteger(kPreferenceKeyVersionNumber, 2);
+    prefs.SetBool(kPreferenceKeyTrackIncomingDownloads, true);
+    prefs.SetBool(kPreferenceKeyDownloadErrorLogging, true);
+    prefs.SetBool(kPreferenceKeyShowDownloadNotifications, true);
+    prefs.SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
+    prefs.SetInteger(kPreferenceKeyNotificationBatchDelay, 15);
+  }
+  if (version() < 3) {
+    prefs.SetInteger(kPreferenceKeyVersionNumber, 3);
+    prefs.SetBool(kPreferenceKeyIgnoreSymbolicLinks, true);
+    prefs.SetInteger(kPreferenceKeyRecentFilesLimit, 100);
+  }
+  if (version() < kCurrentPreferenceVersion) {
+    prefs.SetInteger(kPreferenceKeyVersionNumber, kCurrentPreferenceVersion);
+    prefs.SetStringArray(kPreferenceKeyIncludePatterns,
+                         {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]});
+  }
+  if (version() != onEntry) {
+    prefs.Synchronize();
+    WriteDiagnosticLine("Updated preferences to version " + std::to_string(version()));
+  }
+}
+
+void TAppController::observeValueForKeyPath(const std::string& keyPath) {
+  if (!tracker_ || !statusItemLoaded_) return;  // still launching
+  TUserDefaults& prefs = NSPrefs();
+  if (keyPath == kPreferenceKeyStatusItemIconSize) {
+    face_.SetStatusItemLength(static_cast<int>(prefs.IntegerForKey(kPreferenceKeyStatusItemIconSize)) + 4);
+  } else if (keyPath == kPreferenceKeyICloudDriveFolder) {
+    const auto folder = prefs.GetString(kPreferenceKeyICloudDriveFolder);
+    if (!comparePaths(tracker_->GetDirectory(), folder)) {
+      WriteDiagnosticLine("icloud directory changed.");
+      prefs.Remove(kPreferenceKeyICloudDiskUsage);
+      tracker_->SetDirectory(folder.value_or(""));
+    }
+  }
+}
+
+void TAppController::PerformRescan(bool ask) {
+  // Finished scans need not be kept; running ones must outlive their thread.
+  std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
+  if (auto scanner = vantorel::PerformRescan(ask, this, &face_)) scanners_.push_back(std::move(scanner));
+}
+
+void TAppController::trackerError(TICloudTracker*, const std::string& error) { std::cerr << error << std::endl; }
+
+void TAppController::trackerDebugInfo(TICloudTracker*, const PlistValue::Dictionary&) {}
+
+void TAppController::scannerWillStart() {
+  if (tracker_) tracker_->Pause();
+}
+
+void TAppController::scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) {
+  if (!userCanceled) {
+    if (!transfers.empty()) {
+      for (const std::string& path : transfers) std::cerr << path << '\n';
+      std::cerr.flush();
+      if (tracker_) tracker_->SetExistingTransfers(transfers);
+    } else {
+      face_.RunAlert({"No transfers currently in progress were found.", "", {"Ok"}});
+    }
+  }
+  if (tracker_) tracker_->Resume();
+}
+
+void TAppController::Quit() {
+  CancelPendingNotifications();
+  for (const TRef<TScanner>& scanner : scanners_) {
+    scanner->Cancel();
+    scanner->WaitUntilFinished(60);
+  }
+  scanners_.clear();
+  for (const auto id : observers_) NSPrefs().RemoveObserver(id);
+  observers_.clear();
+  if (tracker_) {
+    tracker_->Shutdown();
+    tracker_.reset();
+  }
+  if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
+}
+
+}  // namespace vantorel

@@ -1,0 +1,81 @@
+#pragma once
+// TAppController: the application's delegate and the owner of the tracker.
+// It runs the launch sequence, follows two preferences while running, turns
+// the tracker's reports into user notifications, and pauses the tracker
+// around a rescan. Toolkit-free: it reaches the user through a TAppFace.
+// Main thread only.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/Tracker.h"
+#include "shell/Scanner.h"
+#include "units/TObject.h"
+
+namespace vantorel {
+
+class TAppFace;
+class TTimer;
+
+class TAppController : public TICloudTrackerDelegate, public TScannerDelegate {
+public:
+  // How the tracker is made (tests run its passes themselves).
+  explicit TAppController(TAppFace& face, TICloudTracker::Options trackerOptions = {});
+  ~TAppController() override;
+  TAppController(const TAppController&) = delete;
+  TAppController& operator=(const TAppController&) = delete;
+
+  // The launch sequence. False when the application must end instead of
+  // running; `exitCode` then says with which status.
+  bool applicationDidFinishLaunching(int* exitCode);
+  // Orderly end: scans are cancelled and waited for, the tracker stops and
+  // saves its history. Call with the main loop stopping or stopped.
+  void Quit();
+
+  TICloudTracker* GetTracker() const { return tracker_.get(); }
+  bool IsFirstLaunch() const { return firstLaunch_; }
+
+  // Rescans the watched folder (with `ask`, a folder the user chooses).
+  void PerformRescan(bool ask);
+
+  // Preference migration, run at every launch but the first.
+  void updatePreferenceVersion();
+  // A watched preference changed.
+  void observeValueForKeyPath(const std::string& keyPath);
+  // Delivers the batch's notifications (normally from the delayed call).
+  void showTrackerNotifications();
+
+  // TICloudTrackerDelegate
+  void trackerStatusChanged(TICloudTracker* tracker) override;
+  void trackerError(TICloudTracker* tracker, const std::string& error) override;
+  void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) override;
+  // TScannerDelegate
+  void scannerWillStart() override;
+  void scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) override;
+
+private:
+  // Running totals of the current notification batch.
+  struct NotificationStats {
+    float elapsedTransferTime = 0;
+    std::int64_t previousCompletedDownloadCount = 0;
+    std::int64_t completedTransferCount = 0;
+    std::int64_t totalTransferCount = 0;
+  };
+
+  bool LocateICloudDriveFolder(const std::string& message, int* exitCode);
+  void CancelPendingNotifications();
+
+  TAppFace& face_;
+  const TICloudTracker::Options trackerOptions_;
+  TRef<TICloudTracker> tracker_;
+  std::optional<NotificationStats> trackerNotificationStats_;
+  TRef<TTimer> pendingNotifications_;
+  std::vector<TRef<TScanner>> scanners_;
+  std::vector<std::uint64_t> observers_;
+  bool firstLaunch_ = false;
+  bool statusItemLoaded_ = false;
+};
+
+}  // namespace vantorel

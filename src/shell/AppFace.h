@@ -1,0 +1,75 @@
+#pragma once
+// What only a face can do for the application controller: windows, panels,
+// alerts, the status item and popover, notifications, sounds, login items.
+// The console face and the desktop face implement it; the controller never
+// knows which one it talks to. Every call comes on the main thread.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+class TICloudTracker;
+
+// A folder-choice panel.
+struct FolderPanel {
+  std::string title;
+  std::string message;
+  std::string prompt;          // the confirm button
+  std::string startDirectory;  // absolute
+  bool canCreateDirectories = false;
+};
+
+// A modal alert; the answer is the index of the button chosen.
+struct Alert {
+  std::string message;
+  std::string informative;
+  std::vector<std::string> buttons{"Ok"};
+};
+
+// A user notification. The sound is the system default, none, or a name.
+struct UserNotification {
+  enum class Sound { Default, None, Named };
+  std::string title;
+  std::string subtitle;
+  Sound sound = Sound::Default;
+  std::string soundName;  // with Sound::Named
+};
+
+class TAppFace {
+public:
+  virtual ~TAppFace() = default;
+
+  // The line that stands for the toolkit's version at launch.
+  virtual std::string ToolkitVersionLine() = 0;
+  // Makes the application's fonts available (optional).
+  virtual void RegisterFonts() {}
+  // Whether panels and alerts can be put to a user at all.
+  virtual bool IsInteractive() = 0;
+  // The first-run welcome, modal: returns when it has closed.
+  virtual void RunWelcome() = 0;
+  // A modal folder panel: the chosen folder, or nothing when cancelled.
+  virtual std::optional<std::string> RunFolderPanel(const FolderPanel& panel) = 0;
+  // A modal alert: the index of the button chosen.
+  virtual int RunAlert(const Alert& alert) = 0;
+  // Loads the status images for the current icon size.
+  virtual void ReloadStatusItemImages() {}
+  // Builds the status item, or changes its length (points).
+  virtual void LoadStatusItem(int length) = 0;
+  virtual void SetStatusItemLength(int length) = 0;
+  // The tracker's state changed: the status item and an open popover follow.
+  virtual void TrackerStatusChanged(TICloudTracker* tracker) = 0;
+  virtual void DeliverNotification(const UserNotification& notification) = 0;
+  // Makes the application start, or stop starting, at login.
+  virtual void OpenAtLogin(bool open) = 0;
+
+  // The scanner's window: opened when a scan starts, updated while it runs,
+  // closed when it ends. `results` empty means hidden.
+  virtual void ScannerOpened() = 0;
+  virtual void ScannerPathChanged(const std::string& path) = 0;
+  virtual void ScannerResultsChanged(const std::string& results) = 0;
+  virtual void ScannerClosed() = 0;
+};
+
+}  // namespace vantorel

@@ -1,0 +1,118 @@
+#include "shell/Scanner.h"
+
+#include <dirent.h>
+
+#include "engine/TrackPathUtilities.h"
+#include "shell/AppFace.h"
+#include "units/Diagnostics.h"
+#include "units/FileObjectUtilities.h"
+#include "units/PathUtilities.h"
+#include "units/PreferenceKeys.h"
+#include "units/TThread.h"
+#include "units/UserDefaults.h"
+#include "units/UserFolders.h"
+
+namespace vantorel {
+
+namespace {
+constexpr double kPathUpdateInterval = 0.2;
+
+// The path as the user reads it: the home folder as "~".
+std::string Abbreviated(const std::string& path) {
+  const std::string home = HomeDirectory();
+  if (home.size() > 1 && path.compare(0, home.size(), home) == 0 && (path.size() == home.size() || path[home.size()] == '/'))
+    return "~" + path.substr(home.size());
+  return path;
+}
+}  // namespace
+
+TScanner::TScanner(TScannerDelegate* delegate, TAppFace* face) : delegate_(delegate), face_(face) {}
+
+TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face) {
+  auto scanner = MakeRef<TScanner>(delegate, face);
+  // The thread keeps the scanner alive until the walk has ended.
+  scanner->thread_ = TThread::Create([self = scanner, path] { self->ScanInBackground(path); });
+  face->ScannerOpened();
+  scanner->thread_->Start();
+  return scanner;
+}
+
+void TScanner::Cancel() {
+  WriteDiagnosticLine("cancel scanner");
+  shouldCancel_ = true;
+}
+
+bool TScanner::WaitUntilFinished(double timeoutSeconds) const { return thread_->WaitUntilFinished(timeoutSeconds); }
+
+void TScanner::ScanInBackground(const std::string& path) {
+  TThread::RunOnMainThread([this] { delegate_->scannerWillStart(); });
+  previousUpdateTime_ = CurrentAbsoluteTime();
+  transfers_.clear();
+  WriteDiagnosticLine("start scanning");
+  ScanFolder(path);
+  // The user's Documents and Desktop, when the store keeps them; also after a cancel.
+  for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
+    if (isTracked(folder)) ScanFolder(folder);
+  WriteDiagnosticLine("done scanning");
+  TThread::RunOnMainThread([this] { Stop(); });
+}
+
+void TScanner::UpdatePathFieldIfDue(const std::string& path) {
+  const AbsoluteTime now = CurrentAbsoluteTime();
+  if (now - previousUpdateTime_ <= kPathUpdateInterval) return;
+  TThread::RunOnMainThread([this, shown = Abbreviated(path)] { face_->ScannerPathChanged(shown); });
+  previousUpdateTime_ = now;
+}
+
+void TScanner::ScanFolder(const std::string& path) {
+  WriteDiagnosticLine("scan " + path);
+  UpdatePathFieldIfDue(path);
+  std::vector<std::string> entries;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") entries.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  const bool ignoreLinks = NSPrefs().BoolForKey(kPreferenceKeyIgnoreSymbolicLinks);
+  for (const std::string& name : entries) {
+    const std::string item = stringByAppendingPathComponent(path, name);
+    if (!doesFileExist(item) || isHidden(item)) continue;  // hidden items are never scanned
+    if (ignoreLinks && isSymbolicLink(item)) continue;
+    UpdatePathFieldIfDue(item);
+    const bool folder = isDirectory(item);
+    const bool package = folder && isPackage(item);
+    if (!isUploaded(item) && (!folder || package) && doesFileContainBytes(item) && !isImplicitlyPackaged(item)) {
+      transfers_.push_back(item);
+      TThread::RunOnMainThread([this, text = "Found " + std::to_string(transfers_.size()) + " transfers."] {
+        face_->ScannerResultsChanged(text);
+      });
+    }
+    if (shouldCancel_.load()) return;
+    if (folder && !package) ScanFolder(item);  // depth first; packages are never entered
+  }
+}
+
+void TScanner::Stop() {
+  WriteDiagnosticLine("stop scanner");
+  face_->ScannerClosed();
+  WriteDiagnosticLine("scanner will close");
+  delegate_->scannerDidStop(transfers_, shouldCancel_.load());
+}
+
+TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face) {
+  const std::string folder = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
+  WriteDiagnosticLine("icloud folder: " + folder);
+  if (!ask) return TScanner::ScanDirectory(folder, delegate, face);
+  FolderPanel panel;
+  panel.title = "Scan For Transfers";
+  panel.message = "Please choose the folder to scan for transfers in progress.";
+  panel.prompt = "Scan";
+  panel.startDirectory = fileURL(folder);
+  const auto chosen = face->RunFolderPanel(panel);
+  if (!chosen) return {};
+  return TScanner::ScanDirectory(*chosen, delegate, face);
+}
+
+}  // namespace vantorel

@@ -1,0 +1,59 @@
+#pragma once
+// A one-off walk of a folder tree, on a thread of its own, for the items
+// that exist here but are not uploaded yet; the tracker cannot learn of
+// those from change events.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "units/AbsoluteTime.h"
+#include "units/TObject.h"
+
+namespace vantorel {
+
+class TAppFace;
+class TThread;
+
+class TScannerDelegate {
+public:
+  virtual ~TScannerDelegate() = default;
+  // Before the first folder is read; the scanning thread waits for it.
+  virtual void scannerWillStart() = 0;
+  // After the window has closed, with the items found in the order found.
+  virtual void scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) = 0;
+};
+
+class TScanner : public TObject {
+public:
+  // Starts scanning `path` (then Documents and Desktop when they are in the
+  // store) and opens the scanner window; returns at once. Main thread.
+  static TRef<TScanner> ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face);
+
+  // The window's Cancel: the walk ends after the entry it is on.
+  void Cancel();
+  bool WaitUntilFinished(double timeoutSeconds) const;
+
+  TScanner(TScannerDelegate* delegate, TAppFace* face);
+
+private:
+  void ScanInBackground(const std::string& path);
+  void ScanFolder(const std::string& path);
+  void UpdatePathFieldIfDue(const std::string& path);
+  void Stop();
+
+  TScannerDelegate* delegate_;
+  TAppFace* face_;
+  TRef<TThread> thread_;
+  std::atomic<bool> shouldCancel_{false};
+  // The scanning thread's; the main thread reads `transfers_` only while
+  // the scanning thread waits for it.
+  AbsoluteTime previousUpdateTime_ = 0;
+  std::vector<std::string> transfers_;
+};
+
+// Scans the watched folder ("ICloudDriveFolder"); with `ask`, lets the user
+// choose the folder first. Null when the panel was dismissed.
+TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face);
+
+}  // namespace vantorel

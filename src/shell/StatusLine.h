@@ -1,0 +1,18 @@
+#pragma once
+// The one-line summary of the tracker's state that the popover shows.
+
+#include <optional>
+#include <string>
+
+#include "units/AbsoluteTime.h"
+
+namespace vantorel {
+
+class TICloudTracker;
+
+// "Synching changes to …", "1 file is being transferred...", "N files are
+// being transferred (P%)...", "Last transfer … ago." or "No files are being
+// transferred.". `lastTransfer` is the stored "LastTransferDate".
+std::string StatusLineText(const TICloudTracker& tracker, std::optional<AbsoluteTime> lastTransfer, AbsoluteTime now);
+
+}  // namespace vantorel

@@ -1,0 +1,89 @@
+// Turning the tracker's reports into user notifications: finished reports
+// are summed into a batch, and one notification covers a whole burst.
+
+#include <cmath>
+
+#include "shell/AppController.h"
+#include "shell/AppFace.h"
+#include "units/PathUtilities.h"
+#include "units/PreferenceKeys.h"
+#include "units/TTimer.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+
+namespace {
+constexpr const char* kNotificationTitle = "iCloud Drive";
+constexpr const char* kNoSound = "****";
+
+UserNotification MakeNotification(std::string subtitle) {
+  UserNotification notification;
+  notification.title = kNotificationTitle;
+  notification.subtitle = std::move(subtitle);
+  const auto sound = NSPrefs().GetString(kPreferenceKeyNotificationSound);
+  if (!sound) {
+    notification.sound = UserNotification::Sound::Default;
+  } else if (*sound == kNoSound) {
+    notification.sound = UserNotification::Sound::None;
+  } else {
+    notification.sound = UserNotification::Sound::Named;
+    notification.soundName = lastPathComponentWithoutExtension(*sound);
+  }
+  return notification;
+}
+}  // namespace
+
+void TAppController::CancelPendingNotifications() {
+  if (pendingNotifications_ && pendingNotifications_->IsValid()) pendingNotifications_->Remove();
+  pendingNotifications_.reset();
+}
+
+void TAppController::trackerStatusChanged(TICloudTracker*) {
+  if (!tracker_) return;
+  face_.TrackerStatusChanged(tracker_.get());
+  CancelPendingNotifications();  // on every change, finished or not
+  if (tracker_->IsFinishedTransfering()) {
+    if (!trackerNotificationStats_) trackerNotificationStats_.emplace();
+    NotificationStats& stats = *trackerNotificationStats_;
+    stats.elapsedTransferTime =
+        static_cast<float>(static_cast<double>(stats.elapsedTransferTime) + tracker_->GetElapsedTransferTime());
+    stats.previousCompletedDownloadCount += tracker_->GetPreviousCompletedDownloadCount();
+    stats.completedTransferCount += tracker_->GetCompletedTransferCount();
+    stats.totalTransferCount += tracker_->GetTotalTransferCount();
+    TUserDefaults& prefs = NSPrefs();
+    const double delay = prefs.BoolForKey(kPreferenceKeyTrackIncomingDownloads)
+                             ? static_cast<float>(prefs.FloatForKey(kPreferenceKeyDownloadBatchDelay))
+                             : 1.0;
+    pendingNotifications_ = TTimer::Create(delay, 0.0, [this](void*) { showTrackerNotifications(); });
+    pendingNotifications_->Install();
+  }
+}
+
+void TAppController::showTrackerNotifications() {
+  const NotificationStats stats = trackerNotificationStats_.value_or(NotificationStats{});
+  if (trackerNotificationStats_) *trackerNotificationStats_ = NotificationStats{};  // emptied, kept
+  TUserDefaults& prefs = NSPrefs();
+  const auto downloads = stats.previousCompletedDownloadCount;
+  const auto completed = stats.completedTransferCount;
+  const auto total = stats.totalTransferCount;
+  if (downloads > 0 && total == 0 && prefs.BoolForKey(kPreferenceKeyShowDownloadNotifications)) {
+    face_.DeliverNotification(MakeNotification(
+        std::to_string(downloads) + (downloads == 1 ? " download complete." : " downloads complete.")));
+  }
+  if (total > 0 && completed > 0 &&
+      stats.elapsedTransferTime > prefs.FloatForKey(kPreferenceKeyElapsedTimeNotificationLimit) &&
+      prefs.BoolForKey(kPreferenceKeyShowNotifications)) {
+    std::string subtitle;
+    if (completed == total) {
+      subtitle = std::to_string(completed) + (completed == 1 ? " transfer complete." : " transfers complete.");
+    } else {
+      // Rounded half to even: 1 of 8 gives 12, 3 of 8 gives 38.
+      const long percent = std::lrint(static_cast<double>(completed) / static_cast<double>(total) * 100.0);
+      subtitle = "Completed " + std::to_string(completed) + " of " + std::to_string(total) + " transfers (" +
+                 std::to_string(percent) + "%)";
+    }
+    face_.DeliverNotification(MakeNotification(std::move(subtitle)));
+  }
+}
+
+}  // namespace vantorel

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+#include <filesystem>
+
+#include "engine/TrackPathUtilities.h"
+#include "shell/AppController.h"
+#include "shell/RecordingFace.h"
+#include "support/CaptureDiagnostics.h"
+#include "support/ManualClock.h"
+#include "support/TempDir.h"
+#include "units/PollMainLoop.h"
+#include "units/PreferenceKeys.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// A private home with the default watched folder in it, private preferences
+// and a main loop; the tracker's passes are run by the test.
+class AppControllerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    saved = {Env("HOME"), Env("XDG_CONFIG_HOME"), Env("XDG_DATA_HOME")};
+    ::setenv("HOME", dir.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    cloud = dir.MakeFolder("Library/Mobile Documents/com~apple~CloudDocs");
+    MainLoop::SetMain(&loop);
+    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist", &loop));
+  }
+  void TearDown() override {
+    controller.reset();
+    TUserDefaults::SetStandard(nullptr);
+    MainLoop::SetMain(nullptr);
+    const char* names[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"};
+    for (int i = 0; i < 3; ++i) {
+      if (saved[i])
+        ::setenv(names[i], saved[i]->c_str(), 1);
+      else
+        ::unsetenv(names[i]);
+    }
+  }
+  static std::optional<std::string> Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::optional<std::string>(v) : std::nullopt;
+  }
+  TAppController& Launch() {
+    TICloudTracker::Options options;
+    options.clock = clock;
+    options.startPollThread = false;
+    options.watchLatency = 0.05;
+    controller = std::make_unique<TAppController>(face, options);
+    exitCode = -1;
+    launched = controller->applicationDidFinishLaunching(&exitCode);
+    return *controller;
+  }
+  void Relaunch() {
+    controller.reset();
+    Launch();
+  }
+
+  TempDir dir;
+  PollMainLoop loop;
+  test::RecordingFace face;
+  std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+  std::unique_ptr<TAppController> controller;
+  std::array<std::optional<std::string>, 3> saved;
+  std::string cloud;
+  bool launched = false;
+  int exitCode = -1;
+};
+
+TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondMigrates) {
+  CaptureDiagnostics diagnostics;
+  auto& c = Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_TRUE(c.IsFirstLaunch());
+  EXPECT_EQ(face.welcomes, 1);
+  TUserDefaults& prefs = NSPrefs();
+  EXPECT_EQ(prefs.GetBool("launchedFirstTime"), true);
+  EXPECT_EQ(prefs.GetString("bundleName"), "Vantorel");
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyVersionNumber), 1);
+  EXPECT_EQ(prefs.GetString(kPreferenceKeyICloudDriveFolder), cloud);
+  EXPECT_EQ(prefs.GetArray(kPreferenceKeyExcludePatterns), PlistValue::Array{});
+  EXPECT_EQ(prefs.GetString(kPreferenceKeyHistoryLog), dir.path() + "/data/Vantorel/vantorel_log.txt");
+  EXPECT_EQ(prefs.GetString(kPreferenceKeyRecentsLog), dir.path() + "/data/Vantorel/recent_transfers.plist");
+  EXPECT_TRUE(fs::is_directory(dir / "data/Vantorel"));
+  EXPECT_EQ(face.statusItemLength, 24);
+  EXPECT_EQ(face.loginItem, true);
+  const std::string said = diagnostics.Text();
+  EXPECT_EQ(said.find("Short version: "), 0u);
+  EXPECT_NE(said.find("Launched first time.\n"), std::string::npos);
+  EXPECT_EQ(said.find("Updated preferences"), std::string::npos);
+
+  // The first launch's tracker had no log; the second gets the support folder's.
+  c.GetTracker()->AddLogEntry("first");
+  EXPECT_FALSE(fs::exists(dir / "data/Vantorel/vantorel_log.txt"));
+  prefs.SetStringArray(kPreferenceKeyIncludePatterns, {"mine"});
+  Relaunch();
+  EXPECT_FALSE(controller->IsFirstLaunch());
+  EXPECT_EQ(face.welcomes, 1);
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyVersionNumber), 4);
+  EXPECT_EQ(prefs.GetStringArray(kPreferenceKeyIncludePatterns)->size(), 3u);  // the migration restores them
+  EXPECT_NE(diagnostics.Text().find("Updated preferences to version 4\n"), std::string::npos);
+  controller->GetTracker()->AddLogEntry("second");
+  EXPECT_TRUE(fs::exists(dir / "data/Vantorel/vantorel_log.txt"));
+}
+
+TEST_F(AppControllerTest, AStoredVersionTwoRunsTheLastTwoSteps) {
+  TUserDefaults& prefs = NSPrefs();
+  prefs.SetBool("launchedFirstTime", true);
+  prefs.SetInteger(kPreferenceKeyVersionNumber, 2);
+  prefs.SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  prefs.SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  CaptureDiagnostics diagnostics;
+  Launch();
+  EXPECT_NE(diagnostics.Text().find("Updated preferences to version 4\n"), std::string::npos);
+  EXPECT_EQ(prefs.GetBool(kPreferenceKeyTrackIncomingDownloads), false);  // step 2 did not run
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyRecentFilesLimit), 100);
+  EXPECT_EQ(face.welcomes, 0);
+}
+
+TEST_F(AppControllerTest, AMissingFolderIsLocatedThroughThePanel) {
+  fs::remove_all(cloud);
+  const std::string chosen = dir.MakeFolder("elsewhere");
+  face.folderAnswers = {std::nullopt, chosen};  // cancel once, then a folder
+  face.alertAnswers = {0 /* Locate */, 1 /* No */, 0 /* Yes */};
+  face.folderAnswers.push_back(chosen);
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_EQ(face.panels.front().message,
+            "Please locate the iCloud Drive folder. You will only need to choose the folder once.");
+  EXPECT_EQ(face.alerts, (std::vector<std::string>{"You must locate the iCloud Drive folder before continuing.",
+                                                   "Are you sure this is your iCloud Drive folder?",
+                                                   "Are you sure this is your iCloud Drive folder?"}));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), chosen);
+  EXPECT_EQ(controller->GetTracker()->GetDirectory(), chosen);
+}
+
+TEST_F(AppControllerTest, QuittingAtTheLocatePanelEndsTheLaunch) {
+  fs::remove_all(cloud);
+  face.alertAnswers = {1 /* Quit */};
+  Launch();
+  EXPECT_FALSE(launched);
+  EXPECT_EQ(exitCode, 0);
+  face.interactive = false;  // a terminal: the message, and exit status 1
+  controller.reset();
+  Launch();
+  EXPECT_FALSE(launched);
+  EXPECT_EQ(exitCode, 1);
+}
+
+TEST_F(AppControllerTest, TheTrackerFollowsTheStoredFolderOnlyWhenItReallyChanged) {
+  auto& c = Launch();
+  NSPrefs().SetString(kPreferenceKeyICloudDiskUsage, "1.2G");
+  CaptureDiagnostics diagnostics;
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud + "/");  // the same folder, spelled otherwise
+  loop.RunOnce(0.05);
+  EXPECT_EQ(c.GetTracker()->GetDirectory(), cloud);
+  EXPECT_TRUE(NSPrefs().HasKey(kPreferenceKeyICloudDiskUsage));
+  const std::string other = dir.MakeFolder("other");
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, other);
+  ASSERT_TRUE(loop.RunUntil([&] { return c.GetTracker()->GetDirectory() == other; }, 5));
+  EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyICloudDiskUsage));
+  EXPECT_EQ(diagnostics.Text(), "icloud directory changed.\n");
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, 16);
+  ASSERT_TRUE(loop.RunUntil([&] { return face.statusItemLength == 20; }, 5));
+}
+
+TEST_F(AppControllerTest, ARescanPausesTheTrackerAndHandsOverWhatItFound) {
+  auto& c = Launch();
+  c.PerformRescan(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return face.scannersClosed == 1; }, 20));
+  EXPECT_EQ(face.alerts, std::vector<std::string>{"No transfers currently in progress were found."});
+  EXPECT_FALSE(c.GetTracker()->IsPaused());
+
+  const std::string pending = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/pending.txt", "x");
+  c.PerformRescan(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return face.scannersClosed == 2; }, 20));
+  EXPECT_EQ(c.GetTracker()->GetTransfers(), std::vector<std::string>{pending});
+  EXPECT_EQ(face.alerts.size(), 1u);
+  EXPECT_FALSE(c.GetTracker()->IsPaused());
+}
+
+// Reports of finished batches, as the tracker would make them.
+class NotificationTest : public AppControllerTest {
+protected:
+  void SetUp() override {
+    AppControllerTest::SetUp();
+    Launch();
+    tracker = controller->GetTracker();
+    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"CloudDocs"});
+  }
+  // Runs a batch of `total` uploads of which `completed` complete, taking
+  // `seconds`, through real passes of the tracker.
+  void Batch(int completed, int total, double seconds) {
+    std::vector<std::string> files;
+    for (int i = 0; i < total; ++i) {
+      files.push_back(dir.Write("Library/Mobile Documents/com~apple~CloudDocs/b" + std::to_string(batches) + "_" +
+                                    std::to_string(i),
+                                "x"));
+      tracker->QueueFile(files.back());
+    }
+    ++batches;
+    Pass();
+    clock->Advance(seconds);
+    for (int i = 0; i < total; ++i) {
+      if (i < completed)
+        ::setxattr(files[i].c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+      else
+        fs::remove(files[i]);
+    }
+    Pass();  // the last ones complete (or vanish); the batch finishes and the controller is told
+  }
+  // A pass, then the messages it posted, as the poll thread and the main loop would.
+  void Pass() {
+    tracker->PollOnce();
+    loop.RunOnce(0);
+  }
+  void Wait(double seconds) { loop.RunUntil([] { return false; }, seconds); }
+
+  TICloudTracker* tracker = nullptr;
+  int batches = 0;
+};
+
+TEST_F(NotificationTest, EachBatchGetsItsOwnNotificationWithoutDownloadTracking) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  Batch(4, 4, 31);
+  Wait(1.3);  // due after one second
+  Batch(2, 2, 40);
+  Wait(1.3);
+  ASSERT_EQ(face.notifications.size(), 2u);
+  EXPECT_EQ(face.notifications[0].title, "iCloud Drive");
+  EXPECT_EQ(face.notifications[0].subtitle, "4 transfers complete.");
+  EXPECT_EQ(face.notifications[1].subtitle, "2 transfers complete.");
+  EXPECT_EQ(face.notifications[0].sound, UserNotification::Sound::Default);
+}
+
+TEST_F(NotificationTest, WithDownloadsTrackedOneNotificationCoversTheBurst) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, true);
+  NSPrefs().SetReal(kPreferenceKeyDownloadBatchDelay, 0.5);
+  NSPrefs().SetString(kPreferenceKeyNotificationSound, "/usr/share/sounds/Glass.aiff");
+  Batch(3, 8, 20);  // the second report cancels the first call and adds to it
+  Batch(1, 1, 20);
+  Wait(1.0);
+  ASSERT_EQ(face.notifications.size(), 1u);
+  EXPECT_EQ(face.notifications[0].subtitle, "Completed 4 of 9 transfers (44%)");
+  EXPECT_EQ(face.notifications[0].sound, UserNotification::Sound::Named);
+  EXPECT_EQ(face.notifications[0].soundName, "Glass");
+}
+
+TEST_F(NotificationTest, TheWordingRoundsHalfToEvenAndTheLimitIsStrict) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  NSPrefs().SetString(kPreferenceKeyNotificationSound, "****");
+  Batch(4, 4, 30);  // exactly the limit: nothing
+  Wait(1.3);
+  EXPECT_TRUE(face.notifications.empty());
+  Batch(3, 8, 31);
+  Wait(1.3);
+  Batch(1, 8, 31);
+  Wait(1.3);
+  Batch(1, 1, 31);
+  Wait(1.3);
+  ASSERT_EQ(face.notifications.size(), 3u);
+  EXPECT_EQ(face.notifications[0].subtitle, "Completed 3 of 8 transfers (38%)");
+  EXPECT_EQ(face.notifications[1].subtitle, "Completed 1 of 8 transfers (12%)");
+  EXPECT_EQ(face.notifications[2].subtitle, "1 transfer complete.");
+  EXPECT_EQ(face.notifications[0].sound, UserNotification::Sound::None);
+  NSPrefs().SetBool(kPreferenceKeyShowNotifications, false);
+  Batch(2, 2, 60);
+  Wait(1.3);
+  EXPECT_EQ(face.notifications.size(), 3u);
+}
+
+TEST_F(NotificationTest, DownloadsOnlyAreAnnouncedWhateverTheirTime) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, true);
+  NSPrefs().SetReal(kPreferenceKeyDownloadBatchDelay, 0.2);
+  for (int i = 0; i < 2; ++i) {
+    const std::string file = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/d" + std::to_string(i), "x");
+    ::setxattr(file.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+    tracker->QueueFile(file);
+  }
+  Pass();
+  clock->Advance(1);
+  Pass();  // the download batch closes
+  Wait(0.6);
+  ASSERT_EQ(face.notifications.size(), 1u);
+  EXPECT_EQ(face.notifications[0].subtitle, "2 downloads complete.");
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -1,0 +1,57 @@
+#pragma once
+// A face that remembers what the controller asked of it and answers panels
+// and alerts from a script.
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/AppFace.h"
+
+namespace vantorel::test {
+
+class RecordingFace : public TAppFace {
+public:
+  std::string ToolkitVersionLine() override { return "Toolkit version: test"; }
+  bool IsInteractive() override { return interactive; }
+  void RunWelcome() override { ++welcomes; }
+  std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override {
+    panels.push_back(panel);
+    if (folderAnswers.empty()) return std::nullopt;
+    auto answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+  }
+  int RunAlert(const Alert& alert) override {
+    alerts.push_back(alert.message);
+    if (alertAnswers.empty()) return 0;
+    const int answer = alertAnswers.front();
+    alertAnswers.pop_front();
+    return answer;
+  }
+  void LoadStatusItem(int length) override { statusItemLength = length; }
+  void SetStatusItemLength(int length) override { statusItemLength = length; }
+  void TrackerStatusChanged(TICloudTracker*) override { ++statusChanges; }
+  void DeliverNotification(const UserNotification& n) override { notifications.push_back(n); }
+  void OpenAtLogin(bool open) override { loginItem = open; }
+  void ScannerOpened() override { ++scannersOpened; }
+  void ScannerPathChanged(const std::string& path) override { scannerPaths.push_back(path); }
+  void ScannerResultsChanged(const std::string& results) override { scannerResults.push_back(results); }
+  void ScannerClosed() override { ++scannersClosed; }
+
+  bool interactive = true;
+  int welcomes = 0;
+  std::vector<FolderPanel> panels;
+  std::deque<std::optional<std::string>> folderAnswers;
+  std::vector<std::string> alerts;
+  std::deque<int> alertAnswers;
+  int statusItemLength = 0;
+  int statusChanges = 0;
+  std::vector<UserNotification> notifications;
+  std::optional<bool> loginItem;
+  int scannersOpened = 0, scannersClosed = 0;
+  std::vector<std::string> scannerPaths, scannerResults;
+};
+
+}  // namespace vantorel::test

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "engine/TrackPathUtilities.h"
+#include "shell/RecordingFace.h"
+#include "shell/Scanner.h"
+#include "support/CaptureDiagnostics.h"
+#include "support/TempDir.h"
+#include "units/PollMainLoop.h"
+#include "units/PreferenceKeys.h"
+#include "units/UserDefaults.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+using test::TempDir;
+
+class RecordingDelegate : public TScannerDelegate {
+public:
+  void scannerWillStart() override { ++started; }
+  void scannerDidStop(const std::vector<std::string>& t, bool canceled) override {
+    found = t;
+    userCanceled = canceled;
+    ++stopped;
+  }
+  int started = 0, stopped = 0;
+  std::vector<std::string> found;
+  bool userCanceled = false;
+};
+
+class ScannerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", dir.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    MainLoop::SetMain(&loop);
+    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist"));
+    PopulateDefaultPreferences(NSPrefs());
+    root = dir.MakeFolder("cloud");
+    NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
+  }
+  void TearDown() override {
+    TUserDefaults::SetStandard(nullptr);
+    MainLoop::SetMain(nullptr);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+  std::string Pending(const std::string& name, std::size_t bytes = 1) { return dir.Write(name, std::string(bytes, 'x')); }
+  std::string Uploaded(const std::string& name) {
+    const std::string path = Pending(name);
+    ::setxattr(path.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+    return path;
+  }
+  void RunToEnd() { ASSERT_TRUE(loop.RunUntil([&] { return delegate.stopped == 1; }, 20)); }
+
+  TempDir dir;
+  PollMainLoop loop;
+  test::RecordingFace face;
+  RecordingDelegate delegate;
+  std::string savedHome;
+  std::string root;
+};
+
+TEST_F(ScannerTest, FindsWhatWaitsToBeUploadedByTheRules) {
+  const std::string pending = Pending("cloud/a/pending.txt");
+  Uploaded("cloud/a/done.txt");
+  Pending("cloud/a/empty.txt", 0);
+  Pending("cloud/.hidden.txt");
+  const std::string package = dir.MakeFolder("cloud/Report.pages");
+  Pending("cloud/Report.pages/inside.xml");  // the package counts once, never entered
+  const std::string target = Pending("outside/target.txt");
+  ASSERT_EQ(::symlink(target.c_str(), (root + "/link.txt").c_str()), 0);
+  const std::string documents = dir.MakeFolder("Documents");
+  ::setxattr(documents.c_str(), kUbiquityItemAttribute, "1", 1, 0);
+  const std::string inDocuments = Pending("Documents/notes.txt");
+  Pending("Desktop/not-in-the-store.txt");
+
+  CaptureDiagnostics diagnostics;
+  auto scanner = PerformRescan(false, &delegate, &face);
+  ASSERT_TRUE(scanner);
+  RunToEnd();
+  EXPECT_EQ(delegate.started, 1);
+  EXPECT_FALSE(delegate.userCanceled);
+  std::vector<std::string> found = delegate.found;
+  EXPECT_EQ(found.back(), inDocuments);  // Documents come after the folder
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{inDocuments, package, pending}));
+  EXPECT_EQ(face.scannerResults.back(), "Found 3 transfers.");
+  EXPECT_EQ(face.scannersOpened, 1);
+  EXPECT_EQ(face.scannersClosed, 1);
+  const std::string said = diagnostics.Text();
+  EXPECT_EQ(said.find("icloud folder: " + root + "\nstart scanning\nscan " + root + "\n"), 0u) << said;
+  EXPECT_NE(said.find("done scanning\nstop scanner\nscanner will close\n"), std::string::npos);
+
+  // Links are followed once the preference allows them.
+  NSPrefs().SetBool(kPreferenceKeyIgnoreSymbolicLinks, false);
+  delegate = RecordingDelegate{};
+  PerformRescan(false, &delegate, &face);
+  RunToEnd();
+  EXPECT_EQ(delegate.found.size(), 4u);
+}
+
+TEST_F(ScannerTest, ACancelledScanStopsEarlyAndSaysSo) {
+  for (int i = 0; i < 20; ++i) Pending("cloud/f" + std::to_string(i));
+  auto scanner = TScanner::ScanDirectory(root, &delegate, &face);
+  scanner->Cancel();  // before the walk has begun: it ends after the first entry
+  RunToEnd();
+  EXPECT_TRUE(delegate.userCanceled);
+  EXPECT_LE(delegate.found.size(), 1u);
+}
+
+TEST_F(ScannerTest, ADismissedPanelScansNothing) {
+  EXPECT_FALSE(PerformRescan(true, &delegate, &face));
+  ASSERT_EQ(face.panels.size(), 1u);
+  EXPECT_EQ(face.panels[0].title, "Scan For Transfers");
+  EXPECT_EQ(face.panels[0].prompt, "Scan");
+  EXPECT_EQ(delegate.started, 0);
+  const std::string chosen = dir.MakeFolder("chosen");
+  const std::string pending = Pending("chosen/x.txt");
+  face.folderAnswers = {chosen};
+  ASSERT_TRUE(PerformRescan(true, &delegate, &face));
+  RunToEnd();
+  EXPECT_EQ(delegate.found, std::vector<std::string>{pending});
+}
+
+}  // namespace
+}  // namespace vantorel
