@@ -128,6 +128,10 @@ struct DirectoryWatcher::Impl {
     const std::uint32_t mask = kDirectoryEvents | (isRoot ? 0 : IN_DONT_FOLLOW);
     const int wd = ::inotify_add_watch(inotifyFd, folder.c_str(), mask);
     if (wd < 0) {
+      if (isRoot && errno != ENOSPC) {
+        WriteDiagnosticLine("Cannot watch " + folder + ": " + std::strerror(errno));
+        return -1;
+      }
       if (errno == ENOSPC && !warnedWatchLimit) {
         warnedWatchLimit = true;
         WriteDiagnosticLine("Cannot watch every folder: the limit of inotify watches is reached (raise the sysctl "

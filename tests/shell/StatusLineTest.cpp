@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "engine/TrackPathUtilities.h"
+#include "shell/StatusLine.h"
+#include "support/TrackerFixture.h"
+
+namespace vantorel {
+namespace {
+
+class StatusLineTest : public test::TrackerFixture {};
+
+TEST_F(StatusLineTest, SaysWhatTheTrackerIsDoing) {
+  auto& t = MakeTracker();
+  const AbsoluteTime now = clock->Now();
+  EXPECT_EQ(StatusLineText(t, std::nullopt, now), "No files are being transferred.");
+  EXPECT_EQ(StatusLineText(t, now - 600, now), "Last transfer 10 minutes ago.");
+
+  std::vector<std::string> files;
+  for (int i = 0; i < 4; ++i) files.push_back(Item("f" + std::to_string(i)));
+  t.SetExistingTransfers({files[0]});
+  EXPECT_EQ(StatusLineText(t, now - 600, now), "1 file is being transferred...");
+  t.SetExistingTransfers(files);
+  MarkUploaded(files[0]);
+  t.PollOnce();  // one of four completes: three in progress, 25%
+  EXPECT_EQ(StatusLineText(t, std::nullopt, now), "3 files are being transferred (25%)...");
+}
+
+TEST_F(StatusLineTest, ReceivedDownloadsAreSynchingChanges) {
+  auto& t = MakeTracker();
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  t.QueueFile(Item("d1", true));
+  t.PollOnce();
+  EXPECT_EQ(StatusLineText(t, std::nullopt, clock->Now()), "Synching changes to 1 file...");
+  t.QueueFile(Item("d2", true));
+  t.PollOnce();
+  EXPECT_EQ(StatusLineText(t, std::nullopt, clock->Now()), "Synching changes to 2 files...");
+}
+
+}  // namespace
+}  // namespace vantorel
