@@ -2,7 +2,7 @@
 // against the raw system calls they need, on one tree of 100,000 files, and
 // prints each ratio (1.00x means no cost beyond the system calls).
 //
-//   scripts/build bench && build/bench/bench/vantorel_bench
+//   scripts/build bench && build/bench/bin/vantorel_bench
 //
 // VANTOREL_BENCH_FILES sets the number of files (default 100000).
 

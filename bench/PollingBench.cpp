@@ -4,7 +4,7 @@
 // - memory per transfer in progress, beyond the bytes of its path;
 // - the queue scan, per queued path, against the calls a path needs there.
 //
-//   scripts/build bench && build/bench/bench/vantorel_polling_bench
+//   scripts/build bench && build/bench/bin/vantorel_polling_bench
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Measures the runtime's hand-offs against a bare mutex + condition-variable
 // hand-off between two threads, and counts the main loop's idle wake-ups.
 //
-//   scripts/build bench && build/bench/bench/vantorel_runtime_bench
+//   scripts/build bench && build/bench/bin/vantorel_runtime_bench
 
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,7 @@
 //   how long after the last creation, and the longest the main loop was
 //   kept from other work in one go.
 //
-//   scripts/build bench && build/bench/bench/vantorel_watcher_bench
+//   scripts/build bench && build/bench/bin/vantorel_watcher_bench
 //
 // VANTOREL_BENCH_SCALE divides the sizes (2 gives half), for a quick run.
 

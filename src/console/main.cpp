@@ -1,17 +1,23 @@
 // vantorel: the application. `--headless` runs it on the terminal with the
 // console face; the tray face is a separate part of the program.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 #include <optional>
 #include <string>
 
 #include "console/ConsoleFace.h"
 #include "shell/AppController.h"
+#include "units/AtomicFile.h"
 #include "units/Diagnostics.h"
 #include "units/FileObjectUtilities.h"
 #include "units/PathUtilities.h"
@@ -25,6 +31,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: vantorel --headless [--folder PATH] [--rescan]\n"
+    "       vantorel --demo\n"
     "Reports which files of a synchronised folder are being uploaded or downloaded.\n"
     "\n"
     "Options:\n"
@@ -34,6 +41,10 @@ constexpr const char* kHelp =
     "                  window would)\n"
     "  --rescan        after starting, scan the folder once for items still\n"
     "                  waiting to be uploaded\n"
+    "  --demo          a demonstration: a fresh demo folder with the simulated sync\n"
+    "                  agent making uploads and downloads in it (vantorel-cloudsim\n"
+    "                  demo), and Vantorel watching it with preferences and a\n"
+    "                  support folder of its own; quitting stops both and removes it\n"
     "  --help          show this text\n"
     "\n"
     "Files:\n"
@@ -47,6 +58,7 @@ constexpr const char* kHelp =
 
 struct Arguments {
   bool headless = false;
+  bool demo = false;
   bool rescan = false;
   bool help = false;
   std::optional<std::string> folder;
@@ -59,6 +71,8 @@ Arguments Parse(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--headless") {
       a.headless = true;
+    } else if (arg == "--demo") {
+      a.demo = true;
     } else if (arg == "--rescan") {
       a.rescan = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -72,6 +86,58 @@ Arguments Parse(int argc, char** argv) {
     }
   }
   return a;
+}
+
+// A demonstration runs in a folder of its own: a watched folder whose path
+// the first-launch include patterns match, a preferences domain and a support
+// folder beside it (the user's own stay untouched), and the simulated agent.
+struct Demo {
+  std::string base;
+  std::string root;
+  pid_t agent = -1;
+};
+
+std::optional<Demo> StartDemo(const char* argv0) {
+  using namespace vantorel;
+  char pattern[] = "/tmp/vantorel-demo-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) {
+    std::perror("vantorel: cannot make a demo folder");
+    return std::nullopt;
+  }
+  Demo demo{pattern, std::string(pattern) + "/Library/Mobile Documents/com~apple~CloudDocs"};
+  MakeDirectories(demo.root);
+  ::setenv("XDG_CONFIG_HOME", (demo.base + "/config").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", (demo.base + "/data").c_str(), 1);
+
+  // The agent lives beside this executable.
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string folder = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string(argv0);
+  folder = folder.substr(0, folder.find_last_of('/') + 1);
+  const std::string agent = folder + "vantorel-cloudsim";
+  const std::string log = demo.base + "/cloudsim.log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::string demoArgument = "demo";
+  std::vector<char*> childArgs{const_cast<char*>(agent.c_str()), demoArgument.data(), demo.root.data(), nullptr};
+  const int failed = ::posix_spawn(&demo.agent, agent.c_str(), &actions, nullptr, childArgs.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) {
+    std::fprintf(stderr, "vantorel: cannot start %s: %s\n", agent.c_str(), std::strerror(failed));
+    std::filesystem::remove_all(demo.base);
+    return std::nullopt;
+  }
+  return demo;
+}
+
+void StopDemo(const Demo& demo) {
+  ::kill(demo.agent, SIGTERM);
+  int status = 0;
+  ::waitpid(demo.agent, &status, 0);
+  std::error_code ignored;
+  std::filesystem::remove_all(demo.base, ignored);
 }
 
 // The include patterns decide what is tracked; a folder none of them
@@ -90,7 +156,7 @@ void WarnWhenNothingCanBeTracked() {
 
 int main(int argc, char** argv) {
   using namespace vantorel;
-  const Arguments args = Parse(argc, argv);
+  Arguments args = Parse(argc, argv);
   if (args.help) {
     std::fputs(kHelp, stdout);
     return 0;
@@ -99,7 +165,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantorel: %s\nTry 'vantorel --help'.\n", args.error.c_str());
     return 2;
   }
-  if (!args.headless) {
+  std::optional<Demo> demo;
+  if (args.demo) {
+    demo = StartDemo(argv[0]);
+    if (!demo) return 1;
+    args.folder = demo->root;
+  }
+  if (!args.headless && !args.demo) {
     std::fprintf(stderr, "vantorel: the tray face is not part of this build; run 'vantorel --headless'.\n");
     return 2;
   }
@@ -126,7 +198,14 @@ int main(int argc, char** argv) {
     auto face = MakeRef<ConsoleFace>(args.folder);
     face->ObserveNetwork();
     TAppController controller(*face);
-    if (!controller.applicationDidFinishLaunching(&exitCode)) {
+    const bool launched = controller.applicationDidFinishLaunching(&exitCode);
+    if (launched && demo) {
+      // The demo's domain is its own: short batches should be announced too.
+      NSPrefs().SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, 3);
+      WriteDiagnosticLine("Demo: watching " + demo->root + " (the simulated agent's log: " + demo->base +
+                          "/cloudsim.log). Quit with Ctrl-C.");
+    }
+    if (!launched) {
       if (exitCode != 0) WriteDiagnosticLine("Pass --folder PATH to choose the folder to watch.");
     } else {
       if (signalFd >= 0)
@@ -145,5 +224,6 @@ int main(int argc, char** argv) {
   TUserDefaults::SetStandard(nullptr);
   MainLoop::SetMain(nullptr);
   if (signalFd >= 0) ::close(signalFd);
+  if (demo) StopDemo(*demo);
   return exitCode;
 }

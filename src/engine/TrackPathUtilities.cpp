@@ -111,7 +111,7 @@ void ubiquityStatus(const std::string& path) {
     report += std::string("\n    - ") + verb + " " + std::string(shortest, ec2 == std::errc() ? out : shortest) +
               "% (" + key + ")";
   };
-  fact(kUbiquityItemAttribute, "on icloud");
+  if (isTracked(path)) report += "\n    - on icloud";  // marked on the item or a folder above
   fact("user.ubiquity.has-conflicts", "has conflicts");
   fact("user.ubiquity.downloading-error", "downloading error");
   fact("user.ubiquity.downloading-status", "downloading status");
