@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Real-time scenarios: the simulated sync agent and `vantorel --headless`
+# side by side in a private home, checked through what Vantorel prints,
+# its log, its history and its preferences.
+set -uo pipefail
+app=$1 defaults=$2 sim=$3
+T=$(mktemp -d)
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data
+cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
+log="$T/data/Vantorel/vantorel_log.txt"
+history="$T/data/Vantorel/recent_transfers.plist"
+mkdir -p "$cloud"
+app_pid= agent_pid=
+trap 'kill $app_pid $agent_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
+passed=0 failed=0
+started=$SECONDS
+
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+wait_for() {  # wait_for TEXT FILE [SECONDS]
+  local deadline=$((SECONDS + ${3:-30}))
+  while [ $SECONDS -lt $deadline ]; do
+    grep -aqF -- "$1" "$2" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  echo "--- waited in vain for '$1' in $2:"; tail -20 "$2"; return 1
+}
+count() {  # count TEXT FILE: lines of FILE holding TEXT
+  grep -acF -- "$1" "$2" 2>/dev/null || true
+}
+wait_count() {  # wait_count N TEXT FILE [SECONDS]: until FILE has N lines holding TEXT
+  local deadline=$((SECONDS + ${4:-60}))
+  while [ $SECONDS -lt $deadline ]; do
+    [ "$(count "$2" "$3")" -ge "$1" ] && return 0
+    sleep 0.5
+  done
+  echo "--- $(count "$2" "$3") of $1 lines with '$2' in $3"; return 1
+}
+start_agent() { "$sim" run "$cloud" --upload-delay 4 >> "$T/agent.txt" 2>&1 & agent_pid=$!; sleep 0.5; }
+stop_agent() { kill -TERM "$agent_pid"; wait "$agent_pid"; agent_pid=; }
+
+# Bad input: one clear line and a non-zero status.
+"$sim" run "$T/nowhere" > "$T/bad.txt" 2>&1
+check "missing root refused" test $? -ne 0
+check "missing root said" grep -q "is not a folder" "$T/bad.txt"
+"$sim" download "$T/nowhere/x.bin" --size 10 > "$T/bad.txt" 2>&1
+check "download into nothing refused" test $? -ne 0
+"$sim" frobnicate > /dev/null 2>&1
+check "unknown command refused" test $? -eq 2
+
+# A first launch stores the first-launch preferences; the log starts with the second.
+"$app" --headless > "$T/first.txt" 2>&1 & app_pid=$!
+check "first launch" wait_for "Launched first time." "$T/first.txt"
+kill -TERM $app_pid; wait $app_pid; app_pid=
+
+start_agent
+"$app" --headless > "$T/out.txt" 2>&1 & app_pid=$!
+check "second launch" wait_for "Updated preferences to version 4" "$T/out.txt"
+"$defaults" write DownloadBatchDelay -int 2
+"$defaults" write ExcludePatterns -array '\.tmp$'
+sleep 1
+
+# A batch of 20 uploads.
+mkdir -p "$cloud/batch"
+for i in $(seq 1 20); do echo "content $i" > "$cloud/batch/file$i.txt"; done
+check "20 uploads summed up" wait_for "======== 20 files were transferred ========" "$log" 45
+check "20 log lines" test "$(count '] /batch/file' "$log")" -eq 20
+check "20 history entries" test "$(count "$cloud/batch/file" "$history")" -eq 20
+check "last transfer date" sh -c '"$1" read LastTransferDate >/dev/null' sh "$defaults"
+
+# Three downloads through their placeholders.
+mkdir -p "$cloud/incoming"
+for i in 1 2 3; do "$sim" download "$cloud/incoming/item$i.bin" --size 2000 --delay 4 & done
+wait_count 3 '] /incoming/item' "$log" 40
+check "downloads logged under their own paths" test "$(count '] /incoming/item' "$log")" -eq 3
+check "downloads in the history" wait_count 3 "$cloud/incoming/item" "$history" 20
+check "no placeholder left in the history" test "$(count '.icloud' "$history")" -eq 0
+
+# Edits of uploaded files while no agent runs: a received-download batch.
+stop_agent
+echo "edited" >> "$cloud/batch/file1.txt"
+echo "edited" >> "$cloud/batch/file2.txt"
+check "received downloads summed up" wait_for "======== 2 files were downloaded ========" "$log" 30
+start_agent
+
+# An exclude pattern keeps matching files out of everything.
+echo "scratch" > "$cloud/notes.tmp"
+echo "kept" > "$cloud/kept.txt"
+check "the other file is logged" wait_for "] /kept.txt" "$log" 30
+check "excluded file not logged" test "$(count 'notes.tmp' "$log")" -eq 0
+check "excluded file not in the history" test "$(count 'notes.tmp' "$history")" -eq 0
+
+# 1,000 files in one burst: every one tracked and completed.
+mkdir -p "$cloud/burst"
+for i in $(seq 1 1000); do : > "$cloud/burst/f$i"; echo "$i" > "$cloud/burst/f$i"; done
+check "1000 uploads, none lost" wait_count 1000 '] /burst/f' "$log" 120
+check "1000 exactly" test "$(count '] /burst/f' "$log")" -eq 1000
+
+# A name that is not UTF-8.
+name=$(printf 'caf\xe9 menu.txt')
+echo "menu" > "$cloud/$name"
+check "non-UTF-8 name logged" wait_for "] /$name" "$log" 30
+
+kill -TERM $app_pid; wait $app_pid; status=$?; app_pid=
+check "vantorel quits cleanly" test "$status" -eq 0
+stop_agent
+echo "scenarios took $((SECONDS - started)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
