@@ -17,10 +17,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "engine/TrackPathUtilities.h"
 #include "units/DirectorySize.h"
 #include "units/FileObjectUtilities.h"
@@ -182,37 +182,24 @@ BENCHMARK(BM_isFilePackaged_raw);
 BENCHMARK(BM_FSGetDirectorySize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FSGetDirectorySize_raw)->Unit(benchmark::kMillisecond);
 
-// Remembers each benchmark's time per iteration to print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        nanoseconds_[run.benchmark_name()] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+void PrintRatios(const bench::RatioReporter& reporter) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"BM_isHidden", "BM_isHidden_raw"},
+      {"BM_isSymbolicLink", "BM_lstat_raw"},
+      {"BM_doesFileContainBytes", "BM_lstat_raw"},
+      {"BM_isUploaded", "BM_isUploaded_raw"},
+      {"BM_isFilePackaged", "BM_isFilePackaged_raw"},
+      {"BM_FSGetDirectorySize", "BM_FSGetDirectorySize_raw"},
+  };
+  std::printf("\nRatio to the raw system calls (target: 1.30x or less)\n");
+  for (const auto& [mine, raw] : pairs) {
+    const double ours = reporter.Of(mine), theirs = reporter.Of(raw);
+    if (theirs <= 0) continue;
+    const double ratio = ours / theirs;
+    std::printf("  %-24s %10.1f ns  raw %10.1f ns  %5.2fx %s\n", mine + 3, ours, theirs, ratio,
+                ratio <= 1.3 ? "" : "ABOVE TARGET");
   }
-  void PrintRatios() const {
-    const std::pair<const char*, const char*> pairs[] = {
-        {"BM_isHidden", "BM_isHidden_raw"},
-        {"BM_isSymbolicLink", "BM_lstat_raw"},
-        {"BM_doesFileContainBytes", "BM_lstat_raw"},
-        {"BM_isUploaded", "BM_isUploaded_raw"},
-        {"BM_isFilePackaged", "BM_isFilePackaged_raw"},
-        {"BM_FSGetDirectorySize", "BM_FSGetDirectorySize_raw"},
-    };
-    std::printf("\nRatio to the raw system calls (target: 1.30x or less)\n");
-    for (const auto& [mine, raw] : pairs) {
-      auto a = nanoseconds_.find(mine), b = nanoseconds_.find(raw);
-      if (a == nanoseconds_.end() || b == nanoseconds_.end() || b->second <= 0) continue;
-      const double ratio = a->second / b->second;
-      std::printf("  %-24s %10.1f ns  raw %10.1f ns  %5.2fx %s\n", mine + 3, a->second, b->second, ratio,
-                  ratio <= 1.3 ? "" : "ABOVE TARGET");
-    }
-  }
-
-private:
-  std::map<std::string, double> nanoseconds_;
-};
+}
 
 }  // namespace
 
@@ -222,9 +209,9 @@ int main(int argc, char** argv) {
   std::printf("Building a tree of %zu files...\n", files);
   BuildTree(files);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  PrintRatios(reporter);
   benchmark::Shutdown();
   std::error_code ignored;
   std::filesystem::remove_all(TheTree().root, ignored);

@@ -15,10 +15,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
 #include "units/PollMainLoop.h"
@@ -146,31 +146,20 @@ BENCHMARK(BM_Pass_raw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QueueScanPerPath)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QueueScanPerPath_raw)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        ns[run.benchmark_name()] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
-  }
-  std::map<std::string, double> ns;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::printf("Building 10,000 files and a tracker with all of them in progress...\n");
   Build();
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto ratio = [&](const char* a, const char* b) { return reporter.ns[a] / reporter.ns[b]; };
+  const auto ratio = [&](const char* a, const char* b) { return reporter.Of(a) / reporter.Of(b); };
   std::printf("\nOne pass, 10,000 in progress, batch of 200: %.0f us, raw calls %.0f us: %.2fx (target 1.5x)\n",
-              reporter.ns["BM_Pass"] / 1000, reporter.ns["BM_Pass_raw"] / 1000, ratio("BM_Pass", "BM_Pass_raw"));
+              reporter.Of("BM_Pass") / 1000, reporter.Of("BM_Pass_raw") / 1000, ratio("BM_Pass", "BM_Pass_raw"));
   // Each timed scan also ran a pass's batch: that part is taken off.
-  const double scan = (reporter.ns["BM_QueueScanPerPath"] - reporter.ns["BM_Pass"]) / 100;
-  const double scanRaw = reporter.ns["BM_QueueScanPerPath_raw"] / 100;
+  const double scan = (reporter.Of("BM_QueueScanPerPath") - reporter.Of("BM_Pass")) / 100;
+  const double scanRaw = reporter.Of("BM_QueueScanPerPath_raw") / 100;
   std::printf("Queue scan per path: %.1f us, raw calls %.1f us: %.2fx\n", scan / 1000, scanRaw / 1000, scan / scanRaw);
   std::printf("Memory per transfer in progress beyond its path: %.0f bytes (target 150)\n",
               TheWorld().bytesPerTransfer);

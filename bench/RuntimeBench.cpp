@@ -8,11 +8,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "RatioReporter.h"
 #include "units/PollMainLoop.h"
 #include "units/TNotificationCenter.h"
 #include "units/TThread.h"
@@ -87,24 +87,6 @@ BENCHMARK(BM_InvokeMethodOnMainThread)->UseRealTime();
 BENCHMARK(BM_HandOff_raw)->UseRealTime();
 BENCHMARK(BM_PostNotification);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        nanoseconds_[run.benchmark_name()] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
-  }
-  double Of(const std::string& prefix) const {
-    for (const auto& [name, ns] : nanoseconds_)
-      if (name.rfind(prefix, 0) == 0) return ns;
-    return 0;
-  }
-
-private:
-  std::map<std::string, double> nanoseconds_;
-};
-
 // Passes the loop runs in one second with nothing to do.
 std::uint64_t IdlePassesPerSecond() {
   PollMainLoop loop;
@@ -122,7 +104,7 @@ std::uint64_t IdlePassesPerSecond() {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double raw = reporter.Of("BM_HandOff_raw");
   std::printf("\nAgainst a bare mutex + condition-variable hand-off (%.0f ns):\n", raw);

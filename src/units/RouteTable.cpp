@@ -87,6 +87,15 @@ struct RouteRequest {
   char attributes[64];
 };
 
+RouteRequest MakeRouteRequest(unsigned short flags) {
+  RouteRequest request{};
+  request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+  request.header.nlmsg_type = RTM_GETROUTE;
+  request.header.nlmsg_flags = flags;
+  request.route.rtm_family = AF_INET;
+  return request;
+}
+
 void AddAttribute(nlmsghdr* h, unsigned short type, const void* data, unsigned short length) {
   auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(h) + NLMSG_ALIGN(h->nlmsg_len));
   attribute->rta_type = type;
@@ -170,11 +179,7 @@ std::optional<RouteAnswer> QueryDefaultRoute(std::string* error) {
   const auto links = QueryLinks(netlink, error);
   if (!links) return std::nullopt;
 
-  RouteRequest request{};
-  request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-  request.header.nlmsg_type = RTM_GETROUTE;
-  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.route.rtm_family = AF_INET;
+  RouteRequest request = MakeRouteRequest(NLM_F_REQUEST | NLM_F_DUMP);
   RouteAnswer answer;
   std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
   const bool ok = netlink.Exchange(
@@ -200,11 +205,7 @@ std::optional<RouteAnswer> QueryRouteTo(in_addr address, std::string* error) {
   const auto links = QueryLinks(netlink, error);
   if (!links) return std::nullopt;
 
-  RouteRequest request{};
-  request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-  request.header.nlmsg_type = RTM_GETROUTE;
-  request.header.nlmsg_flags = NLM_F_REQUEST;
-  request.route.rtm_family = AF_INET;
+  RouteRequest request = MakeRouteRequest(NLM_F_REQUEST);
   request.route.rtm_dst_len = 32;
   AddAttribute(&request.header, RTA_DST, &address, sizeof address);
   RouteAnswer answer;

@@ -96,7 +96,11 @@ check "excluded file not in the history" test "$(count 'notes.tmp' "$history")" 
 mkdir -p "$cloud/burst"
 for i in $(seq 1 1000); do : > "$cloud/burst/f$i"; echo "$i" > "$cloud/burst/f$i"; done
 check "1000 uploads, none lost" wait_count 1000 '] /burst/f' "$log" 120
-check "1000 exactly" test "$(count '] /burst/f' "$log")" -eq 1000
+# Every file once as a finished transfer. (A late attribute event may add a
+# "received" line for a file that had already completed, as the tracker's
+# rules say; that is not a loss.)
+distinct=$(grep -a '] /burst/f' "$log" | sed 's/^.*] //' | sort -u | wc -l)
+check "1000 distinct files" test "$distinct" -eq 1000
 
 # A name that is not UTF-8.
 name=$(printf 'caf\xe9 menu.txt')

@@ -3,7 +3,8 @@
 // test skips otherwise) and adds and removes its default route there.
 
 #include <gtest/gtest.h>
-#include <sched.h>
+
+#include "support/PrivateNetwork.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,9 +19,7 @@ namespace {
 
 std::string gNamespaceProblem;
 
-bool Ip(const std::string& arguments) {
-  return std::system(("ip " + arguments + " >/dev/null 2>&1").c_str()) == 0;
-}
+using test::Ip;
 
 class TrackerNetworkTest : public test::TrackerFixture {};
 
@@ -50,16 +49,7 @@ TEST_F(TrackerNetworkTest, LosingTheNetworkPausesAndItsReturnResumes) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (::unshare(CLONE_NEWNET) != 0) {
-    vantorel::gNamespaceProblem = std::string("cannot make a private network namespace (") + std::strerror(errno) +
-                                  "); run as root to test against real routing tables";
-  } else {
-    const std::string path = std::string("/usr/sbin:/sbin:") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin");
-    ::setenv("PATH", path.c_str(), 1);
-    if (!vantorel::Ip("link set lo up") || !vantorel::Ip("link add veth-a type veth peer name veth-b") ||
-        !vantorel::Ip("addr add 192.0.2.2/24 dev veth-a") || !vantorel::Ip("link set veth-a up") ||
-        !vantorel::Ip("link set veth-b up"))
-      vantorel::gNamespaceProblem = "cannot set up a veth pair with the ip tool (is iproute2 installed?)";
-  }
+  // Before any thread exists: the whole process moves into its own network.
+  vantorel::gNamespaceProblem = vantorel::test::EnterPrivateNetwork();
   return RUN_ALL_TESTS();
 }

@@ -4,7 +4,8 @@
 // Without root the namespace tests skip and say why.
 
 #include <gtest/gtest.h>
-#include <sched.h>
+
+#include "support/PrivateNetwork.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -25,10 +26,7 @@ using test::CaptureDiagnostics;
 
 std::string gNamespaceProblem;  // empty when the private namespace is ready
 
-bool Ip(const std::string& arguments) {
-  const std::string command = "ip " + arguments + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
+using test::Ip;
 
 TEST(ReachabilityStatus, MapsThePlatformFlags) {
   EXPECT_EQ(GetReachabilityStatus(0x2u), 1);
@@ -145,16 +143,6 @@ TEST_F(PrivateNetwork, EveryChangeIsAnnouncedOnceWithTheNewStatus) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Before any thread exists: the whole process moves into its own network.
-  if (::unshare(CLONE_NEWNET) != 0) {
-    vantorel::gNamespaceProblem = std::string("cannot make a private network namespace (") + std::strerror(errno) +
-                                  "); run as root to test against real routing tables";
-  } else {
-    const std::string path = std::string("/usr/sbin:/sbin:") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin");
-    ::setenv("PATH", path.c_str(), 1);
-    if (!vantorel::Ip("link set lo up") || !vantorel::Ip("link add veth-a type veth peer name veth-b") ||
-        !vantorel::Ip("addr add 192.0.2.2/24 dev veth-a") || !vantorel::Ip("link set veth-a up") ||
-        !vantorel::Ip("link set veth-b up"))
-      vantorel::gNamespaceProblem = "cannot set up a veth pair with the ip tool (is iproute2 installed?)";
-  }
+  vantorel::gNamespaceProblem = vantorel::test::EnterPrivateNetwork();
   return RUN_ALL_TESTS();
 }
