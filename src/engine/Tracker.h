@@ -183,10 +183,12 @@ private:
   CountedSet queue_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;
+  // Main thread only.
   std::unique_ptr<DirectoryWatcher> eventStream_;
   std::vector<std::string> watchedFolders_;
   // Poll thread only.
   std::int32_t previousTransferCount_ = 0;
+  // Shared by both threads.
   std::atomic<double> transferStartTime_{0.0};
   std::atomic<double> elapsedTransferTime_{0.0};
   std::atomic<double> pollInterval_{0.0};
@@ -213,7 +215,7 @@ private:
   // Main thread only: the merge timers still pending, cancelled at teardown.
   std::vector<TRef<class TTimer>> mergeTimers_;
   std::atomic<bool> finishedTransfering_{false};
-  // Poll thread only.
+  // Poll thread only (and teardown, once that thread has ended).
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
   std::string historyFileRegistered_;
