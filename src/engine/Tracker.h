@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,10 @@ private:
   bool PassesFilters(const std::string& path);
   bool AnyPatternMatches(const std::string& key, const std::string& path);
   bool TransfersContain(const std::string& path) const;
+  // Completions remembered for a minute, so that the late event of an item
+  // that completed here is not taken for a download received.
+  void NoteCompletion(const std::string& path);
+  bool IsEchoOfCompletion(const std::string& path);
   void AddSummaryLine(int count, const char* what);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
@@ -220,6 +225,11 @@ private:
   std::string transferLogFilePath_;
   std::string historyFileRegistered_;
   std::set<std::string> checkedPatterns_;  // patterns already found good or reported bad
+  struct RecentCompletion {
+    std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
+    AbsoluteTime when;
+  };
+  std::unordered_map<std::string, RecentCompletion> recentCompletions_;
   bool transferLogWritten_ = false;
   bool shutDown_ = false;
 };

@@ -2,6 +2,8 @@
 // examines them and a batch of the transfers in progress, updates the
 // counts, and sleeps a little longer each time nothing completes.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "engine/TrackPathUtilities.h"
@@ -120,6 +122,27 @@ void TICloudTracker::PollBatch() {
   for (const std::string& path : batch) CheckStatus(path);
 }
 
+namespace {
+// What a file's content is, as far as a change would show: size and time.
+std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {-1, 0};
+  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+constexpr double kCompletionEchoWindow = 60.0;
+}  // namespace
+
+void TICloudTracker::NoteCompletion(const std::string& path) {
+  recentCompletions_[path] = RecentCompletion{ContentStamp(path), options_.clock->Now()};
+}
+
+bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
+  const AbsoluteTime now = options_.clock->Now();
+  std::erase_if(recentCompletions_, [&](const auto& entry) { return now - entry.second.when > kCompletionEchoWindow; });
+  auto it = recentCompletions_.find(path);
+  return it != recentCompletions_.end() && it->second.stamp == ContentStamp(path);
+}
+
 bool TICloudTracker::TransfersContain(const std::string& path) const {
   std::lock_guard lock(transfersLock_);
   return transfers_.Contains(path);
@@ -159,6 +182,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   const bool transferred = trackDownloads ? (!reference && isUploaded(path)) : isUploaded(path);
   if (transferred) {
     if (TransfersContain(path)) {  // an upload in progress has finished
+      NoteCompletion(path);
       AddTransferFinishedEntry(path);
       {
         std::lock_guard lock(transfersLock_);
@@ -175,6 +199,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     }
     const std::string placeholder = placeholderPathForItem(path);
     if (TransfersContain(placeholder)) {  // a tracked download has arrived
+      NoteCompletion(path);
       AddTransferFinishedEntry(path);
       {
         std::lock_guard lock(transfersLock_);
@@ -186,7 +211,13 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       return;
     }
     // Changed and already uploaded when examined, with no placeholder seen:
-    // a download received.
+    // a download received. Not so for an item that has just completed here
+    // and not changed since: the sync state's own last change arrives as
+    // one more event a moment after the completion.
+    if (IsEchoOfCompletion(path)) {
+      ResetInactivityTimer();
+      return;
+    }
     {
       std::lock_guard lock(transfersLock_);
       if (!completedDownloads_.Contains(path)) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
 #include "units/PropertyListIO.h"
@@ -58,7 +60,10 @@ TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {
   EXPECT_NE(lines[0].find("] /report.txt"), std::string::npos);
   EXPECT_NE(lines[1].find("] ======== 1 file was transferred ========"), std::string::npos);
 
+  t.QueueFile(file);  // a late event of the agent's last mark
   Pass();  // the next pass clears the batch
+  EXPECT_EQ(t.GetCompletedDownloadCount(), 0);  // a completed upload is no received download
+  EXPECT_EQ(LogLines().size(), 2u);
   EXPECT_FALSE(t.IsFinishedTransfering());
   EXPECT_EQ(t.GetCompletedTransferCount(), 0);
   EXPECT_FALSE(t.IsTransferComplete(file));
