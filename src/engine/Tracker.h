@@ -164,6 +164,9 @@ private:
   bool PassesFilters(const std::string& path);
   bool AnyPatternMatches(const std::string& key, const std::string& path);
   bool TransfersContain(const std::string& path) const;
+  // A transfer held under `tracked` (the item, or its placeholder) has
+  // finished: `item` goes to the history, the log and the completed set.
+  void CompleteTransfer(const std::string& tracked, const std::string& item);
   // Completions remembered for a minute, so that the late event of an item
   // that completed here is not taken for a download received.
   void NoteCompletion(const std::string& path);

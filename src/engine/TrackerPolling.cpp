@@ -143,6 +143,18 @@ bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
   return it != recentCompletions_.end() && it->second.stamp == ContentStamp(path);
 }
 
+void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
+  NoteCompletion(item);
+  AddTransferFinishedEntry(item);
+  {
+    std::lock_guard lock(transfersLock_);
+    transfers_.Remove(tracked);
+    ++completionsThisPass_;
+    completedTransfers_.Add(item);
+  }
+  ResetInactivityTimer();
+}
+
 bool TICloudTracker::TransfersContain(const std::string& path) const {
   std::lock_guard lock(transfersLock_);
   return transfers_.Contains(path);
@@ -182,15 +194,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   const bool transferred = trackDownloads ? (!reference && isUploaded(path)) : isUploaded(path);
   if (transferred) {
     if (TransfersContain(path)) {  // an upload in progress has finished
-      NoteCompletion(path);
-      AddTransferFinishedEntry(path);
-      {
-        std::lock_guard lock(transfersLock_);
-        transfers_.Remove(path);
-        ++completionsThisPass_;
-        completedTransfers_.Add(path);
-      }
-      ResetInactivityTimer();
+      CompleteTransfer(path, path);
       return;
     }
     if (!trackDownloads || !PassesFilters(path)) {
@@ -199,15 +203,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     }
     const std::string placeholder = placeholderPathForItem(path);
     if (TransfersContain(placeholder)) {  // a tracked download has arrived
-      NoteCompletion(path);
-      AddTransferFinishedEntry(path);
-      {
-        std::lock_guard lock(transfersLock_);
-        transfers_.Remove(placeholder);
-        ++completionsThisPass_;
-        completedTransfers_.Add(path);
-      }
-      ResetInactivityTimer();
+      CompleteTransfer(placeholder, path);
       return;
     }
     // Changed and already uploaded when examined, with no placeholder seen:
