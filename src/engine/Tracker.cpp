@@ -220,9 +220,8 @@ void TICloudTracker::Shutdown() {
     delegate_->closed = true;  // also releases a poll thread waiting on a message
   }
   delegate_->changed.notify_all();
-  for (const TRef<TTimer>& timer : mergeTimers_)
-    if (timer->IsValid()) timer->Remove();
-  mergeTimers_.clear();
+  if (mergeTimer_ && mergeTimer_->IsValid()) mergeTimer_->Remove();
+  mergeTimer_.reset();
   eventStream_.reset();
   TNotificationCenter::DefaultCenter()->RemoveEveryObserver(this);
   if (pollThread_) {

@@ -156,6 +156,7 @@ private:
 
   void MonitorDirectories(const std::vector<std::string>& folders);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
+  void ScheduleMerge();
   void ScanQueue();
   void PollBatch();
   // Whether a queued path is left out before it is examined.
@@ -170,7 +171,14 @@ private:
   // Completions remembered for a minute, so that the late event of an item
   // that completed here is not taken for a download received.
   void NoteCompletion(const std::string& path);
+  void ForgetOldCompletions();
   bool IsEchoOfCompletion(const std::string& path);
+  // An item entered or left the transfers under its own path: its
+  // placeholder, if tracked, leaves them too. Under transfersLock_.
+  void DropPlaceholderOfLocked(const std::string& item);
+  // Whether a tracked placeholder that is gone has been gone long enough to
+  // give its download up (the first sight starts the clock).
+  bool IsAbandonedDownload(const std::string& placeholder);
   void AddSummaryLine(int count, const char* what);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
@@ -220,8 +228,8 @@ private:
   // Guards the two paths the main thread sets and the poll thread reads.
   mutable std::mutex configLock_;
   std::optional<std::string> transferLogPath_;
-  // Main thread only: the merge timers still pending, cancelled at teardown.
-  std::vector<TRef<class TTimer>> mergeTimers_;
+  // Main thread only: the one pending merge of parked paths, cancelled at teardown.
+  TRef<class TTimer> mergeTimer_;
   std::atomic<bool> finishedTransfering_{false};
   // Poll thread only (and teardown, once that thread has ended).
   int transferLogFile_ = -1;
@@ -233,6 +241,8 @@ private:
     AbsoluteTime when;
   };
   std::unordered_map<std::string, RecentCompletion> recentCompletions_;
+  // Tracked placeholders found gone, and since when.
+  std::unordered_map<std::string, AbsoluteTime> vanishedPlaceholders_;
   bool transferLogWritten_ = false;
   bool shutDown_ = false;
 };

@@ -25,6 +25,9 @@ constexpr double kPauseCheckInterval = 5.0;
 constexpr double kScanWorkBeforeYield = 1.0;
 constexpr double kScanYield = 0.5;
 constexpr double kIntervalGrowth = 0.25;
+// A placeholder gone this long with its transfer unfinished was cancelled on
+// the other side (or its item went somewhere the tracker does not look).
+constexpr double kAbandonedDownloadAfter = 30.0;
 
 bool PollThreadCancelled() {
   TThread* thread = TThread::CurrentThread();
@@ -58,14 +61,17 @@ void TICloudTracker::PollOnce() {
   completionsThisPass_ = 0;
   if (finishedTransfering_.load()) {
     // The batch that finished last pass has been reported; start afresh.
+    // Downloads received while an upload batch ran are not part of it: they
+    // stay, and close as their own batch once no download has come for the
+    // delay. (A closed download batch has emptied its set already.)
     std::lock_guard lock(transfersLock_);
     finishedTransfering_ = false;
     transferStartTime_ = 0.0;
-    lastDownloadTime_ = 0.0;
+    if (completedDownloads_.Empty()) lastDownloadTime_ = 0.0;
     completedTransfers_.Clear();
     totalTransfers_.Clear();
-    completedDownloads_.Clear();
   }
+  ForgetOldCompletions();
   ScanQueue();
   PollBatch();
   UpdateTransferStatus();
@@ -136,11 +142,33 @@ void TICloudTracker::NoteCompletion(const std::string& path) {
   recentCompletions_[path] = RecentCompletion{ContentStamp(path), options_.clock->Now()};
 }
 
-bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
+void TICloudTracker::ForgetOldCompletions() {
   const AbsoluteTime now = options_.clock->Now();
   std::erase_if(recentCompletions_, [&](const auto& entry) { return now - entry.second.when > kCompletionEchoWindow; });
+}
+
+bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
   auto it = recentCompletions_.find(path);
-  return it != recentCompletions_.end() && it->second.stamp == ContentStamp(path);
+  return it != recentCompletions_.end() && options_.clock->Now() - it->second.when <= kCompletionEchoWindow &&
+         it->second.stamp == ContentStamp(path);
+}
+
+void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
+  if (isDownloadReference(item)) return;
+  const std::string placeholder = placeholderPathForItem(item);
+  vanishedPlaceholders_.erase(placeholder);
+  if (!transfers_.Contains(placeholder)) return;
+  // One transfer, now known under the item's own path: it is not counted twice.
+  transfers_.Remove(placeholder);
+  if (totalTransfers_.Contains(placeholder)) totalTransfers_.Remove(placeholder);
+}
+
+bool TICloudTracker::IsAbandonedDownload(const std::string& placeholder) {
+  const AbsoluteTime now = options_.clock->Now();
+  const auto [it, first] = vanishedPlaceholders_.try_emplace(placeholder, now);
+  if (first || now - it->second < kAbandonedDownloadAfter) return false;
+  vanishedPlaceholders_.erase(it);
+  return true;
 }
 
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
@@ -149,6 +177,8 @@ void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::str
   {
     std::lock_guard lock(transfersLock_);
     transfers_.Remove(tracked);
+    if (tracked == item) DropPlaceholderOfLocked(item);
+    vanishedPlaceholders_.erase(tracked);
     ++completionsThisPass_;
     completedTransfers_.Add(item);
   }
@@ -228,6 +258,21 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     return;
   }
 
+  if (reference && trackDownloads && TransfersContain(path)) {
+    // The placeholder is never "missing" (its item may be arriving), but
+    // one gone for a while whose item never came ends as a vanished item.
+    if (exists) {
+      vanishedPlaceholders_.erase(path);
+    } else if (IsAbandonedDownload(path)) {
+      {
+        std::lock_guard lock(transfersLock_);
+        transfers_.Remove(path);
+      }
+      ResetInactivityTimer();
+      return;
+    }
+  }
+
   // Still in progress: nothing changes, and the interval may grow.
   if (TransfersContain(path)) return;
 
@@ -240,6 +285,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     if (transferStartTime_.load() == 0.0) transferStartTime_ = options_.clock->Now();
     transfers_.Add(path);
     totalTransfers_.Add(path);
+    DropPlaceholderOfLocked(path);
   }
   ResetInactivityTimer();
 }
@@ -258,6 +304,10 @@ void TICloudTracker::UpdateTransferStatus() {
     completed = completedTransfers_.Size();
     downloads = completedDownloads_.Size();
   }
+  // Decided from this one reading: the main thread may change the sets
+  // meanwhile (RemoveTransfers, SetExistingTransfers), and a second reading
+  // could then hide the end of a batch from the next pass.
+  int downloadsAfter = downloads;
   TUserDefaults& prefs = NSPrefs();
   if (inProgress != previousTransferCount_ && inProgress > 0) {
     SendStatusChanged(false);
@@ -283,13 +333,13 @@ void TICloudTracker::UpdateTransferStatus() {
         std::lock_guard lock(transfersLock_);
         completedDownloads_.Clear();
       }
+      downloadsAfter = 0;
       finishedTransfering_ = true;
       SendStatusChanged(true);
     }
   }
-  std::lock_guard lock(transfersLock_);
-  previousTransferCount_ = transfers_.Size();
-  previousCompletedDownloadCount_ = completedDownloads_.Size();
+  previousTransferCount_ = inProgress;
+  previousCompletedDownloadCount_ = downloadsAfter;
 }
 
 void TICloudTracker::ResetInactivityTimer() {

@@ -39,26 +39,26 @@ void TICloudTracker::QueueFile(const std::string& path) {
     queueLock_.unlock();
     return;
   }
-  // The poll thread is scanning: park the path and try again shortly.
+  // The poll thread is scanning: park the path and try again shortly. One
+  // merge pending covers every parked path, however many arrive.
   if (!pendingQueue_) pendingQueue_ = std::make_unique<std::vector<std::string>>();
   pendingQueue_->push_back(path);
-  if (TTimer* timer = TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this))
-    mergeTimers_.emplace_back(timer);
+  if (!mergeTimer_) ScheduleMerge();
+}
+
+void TICloudTracker::ScheduleMerge() {
+  mergeTimer_ = TRef<TTimer>(TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this));
 }
 
 void TICloudTracker::MergePendingQueue() {
-  // Timers that have fired are of no further interest.
-  std::erase_if(mergeTimers_, [](const TRef<TTimer>& timer) { return !timer->IsValid(); });
+  mergeTimer_.reset();  // the firing timer keeps itself alive until its action returns
   if (pendingQueue_ && queueLock_.try_lock()) {
     for (const std::string& path : *pendingQueue_)
       if (!queue_.Contains(path)) queue_.Add(path);
     pendingQueue_.reset();
     queueLock_.unlock();
   }
-  if (pendingQueue_) {
-    if (TTimer* timer = TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this))
-      mergeTimers_.emplace_back(timer);
-  }
+  if (pendingQueue_) ScheduleMerge();
 }
 
 }  // namespace vantorel

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <utility>
 
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
@@ -156,6 +158,99 @@ TEST_F(PollingTest, ADownloadDuringAnUploadWaitsForTheUploadToEnd) {
   t.QueueFile(upload);
   Pass();  // the upload batch finishes
   EXPECT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(t.GetStatus(), 2);
+  // The download is not wiped with the upload batch: it closes as a batch
+  // of its own, with its own line (it came more than the delay ago).
+  Pass();
+  EXPECT_EQ(t.GetCompletedDownloadCount(), 0);
+  EXPECT_EQ(delegate.heard.back().previousDownloads, 1);
+  EXPECT_NE(LogLines().back().find("======== 1 file was downloaded ========"), std::string::npos);
+}
+
+TEST_F(PollingTest, AnItemArrivingUnderItsOwnPathReplacesItsPlaceholder) {
+  auto& t = Tracker();
+  const std::string placeholder = Item(".doc.pdf.icloud");
+  t.QueueFile(placeholder);
+  Pass();
+  // The real file appears before it reads as uploaded: one transfer, now
+  // held under the item's path.
+  const std::string item = Item("doc.pdf");
+  t.QueueFile(item);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{item});
+  EXPECT_EQ(t.GetTotalTransferCount(), 1);
+  fs::remove(placeholder);
+  t.QueueFile(placeholder);
+  MarkUploaded(item);
+  t.QueueFile(item);
+  Pass();
+  EXPECT_EQ(t.GetStatus(), 0);
+  ASSERT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(delegate.heard.back().completed, 1);
+  EXPECT_EQ(delegate.heard.back().total, 1);
+}
+
+TEST_F(PollingTest, ADownloadWhosePlaceholderVanishedWithoutItsItemEnds) {
+  auto& t = Tracker();
+  const std::string kept = Item(".kept.pdf.icloud"), cancelled = Item(".gone.pdf.icloud");
+  t.QueueFile(kept);
+  t.QueueFile(cancelled);
+  Pass();
+  fs::remove(cancelled);
+  fs::remove(kept);
+  Pass();  // first seen gone
+  dir.Write("cloud/.kept.pdf.icloud", "x");  // back again: still a download in progress
+  clock->Advance(20);
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 2);
+  clock->Advance(11);
+  Pass();  // gone for more than 30 s, and its item never came
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{kept});
+  clock->Advance(60);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{kept});
+  // The last one ending, however it ends, finishes the batch.
+  fs::remove(kept);
+  Pass();
+  clock->Advance(31);
+  Pass();
+  EXPECT_EQ(t.GetStatus(), 0);
+  ASSERT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(delegate.heard.back().completed, 0);
+  EXPECT_EQ(delegate.heard.back().total, 2);
+}
+
+// A delegate that acts on the tracker while the poll thread waits for it.
+class ActingDelegate : public test::RecordingDelegate {
+public:
+  std::function<void()> act;
+  void trackerStatusChanged(TICloudTracker* tracker) override {
+    RecordingDelegate::trackerStatusChanged(tracker);
+    if (act) std::exchange(act, nullptr)();
+  }
+};
+
+TEST_F(PollingTest, APassDecidesFromOneReadingOfTheCounts) {
+  auto& t = Tracker();
+  ActingDelegate acting;
+  t.SetDelegate(&acting);
+  const std::string found = Item("found.txt");
+  // While the closing message of a download batch is handled, a rescan
+  // hands over a transfer: the next pass must see the count change.
+  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 1);
+  t.QueueFile(Item("down.txt", true));
+  Pass();
+  clock->Advance(2);
+  acting.act = [&] { t.SetExistingTransfers({found}); };
+  Pass();
+  loop.RunOnce(0);
+  ASSERT_FALSE(acting.act);
+  const std::size_t before = acting.heard.size();
+  Pass();
+  loop.RunOnce(0);
+  ASSERT_EQ(acting.heard.size(), before + 1);
+  EXPECT_EQ(acting.heard.back().status, 1);
+  EXPECT_EQ(acting.heard.back().inProgress, 1);
 }
 
 TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
@@ -221,6 +316,20 @@ TEST_F(PollingTest, TheIntervalGrowsWhileNothingCompletesUpToItsCeiling) {
   t.QueueFile(files[0]);
   Pass();
   EXPECT_DOUBLE_EQ(t.GetPollInterval(), 1.0);
+}
+
+TEST_F(PollingTest, TheIntervalCeilingChangesExactlyAtItsTierEdges) {
+  auto& t = Tracker();
+  std::vector<std::string> files;
+  for (int i = 0; i < 101; ++i) files.push_back(Item("f" + std::to_string(i)));
+  const std::pair<int, double> tiers[] = {{10, 10}, {11, 20}, {50, 20}, {51, 30}, {100, 30}, {101, 60}};
+  for (const auto& [count, ceiling] : tiers) {
+    t.SetExistingTransfers(std::vector<std::string>(files.begin(), files.begin() + count));
+    t.ResetInactivityTimer();
+    for (int pass = 0; pass < 300 && t.GetPollInterval() < ceiling; ++pass) Pass();
+    Pass();
+    EXPECT_DOUBLE_EQ(t.GetPollInterval(), ceiling) << count << " in progress";
+  }
 }
 
 TEST_F(PollingTest, TransfersAreExaminedInCyclesOfTheBatchSize) {
