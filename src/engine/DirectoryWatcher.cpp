@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -83,14 +84,61 @@ enum class Report { Nothing, Everything, ChangedSince };
 
 std::atomic<bool> gHoldReaders{false};
 
+// The identity of a folder: where a root's watched tree really is.
+struct FolderIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FolderIdentity&) const = default;
+};
+
+// A root's folder as it is now (a link is followed to its current target);
+// nothing when there is no folder there.
+std::optional<FolderIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FolderIdentity{st.st_dev, st.st_ino};
+}
+
+std::string ParentOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || path == "/") return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The name under `folder` on the way down to `path` ("a" for "/x" and "/x/a/b").
+std::string NextComponent(const std::string& folder, const std::string& path) {
+  const std::size_t start = folder == "/" ? 1 : folder.size() + 1;
+  if (path.size() <= start) return {};
+  const std::size_t end = path.find('/', start);
+  return path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// A watched root. Its tree is watched while its folder is there; the nearest
+// existing folder above it is watched as well (its anchor), so that the root
+// is noticed when it is removed, made again, renamed into place or replaced
+// by a link, as a path-based event stream would.
+struct RootState {
+  std::string path;
+  bool present = false;
+  FolderIdentity identity;
+  int anchorWd = -1;
+  std::string anchor;
+};
+
+constexpr std::uint32_t kAnchorEvents =
+    IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
 }  // namespace
 
 struct DirectoryWatcher::Impl {
-  std::vector<std::string> roots;
+  std::vector<RootState> roots;
   MainLoop* loop = nullptr;
   double latency = 1.0;
   std::shared_ptr<Delivery> delivery = std::make_shared<Delivery>();
   int inotifyFd = -1;
+  // A second instance for the anchors above the roots: a folder both inside
+  // one tree and above another root would otherwise share one descriptor.
+  int anchorFd = -1;
   int stopFd = -1;
   std::thread reader;
   std::atomic<bool> stopping{false};
@@ -104,7 +152,9 @@ struct DirectoryWatcher::Impl {
 
   // Everything below belongs to the reader thread alone.
   std::unordered_map<int, std::string> directories;  // watch descriptor -> folder path
-  std::unordered_set<int> rootWatches;
+  std::unordered_map<int, std::size_t> rootWatches;   // watch descriptor -> index in roots
+  // While the trees are walked again after an overflow: the watches met.
+  std::unordered_set<int>* walked = nullptr;
   std::unordered_map<std::uint32_t, std::string> movedAway;  // cookie -> old path, until its partner arrives
   std::vector<std::string> pending;
   std::unordered_set<std::string> pendingSet;
@@ -115,6 +165,7 @@ struct DirectoryWatcher::Impl {
 
   ~Impl() {
     if (inotifyFd >= 0) ::close(inotifyFd);
+    if (anchorFd >= 0) ::close(anchorFd);
     if (stopFd >= 0) ::close(stopFd);
   }
 
@@ -123,7 +174,9 @@ struct DirectoryWatcher::Impl {
     if (pendingSet.insert(path).second) pending.push_back(path);
   }
 
-  int AddWatch(const std::string& folder, bool isRoot) {
+  // `root`: the index of the root this folder is, or -1 for a folder below one.
+  int AddWatch(const std::string& folder, long root) {
+    const bool isRoot = root >= 0;
     // Roots may be links to the real folder; nothing below them is followed.
     const std::uint32_t mask = kDirectoryEvents | (isRoot ? 0 : IN_DONT_FOLLOW);
     const int wd = ::inotify_add_watch(inotifyFd, folder.c_str(), mask);
@@ -139,23 +192,27 @@ struct DirectoryWatcher::Impl {
       }
       return -1;
     }
+    // A folder already watched keeps its descriptor: this re-keys it.
     directories[wd] = folder;
-    if (isRoot) rootWatches.insert(wd);
+    if (isRoot) rootWatches[wd] = static_cast<std::size_t>(root);
+    if (walked) walked->insert(wd);
     watchedCount.store(directories.size(), std::memory_order_relaxed);
     return wd;
   }
 
   // Watches `top` and every folder below it; reports what it finds as `report` says.
-  void AddTree(const std::string& top, Report report, double since, bool isRoot) {
+  // `root`: the index of the root `top` is, or -1 for a folder below one.
+  void AddTree(const std::string& top, Report report, double since, long root) {
     std::vector<std::string> stack{top};
     bool first = true;
     while (!stack.empty() && !stopping.load(std::memory_order_relaxed)) {
       const std::string folder = std::move(stack.back());
       stack.pop_back();
-      const int wd = AddWatch(folder, first && isRoot);
+      const bool isTop = first;
+      const int wd = AddWatch(folder, isTop ? root : -1);
       first = false;
-      if (wd < 0 && report == Report::Nothing) continue;
-      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot && folder == top ? 0 : O_NOFOLLOW));
+      if (wd < 0 && (report == Report::Nothing || (isTop && root >= 0))) continue;
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (root >= 0 && isTop ? 0 : O_NOFOLLOW));
       if (fd < 0) continue;
       DIR* dir = ::fdopendir(fd);
       if (dir == nullptr) {
@@ -183,29 +240,125 @@ struct DirectoryWatcher::Impl {
   }
 
   // A folder renamed inside the watched trees keeps its watches under the new name.
-  void Rekey(const std::string& from, const std::string& to) {
+  // False when `from` itself had no watch (it vanished before one was placed).
+  bool Rekey(const std::string& from, const std::string& to) {
+    bool found = false;
     for (auto& [wd, path] : directories) {
-      if (path == from)
+      if (path == from) {
         path = to;
-      else if (path.size() > from.size() && path.compare(0, from.size(), from) == 0 && path[from.size()] == '/')
+        found = true;
+      } else if (path.size() > from.size() && path.compare(0, from.size(), from) == 0 && path[from.size()] == '/') {
         path = to + path.substr(from.size());
+      }
+    }
+    return found;
+  }
+
+  void Unwatch(int wd) {
+    ::inotify_rm_watch(inotifyFd, wd);
+    directories.erase(wd);
+    rootWatches.erase(wd);
+  }
+
+  // A folder moved out of the watched trees is no longer watched (a root
+  // only when `roots` says so).
+  void Forget(const std::string& gone, bool includingRoots = false) {
+    std::vector<int> drop;
+    for (const auto& [wd, path] : directories) {
+      const bool below = path == gone || (path.size() > gone.size() && path.compare(0, gone.size(), gone) == 0 &&
+                                          (gone == "/" || path[gone.size()] == '/'));
+      if (below && (includingRoots || !rootWatches.count(wd))) drop.push_back(wd);
+    }
+    for (const int wd : drop) Unwatch(wd);
+    watchedCount.store(directories.size(), std::memory_order_relaxed);
+  }
+
+  // --- roots that come and go -------------------------------------------------
+
+  void ReleaseAnchor(RootState& root) {
+    if (root.anchorWd < 0) return;
+    const int wd = root.anchorWd;
+    root.anchorWd = -1;
+    root.anchor.clear();
+    for (const RootState& other : roots)
+      if (other.anchorWd == wd) return;  // still someone else's
+    ::inotify_rm_watch(anchorFd, wd);
+  }
+
+  // Watches the nearest existing folder above the root.
+  void PlaceAnchor(RootState& root) {
+    std::string folder = ParentOf(root.path);
+    while (!folder.empty() && !IdentityOf(folder)) folder = ParentOf(folder);
+    if (folder == root.anchor && root.anchorWd >= 0) return;
+    ReleaseAnchor(root);
+    if (folder.empty()) return;
+    const int wd = ::inotify_add_watch(anchorFd, folder.c_str(), kAnchorEvents);
+    if (wd < 0) return;  // the folder went meanwhile: the root is looked at again by its own events
+    root.anchorWd = wd;
+    root.anchor = folder;
+  }
+
+  // Watches the root's tree when its folder is there; `report` says what of
+  // its contents is reported.
+  void Establish(std::size_t index, Report report, double since) {
+    RootState& root = roots[index];
+    if (root.present) Forget(root.path, true);
+    root.present = false;
+    PlaceAnchor(root);
+    const auto identity = IdentityOf(root.path);
+    if (!identity) return;
+    AddTree(root.path, report, since, static_cast<long>(index));
+    for (const auto& [wd, which] : rootWatches) {
+      if (which != index) continue;
+      root.present = true;
+      root.identity = *identity;
     }
   }
 
-  // A folder moved out of the watched trees is no longer watched.
-  void Forget(const std::string& gone) {
-    for (auto it = directories.begin(); it != directories.end();) {
-      const std::string& path = it->second;
-      const bool below = path == gone || (path.size() > gone.size() && path.compare(0, gone.size(), gone) == 0 &&
-                                          path[gone.size()] == '/');
-      if (below && !rootWatches.count(it->first)) {
-        ::inotify_rm_watch(inotifyFd, it->first);
-        it = directories.erase(it);
-      } else {
-        ++it;
+  // Something happened at or above a root: looks at what is there now.
+  void Recheck(std::size_t index) {
+    RootState& root = roots[index];
+    const auto identity = IdentityOf(root.path);
+    if (root.present && identity && *identity == root.identity) {
+      PlaceAnchor(root);
+      return;
+    }
+    if (root.present) {
+      Note(root.path);
+      Forget(root.path, true);
+      root.present = false;
+      if (!identity) {
+        WriteDiagnosticLine("The watched folder " + root.path + " is gone; watching for it to come back.");
+        PlaceAnchor(root);
+        return;
       }
     }
-    watchedCount.store(directories.size(), std::memory_order_relaxed);
+    if (!identity) {
+      PlaceAnchor(root);  // a folder on the way down may have appeared
+      return;
+    }
+    // Made again, renamed into place or replaced by a link: what it holds now
+    // is all new to the tracker.
+    Note(root.path);
+    Establish(index, Report::Everything, 0);
+    if (root.present) WriteDiagnosticLine("The watched folder " + root.path + " is there again; watching it.");
+  }
+
+  void HandleAnchor(const inotify_event* event) {
+    if (event->mask & IN_Q_OVERFLOW) {
+      for (std::size_t i = 0; i < roots.size(); ++i) Recheck(i);
+      return;
+    }
+    const bool anchorGone = event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      RootState& root = roots[i];
+      if (root.anchorWd != event->wd) continue;
+      if (event->mask & IN_IGNORED) {
+        root.anchorWd = -1;
+        root.anchor.clear();
+      }
+      if (anchorGone || (event->len > 0 && NextComponent(root.anchor, root.path) == event->name)) Recheck(i);
+    }
   }
 
   void Recover(double since) {
@@ -213,11 +366,27 @@ struct DirectoryWatcher::Impl {
     WriteDiagnosticLine("Too many changes at once: the kernel dropped file events; rescanning the watched folders "
                         "for everything changed since then.");
     // A second of slack: a change just before the last read may carry a
-    // slightly earlier time. Reporting a path twice costs nothing.
-    for (const std::string& root : roots) {
-      Note(root);
-      AddTree(root, Report::ChangedSince, since - 1.0, true);
+    // slightly earlier time. Reporting a path twice costs nothing. Walking
+    // again re-keys every folder renamed meanwhile (a watched folder keeps its
+    // descriptor); a watch the walk did not meet is on a folder moved out or
+    // deleted during the lost events, and is dropped.
+    std::unordered_set<int> met;
+    walked = &met;
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      const RootState& root = roots[i];
+      if (!root.present || IdentityOf(root.path) != std::optional<FolderIdentity>(root.identity)) {
+        Recheck(i);
+        continue;
+      }
+      Note(root.path);
+      AddTree(root.path, Report::ChangedSince, since - 1.0, static_cast<long>(i));
     }
+    walked = nullptr;
+    std::vector<int> stale;
+    for (const auto& [wd, path] : directories)
+      if (!met.count(wd)) stale.push_back(wd);
+    for (const int wd : stale) Unwatch(wd);
+    watchedCount.store(directories.size(), std::memory_order_relaxed);
   }
 
   void Handle(const inotify_event* event, bool& overflowed) {
@@ -227,33 +396,55 @@ struct DirectoryWatcher::Impl {
     }
     auto found = directories.find(event->wd);
     if (found == directories.end()) return;  // a watch already given up
+    const auto root = rootWatches.find(event->wd);
     if (event->mask & IN_IGNORED) {
+      const bool wasRoot = root != rootWatches.end();
+      const std::size_t index = wasRoot ? root->second : 0;
       rootWatches.erase(event->wd);
       directories.erase(found);
       watchedCount.store(directories.size(), std::memory_order_relaxed);
+      if (wasRoot) Recheck(index);
       return;
     }
     const std::string folder = found->second;
     if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-      // Below a root the parent's event names the item; a root has no
-      // watched parent, so it is reported here.
-      if (rootWatches.count(event->wd)) Note(folder);
+      // Below a root the parent's event names the item; a root's own change
+      // is reported here, and the root is looked for again.
+      if (root != rootWatches.end()) {
+        Note(folder);
+        Recheck(root->second);
+      }
       return;
     }
     const std::string path = event->len > 0 ? folder + "/" + event->name : folder;
     Note(path);
     if (!(event->mask & IN_ISDIR)) return;
     if (event->mask & IN_CREATE) {
-      AddTree(path, Report::Everything, 0, false);
+      AddTree(path, Report::Everything, 0, -1);
     } else if (event->mask & IN_MOVED_FROM) {
       movedAway[event->cookie] = path;
     } else if (event->mask & IN_MOVED_TO) {
       auto from = movedAway.find(event->cookie);
+      bool rekeyed = false;
       if (from != movedAway.end()) {
-        Rekey(from->second, path);
+        rekeyed = Rekey(from->second, path);
         movedAway.erase(from);
-      } else {
-        AddTree(path, Report::Everything, 0, false);  // moved in from outside
+      }
+      // Moved in from outside, or made and renamed before its watch could be
+      // placed (a tool building under a temporary name): new to us.
+      if (!rekeyed) AddTree(path, Report::Everything, 0, -1);
+    }
+  }
+
+  void ReadAnchorEvents() {
+    alignas(inotify_event) char buffer[8192];
+    for (;;) {
+      const ssize_t n = ::read(anchorFd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (ssize_t offset = 0; offset < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+        HandleAnchor(event);
+        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
   }
@@ -293,7 +484,16 @@ struct DirectoryWatcher::Impl {
 
   void Run() {
     lastReadTime = WallClockSeconds();
-    for (const std::string& root : roots) AddTree(root, Report::Nothing, 0, true);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      Establish(i, Report::Nothing, 0);
+      struct stat st {};
+      if (roots[i].present) continue;
+      if (::stat(roots[i].path.c_str(), &st) != 0)
+        WriteDiagnosticLine("The watched folder " + roots[i].path + " does not exist; watching for it to appear.");
+      else if (!S_ISDIR(st.st_mode))
+        WriteDiagnosticLine("The watched folder " + roots[i].path +
+                            " is not a folder; watching for a folder to take its place.");
+    }
     {
       std::lock_guard lock(stateMutex);
       watching = true;
@@ -313,12 +513,13 @@ struct DirectoryWatcher::Impl {
         }
         timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
       }
-      pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-      const int ready = ::poll(fds, 2, timeoutMs);
+      pollfd fds[3] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {anchorFd, POLLIN, 0}};
+      const int ready = ::poll(fds, 3, timeoutMs);
       if (ready < 0 && errno != EINTR) break;
       if (fds[1].revents) break;
       while (gHoldReaders.load() && !stopping.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (fds[0].revents) ReadEvents();
+      if (fds[2].revents) ReadAnchorEvents();
     }
   }
 };
@@ -332,14 +533,19 @@ std::unique_ptr<DirectoryWatcher> DirectoryWatcher::Create(const std::vector<std
   std::unique_ptr<DirectoryWatcher> watcher(new DirectoryWatcher());
   watcher->impl_ = std::make_unique<Impl>();
   Impl& d = *watcher->impl_;
-  d.roots = roots;
+  for (const std::string& root : roots) {
+    RootState state;
+    state.path = root;
+    d.roots.push_back(std::move(state));
+  }
   d.loop = loop;
   d.latency = latency;
   d.delivery->callback = std::move(callback);
   d.delivery->loop = loop;
   d.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  d.anchorFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   d.stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (d.inotifyFd < 0 || d.stopFd < 0) {
+  if (d.inotifyFd < 0 || d.anchorFd < 0 || d.stopFd < 0) {
     if (error) *error = std::string("inotify: ") + std::strerror(errno);
     return nullptr;
   }

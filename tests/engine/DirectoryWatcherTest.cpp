@@ -99,6 +99,76 @@ TEST_F(DirectoryWatcherTest, TheRootsOwnRemovalIsReported) {
   EXPECT_TRUE(Sees(root));
 }
 
+TEST_F(DirectoryWatcherTest, ARootRemovedAndMadeAgainIsWatchedAgain) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root});
+  CaptureDiagnostics diagnostics;
+  fs::remove_all(root);
+  EXPECT_TRUE(Sees(root));
+  ASSERT_TRUE(loop.RunUntil([&] { return diagnostics.Text().find("is gone") != std::string::npos; }, 5));
+  reported.clear();
+  // Made again with something already in it, then written to.
+  ASSERT_EQ(std::system(("mkdir -p '" + root + "/sub' && echo x > '" + root + "/sub/early.txt'").c_str()), 0);
+  EXPECT_TRUE(Sees(root + "/sub/early.txt"));
+  dir.Write("root/sub/later.txt", "x");
+  EXPECT_TRUE(Sees(root + "/sub/later.txt"));
+  EXPECT_EQ(diagnostics.Text(), "The watched folder " + root + " is gone; watching for it to come back.\n" +
+                                    "The watched folder " + root + " is there again; watching it.\n");
+}
+
+TEST_F(DirectoryWatcherTest, ARootMissingAtLaunchIsWatchedOnceItAppears) {
+  const std::string root = dir / "not/yet/root";
+  const std::string file = dir / "file";
+  dir.Write("file", "x");
+  CaptureDiagnostics diagnostics;
+  Watch({root, file});
+  EXPECT_EQ(diagnostics.Text(), "The watched folder " + root + " does not exist; watching for it to appear.\n" +
+                                    "The watched folder " + file +
+                                    " is not a folder; watching for a folder to take its place.\n");
+  fs::create_directories(root);
+  EXPECT_TRUE(Sees(root));
+  dir.Write("not/yet/root/a.txt", "x");
+  EXPECT_TRUE(Sees(root + "/a.txt"));
+  // A file given as a root is watched once a folder takes its place.
+  fs::remove(file);
+  fs::create_directory(file);
+  EXPECT_TRUE(Sees(file));
+  dir.Write("file/b.txt", "x");
+  EXPECT_TRUE(Sees(file + "/b.txt"));
+}
+
+TEST_F(DirectoryWatcherTest, ARootReplacedByALinkFollowsTheLinksCurrentTarget) {
+  const std::string root = dir.MakeFolder("root");
+  const std::string first = dir.MakeFolder("first"), second = dir.MakeFolder("second");
+  Watch({root});
+  fs::remove_all(root);
+  ASSERT_EQ(::symlink(first.c_str(), root.c_str()), 0);
+  ASSERT_TRUE(Sees(root));
+  dir.Write("first/one.txt", "x");
+  EXPECT_TRUE(Sees(root + "/one.txt"));
+  // The link pointed elsewhere (replaced by rename, as ln -sfn does).
+  ASSERT_EQ(::symlink(second.c_str(), (dir / "next").c_str()), 0);
+  fs::rename(dir / "next", root);
+  dir.Write("second/two.txt", "x");
+  EXPECT_TRUE(Sees(root + "/two.txt"));
+  dir.Write("first/stale.txt", "x");
+  Settle();
+  EXPECT_EQ(reported.count(root + "/stale.txt"), 0u);
+}
+
+TEST_F(DirectoryWatcherTest, AFolderMadeAndRenamedAtOnceIsWatched) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root});
+  // The reader only sees the creation once the name is gone already.
+  DirectoryWatcher::HoldReadersForTesting(true);
+  dir.Write("root/.build-tmp/inside.txt", "x");
+  fs::rename(root + "/.build-tmp", root + "/Package");
+  DirectoryWatcher::HoldReadersForTesting(false);
+  EXPECT_TRUE(Sees(root + "/Package/inside.txt"));
+  dir.Write("root/Package/later.txt", "x");
+  EXPECT_TRUE(Sees(root + "/Package/later.txt"));
+}
+
 TEST_F(DirectoryWatcherTest, LinksAreNotFollowedAndOwnFilesAreLeftOut) {
   const std::string root = dir.MakeFolder("root");
   const std::string elsewhere = dir.MakeFolder("elsewhere");
@@ -143,7 +213,9 @@ TEST_F(DirectoryWatcherTest, AnOverflowingQueueLosesNothing) {
   dir.Write("root/unchanged.txt", "old");
   // Old enough to fall outside the rescan window.
   const std::string unchanged = root + "/unchanged.txt";
+  for (const char* folder : {"root/deleted", "root/leaving", "root/renamed"}) dir.MakeFolder(folder);
   Watch({root});
+  ASSERT_EQ(watcher->GetStatistics().watchedDirectories, 4u);
   ::sleep(2);
   dir.Write("root/tick", "x");  // the last event read before the flood
   ASSERT_TRUE(Sees(root + "/tick"));
@@ -151,6 +223,10 @@ TEST_F(DirectoryWatcherTest, AnOverflowingQueueLosesNothing) {
   DirectoryWatcher::HoldReadersForTesting(true);
   // Two or three events a file: enough to overflow a 16,384-event queue.
   for (int i = 0; i < 9000; ++i) dir.Write("root/burst" + std::to_string(i), "");
+  // Lost with the overflow: a folder deleted, one moved out, one renamed.
+  fs::remove_all(root + "/deleted");
+  fs::rename(root + "/leaving", dir / "left");
+  fs::rename(root + "/renamed", root + "/new-name");
   DirectoryWatcher::HoldReadersForTesting(false);
   ASSERT_TRUE(loop.RunUntil([&] { return reported.count(root + "/burst8999") && reported.count(root + "/burst0"); }, 30));
   Settle();
@@ -160,6 +236,14 @@ TEST_F(DirectoryWatcherTest, AnOverflowingQueueLosesNothing) {
   EXPECT_EQ(reported.count(unchanged), 0u);
   EXPECT_EQ(watcher->GetStatistics().overflows, 1u);
   EXPECT_NE(diagnostics.Text().find("rescanning"), std::string::npos);
+  // Only the root and the renamed folder are still watched, the latter under its new name.
+  EXPECT_EQ(watcher->GetStatistics().watchedDirectories, 2u);
+  reported.clear();
+  dir.Write("left/outside.txt", "x");
+  dir.Write("root/new-name/inside.txt", "x");
+  EXPECT_TRUE(Sees(root + "/new-name/inside.txt"));
+  Settle();
+  for (const auto& path : reported) EXPECT_EQ(path.find("outside"), std::string::npos) << path;
 }
 
 }  // namespace
