@@ -1,5 +1,8 @@
 #include "console/ConsoleFace.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include "engine/Tracker.h"
 #include "shell/StatusLine.h"
 #include "units/Diagnostics.h"
@@ -58,5 +61,7 @@ void ConsoleFace::NetworkChanged(TNotification* notification) {
   else
     WriteDiagnosticLine("Network unreachable: tracking pauses until it returns.");
 }
+
+void ConsoleFace::RequestQuit(int) { ::kill(::getpid(), SIGTERM); }
 
 }  // namespace vantorel

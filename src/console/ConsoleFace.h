@@ -32,6 +32,8 @@ public:
   void DeliverNotification(const UserNotification& notification) override;
   // A terminal session starts nothing at login.
   void OpenAtLogin(bool) override {}
+  // Asks the main loop to end through the quit signal the terminal would send.
+  void RequestQuit(int exitCode) override;
   void ScannerOpened() override {}
   void ScannerPathChanged(const std::string&) override {}
   void ScannerResultsChanged(const std::string& results) override;

@@ -57,9 +57,17 @@ void TICloudTracker::SetDelegate(TICloudTrackerDelegate* delegate) {
 }
 
 void TICloudTracker::SetDirectory(const std::string& path) {
+  const auto folder = folderSettingPath(path);
+  if (!folder) {
+    // Taken as it stands, it would mean the current folder: often the whole
+    // home folder, hundreds of thousands of watches.
+    WriteDiagnosticLine(path.empty() ? std::string("No folder to watch is stored; nothing is tracked until one is.")
+                                     : "The folder to watch \"" + path +
+                                           "\" is not an absolute path; nothing is tracked until a folder is stored.");
+  }
   {
     std::lock_guard lock(configLock_);
-    directory_ = fileURL(path);
+    directory_ = folder.value_or("");
   }
   Reload();
 }
@@ -81,7 +89,15 @@ void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths)
 }
 
 void TICloudTracker::Start() {
-  std::vector<std::string> folders{GetDirectory()};
+  const std::string directory = GetDirectory();
+  if (directory.empty()) {
+    // No folder: no watch at all, until SetDirectory brings one.
+    eventStream_.reset();
+    watchedFolders_.clear();
+    started_ = true;
+    return;
+  }
+  std::vector<std::string> folders{directory};
   // The user's Documents and Desktop are watched when the store keeps them.
   for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
     if (isTracked(folder)) folders.push_back(folder);
@@ -89,7 +105,7 @@ void TICloudTracker::Start() {
 }
 
 void TICloudTracker::Reload() {
-  if (eventStream_) Start();
+  if (started_) Start();
 }
 
 void TICloudTracker::Pause() { paused_ = true; }

@@ -70,7 +70,8 @@ public:
 
   // --- configuration (main thread) -----------------------------------------
   void SetDelegate(TICloudTrackerDelegate* delegate);
-  // "~" expanded; restarts watching when running.
+  // "~" expanded; restarts watching when running. An empty or relative
+  // path means no folder: nothing is watched until a folder is set.
   void SetDirectory(const std::string& path);
   // A log file already opened stays the one written to.
   void SetTransferLog(const std::string& path);
@@ -202,6 +203,8 @@ private:
   // Main thread only.
   std::unique_ptr<DirectoryWatcher> eventStream_;
   std::vector<std::string> watchedFolders_;
+  // Start has run (and watching was not given up): Reload starts again.
+  bool started_ = false;
   // Poll thread only.
   std::int32_t previousTransferCount_ = 0;
   // Shared by both threads.

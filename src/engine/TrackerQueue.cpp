@@ -23,9 +23,12 @@ void TICloudTracker::MonitorDirectories(const std::vector<std::string>& folders)
       folders, MainLoop::Main(), [this](const std::vector<std::string>& paths) { DirectoryChangedCallback(paths); },
       options_.watchLatency, &error);
   if (!eventStream_) {
+    // Nothing more: a later Reload does nothing either.
     WriteDiagnosticLine("Fatal: FSEventStreamCreate returned nil.");
+    started_ = false;
     return;
   }
+  started_ = true;
   watchedFolders_ = folders;
 }
 

@@ -58,7 +58,8 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     if (!prefs.HasKey(*key)) prefs.SetArray(*key, {});
 
   const auto folder = prefs.GetString(kPreferenceKeyICloudDriveFolder);
-  if (!folder || !doesFileExist(*folder)) {
+  const auto watchable = folderSettingPath(folder.value_or(""));
+  if (!watchable || !doesFileExist(*watchable)) {
     if (!LocateICloudDriveFolder(firstLaunch_ ? kFirstLaunchFolderMessage : kLaterLaunchFolderMessage, exitCode))
       return false;
   }
@@ -67,7 +68,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     WriteDiagnosticLine("granted access to icloud drive folder");
   }
 
-  face_.LoadStatusItem(static_cast<int>(prefs.IntegerForKey(kPreferenceKeyStatusItemIconSize)) + 4);
+  face_.LoadStatusItem(UsableStatusItemIconSize(prefs) + 4);
   statusItemLoaded_ = true;
 
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
@@ -159,13 +160,21 @@ void TAppController::observeValueForKeyPath(const std::string& keyPath) {
   if (!tracker_ || !statusItemLoaded_) return;  // still launching
   TUserDefaults& prefs = NSPrefs();
   if (keyPath == kPreferenceKeyStatusItemIconSize) {
-    face_.SetStatusItemLength(static_cast<int>(prefs.IntegerForKey(kPreferenceKeyStatusItemIconSize)) + 4);
+    face_.SetStatusItemLength(UsableStatusItemIconSize(prefs) + 4);
   } else if (keyPath == kPreferenceKeyICloudDriveFolder) {
     const auto folder = prefs.GetString(kPreferenceKeyICloudDriveFolder);
+    const bool hadFolder = !tracker_->GetDirectory().empty();
+    if (!hadFolder && !folderSettingPath(folder.value_or(""))) return;  // still no folder
     if (!comparePaths(tracker_->GetDirectory(), folder)) {
       WriteDiagnosticLine("icloud directory changed.");
       prefs.Remove(kPreferenceKeyICloudDiskUsage);
       tracker_->SetDirectory(folder.value_or(""));
+      // No folder left to watch: a user at hand is asked for one, as at launch;
+      // otherwise tracking waits until a folder is stored again.
+      if (tracker_->GetDirectory().empty() && face_.IsInteractive()) {
+        int exitCode = 0;
+        if (!LocateICloudDriveFolder(kLaterLaunchFolderMessage, &exitCode)) face_.RequestQuit(exitCode);
+      }
     }
   }
 }

@@ -63,6 +63,9 @@ public:
   virtual void DeliverNotification(const UserNotification& notification) = 0;
   // Makes the application start, or stop starting, at login.
   virtual void OpenAtLogin(bool open) = 0;
+  // Ends the application once the current event is handled (the user chose
+  // to quit in a panel while it was running).
+  virtual void RequestQuit(int exitCode) = 0;
 
   // The scanner's window: opened when a scan starts, updated while it runs,
   // closed when it ends. `results` empty means hidden.

@@ -100,6 +100,18 @@ std::string fileURL(std::string_view path) {
   return expanded;
 }
 
+std::optional<std::string> folderSettingPath(std::string_view setting) {
+  if (setting.empty() || (setting.front() != '/' && setting.front() != '~')) return std::nullopt;
+  if (setting.front() == '/') return std::string(setting);
+  const std::string expanded = fileURL(setting);
+  // An unknown user is left as written, which fileURL then takes from the
+  // current folder: the part before the rest of the setting holds the "~".
+  const std::size_t slash = setting.find('/');
+  const std::size_t rest = slash == std::string_view::npos ? 0 : setting.size() - slash;
+  if (expanded.substr(0, expanded.size() - rest).find('~') != std::string::npos) return std::nullopt;
+  return expanded;
+}
+
 bool comparePaths(const std::string& path, const std::optional<std::string>& other) {
   if (!other || path.empty() || other->empty()) return false;
   struct stat a {}, b {};

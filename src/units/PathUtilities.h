@@ -42,6 +42,11 @@ bool doesFileExist(const std::string& path);
 // relative path taken from the current folder. No other normalisation.
 std::string fileURL(std::string_view path);
 
+// A folder setting as a path to watch: absolute, or "~"/"~user" expanded.
+// Nothing for an empty or relative setting (or an unknown user), which must
+// never come to mean the current folder.
+std::optional<std::string> folderSettingPath(std::string_view setting);
+
 // True when both paths name one existing item (same device and inode, final
 // links followed). False when `other` is absent or either item is missing; "~"
 // is not expanded.

@@ -1,5 +1,7 @@
 #include "units/PreferenceKeys.h"
 
+#include <algorithm>
+
 #include "units/AppHelpers.h"
 #include "units/PathUtilities.h"
 #include "units/UserDefaults.h"
@@ -65,6 +67,11 @@ void PopulateDefaultPreferences(TUserDefaults& prefs) {
   prefs.SetInteger(kPreferenceKeyNotificationBatchDelay, 15);
   prefs.SetInteger(kPreferenceKeyRecentFilesLimit, 100);
   prefs.SetInteger("selectedTabIndex", 0);
+}
+
+int UsableStatusItemIconSize(const TUserDefaults& prefs) {
+  const std::int64_t stored = prefs.GetInteger(kPreferenceKeyStatusItemIconSize).value_or(20);
+  return static_cast<int>(std::clamp<std::int64_t>(stored, kSmallestStatusItemIconSize, kLargestStatusItemIconSize));
 }
 
 }  // namespace vantorel

@@ -41,6 +41,12 @@ extern const char* const kDefaultICloudDriveFolder;
 // The include patterns a first launch stores, in order.
 extern const char* const kDefaultIncludePatterns[3];
 
+// "StatusItemIconSize" as it is used: brought into the range of sizes a
+// panel can show (the stored value is left as it is).
+inline constexpr int kSmallestStatusItemIconSize = 12;
+inline constexpr int kLargestStatusItemIconSize = 64;
+int UsableStatusItemIconSize(const TUserDefaults& prefs);
+
 // Writes every first-launch value as a stored value (not a registered
 // default), in the program's fixed order. The watched folder is written only
 // when the process is not sandboxed.

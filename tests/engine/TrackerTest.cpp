@@ -103,14 +103,37 @@ TEST_F(TrackerTest, StartingTwiceLeavesOneStreamAndSetDirectoryFollowsStart) {
   EXPECT_EQ(t.GetDirectory(), cloud);
   EXPECT_EQ(t.GetEventStream(), nullptr);  // nothing starts before Start
   t.Start();
+  const int oneStream = InotifyInstances();
+  EXPECT_GT(oneStream, before);
   t.Start();
-  EXPECT_EQ(InotifyInstances(), before + 1);
+  EXPECT_EQ(InotifyInstances(), oneStream);
   const std::string other = dir.MakeFolder("other");
   t.SetDirectory(other);
   EXPECT_EQ(t.GetWatchedFolders(), std::vector<std::string>{other});
-  EXPECT_EQ(InotifyInstances(), before + 1);
+  EXPECT_EQ(InotifyInstances(), oneStream);
   t.SetDirectory("~/relative");
   EXPECT_EQ(t.GetDirectory(), dir.path() + "/home/relative");
+}
+
+TEST_F(TrackerTest, AnEmptyOrRelativeFolderMeansNoFolderAndNoWatchAtAll) {
+  const int before = InotifyInstances();
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.Start();
+  CaptureDiagnostics diagnostics;
+  t.SetDirectory("");
+  EXPECT_EQ(t.GetDirectory(), "");
+  EXPECT_EQ(t.GetEventStream(), nullptr);
+  EXPECT_TRUE(t.GetWatchedFolders().empty());
+  EXPECT_EQ(InotifyInstances(), before);
+  t.SetDirectory("Documents");
+  EXPECT_EQ(t.GetEventStream(), nullptr);
+  EXPECT_EQ(diagnostics.Text(),
+            "No folder to watch is stored; nothing is tracked until one is.\n"
+            "The folder to watch \"Documents\" is not an absolute path; nothing is tracked until a folder is stored.\n");
+  // A folder stored again is watched again.
+  t.SetDirectory(cloud);
+  EXPECT_EQ(t.GetWatchedFolders(), std::vector<std::string>{cloud});
 }
 
 TEST_F(TrackerTest, DocumentsAndDesktopAreWatchedExactlyWhenInTheStore) {

@@ -172,6 +172,43 @@ TEST_F(AppControllerTest, TheTrackerFollowsTheStoredFolderOnlyWhenItReallyChange
   ASSERT_TRUE(loop.RunUntil([&] { return face.statusItemLength == 20; }, 5));
 }
 
+TEST_F(AppControllerTest, ARemovedFolderStopsWatchingAndAUserIsAskedForAnother) {
+  face.interactive = false;
+  auto& c = Launch();
+  NSPrefs().Remove(kPreferenceKeyICloudDriveFolder);
+  ASSERT_TRUE(loop.RunUntil([&] { return c.GetTracker()->GetDirectory().empty(); }, 5));
+  EXPECT_TRUE(c.GetTracker()->GetWatchedFolders().empty());
+  EXPECT_TRUE(face.panels.empty());  // a terminal waits for a folder to be stored
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  ASSERT_TRUE(loop.RunUntil([&] { return c.GetTracker()->GetDirectory() == cloud; }, 5));
+
+  // With a user at hand, the launch's panel asks for the folder.
+  face.interactive = true;
+  const std::string chosen = dir.MakeFolder("Library/Mobile Documents/com~apple~CloudDocs/sub");
+  face.folderAnswers.push_back(chosen);
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, "relative/folder");
+  ASSERT_TRUE(loop.RunUntil([&] { return c.GetTracker()->GetDirectory() == chosen; }, 5));
+  EXPECT_EQ(face.panels.size(), 1u);
+  // Quit in the panel ends the application.
+  face.alertAnswers = {1};
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, "");
+  ASSERT_TRUE(loop.RunUntil([&] { return face.quitRequested.has_value(); }, 5));
+  EXPECT_EQ(face.quitRequested, 0);
+}
+
+TEST_F(AppControllerTest, TheIconSizeIsKeptInRangeWhereItIsUsed) {
+  NSPrefs().SetBool("launchedFirstTime", true);
+  NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 4);
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, 2147483647);
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_EQ(face.statusItemLength, 68);
+  EXPECT_EQ(NSPrefs().IntegerForKey(kPreferenceKeyStatusItemIconSize), 2147483647);  // stored as it was
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, -40);
+  ASSERT_TRUE(loop.RunUntil([&] { return face.statusItemLength == 16; }, 5));
+}
+
 TEST_F(AppControllerTest, ARescanPausesTheTrackerAndHandsOverWhatItFound) {
   auto& c = Launch();
   c.PerformRescan(false);

@@ -35,6 +35,7 @@ public:
   void TrackerStatusChanged(TICloudTracker*) override { ++statusChanges; }
   void DeliverNotification(const UserNotification& n) override { notifications.push_back(n); }
   void OpenAtLogin(bool open) override { loginItem = open; }
+  void RequestQuit(int exitCode) override { quitRequested = exitCode; }
   void ScannerOpened() override { ++scannersOpened; }
   void ScannerPathChanged(const std::string& path) override { scannerPaths.push_back(path); }
   void ScannerResultsChanged(const std::string& results) override { scannerResults.push_back(results); }
@@ -50,6 +51,7 @@ public:
   int statusChanges = 0;
   std::vector<UserNotification> notifications;
   std::optional<bool> loginItem;
+  std::optional<int> quitRequested;
   int scannersOpened = 0, scannersClosed = 0;
   std::vector<std::string> scannerPaths, scannerResults;
 };

@@ -101,6 +101,14 @@ TEST(FileURL, ExpandsTheTildeAndMakesRelativePathsAbsolute) {
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(fileURL("rel/x"), std::string(cwd) + "/rel/x");
+  // A folder setting never comes to mean the current folder.
+  EXPECT_EQ(folderSettingPath("/abs/path"), "/abs/path");
+  EXPECT_EQ(folderSettingPath("~/Cloud"), home + "/Cloud");
+  EXPECT_EQ(folderSettingPath("~"), home);
+  EXPECT_EQ(folderSettingPath(""), std::nullopt);
+  EXPECT_EQ(folderSettingPath("Cloud"), std::nullopt);
+  EXPECT_EQ(folderSettingPath("./Cloud"), std::nullopt);
+  EXPECT_EQ(folderSettingPath("~no-such-user-here/Cloud"), std::nullopt);
 }
 
 TEST(ComparePaths, SameItemHoweverSpelledButNoTildeExpansion) {
