@@ -238,7 +238,7 @@ private:
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
   std::string historyFileRegistered_;
-  std::set<std::string> checkedPatterns_;  // patterns already found good or reported bad
+  std::set<std::string> reportedPatterns_;  // patterns already reported invalid or too costly
   struct RecentCompletion {
     std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
     AbsoluteTime when;

@@ -194,9 +194,20 @@ bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string
   const auto patterns = NSPrefs().GetStringArray(key);
   if (!patterns) return false;
   for (const std::string& pattern : *patterns) {
-    if (matchesWithExpression(path, pattern, 0, nullptr)) return true;
-    if (checkedPatterns_.insert(pattern).second && !isValidExpression(pattern))
-      WriteDiagnosticLine("Ignoring the filter pattern \"" + pattern + "\": it is not a valid regular expression.");
+    switch (matchExpression(path, pattern)) {
+      case MatchOutcome::Matched: return true;
+      case MatchOutcome::NotMatched: break;
+      case MatchOutcome::Invalid:
+        if (reportedPatterns_.insert(pattern).second)
+          WriteDiagnosticLine("Ignoring the filter pattern \"" + pattern + "\": it is not a valid regular expression.");
+        break;
+      case MatchOutcome::TooCostly:
+        // Counts as no match; said once, not for every path it chokes on.
+        if (reportedPatterns_.insert(pattern).second)
+          WriteDiagnosticLine("The filter pattern \"" + pattern +
+                              "\" takes too long to match some paths; it counts as not matching them.");
+        break;
+    }
   }
   return false;
 }

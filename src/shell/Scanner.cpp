@@ -1,6 +1,10 @@
 #include "shell/Scanner.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+
+#include <optional>
+#include <utility>
 
 #include "engine/TrackPathUtilities.h"
 #include "shell/AppFace.h"
@@ -48,6 +52,8 @@ void TScanner::ScanInBackground(const std::string& path) {
   TThread::RunOnMainThread([this] { delegate_->scannerWillStart(); });
   previousUpdateTime_ = CurrentAbsoluteTime();
   transfers_.clear();
+  entered_.clear();
+  found_.clear();
   WriteDiagnosticLine("start scanning");
   ScanFolder(path);
   // The user's Documents and Desktop, when the store keeps them; also after a cancel.
@@ -64,7 +70,20 @@ void TScanner::UpdatePathFieldIfDue(const std::string& path) {
   previousUpdateTime_ = now;
 }
 
+namespace {
+// Device and inode: the same folder or item, whatever path reached it.
+std::optional<std::pair<dev_t, ino_t>> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
+}
+}  // namespace
+
 void TScanner::ScanFolder(const std::string& path) {
+  // With links followed, a link back up the tree would otherwise be walked
+  // again and again, counting each file many times: no folder is entered twice.
+  const auto identity = IdentityOf(path);
+  if (identity && !entered_.insert(*identity).second) return;
   WriteDiagnosticLine("scan " + path);
   UpdatePathFieldIfDue(path);
   std::vector<std::string> entries;
@@ -84,6 +103,8 @@ void TScanner::ScanFolder(const std::string& path) {
     const bool folder = isDirectory(item);
     const bool package = folder && isPackage(item);
     if (!isUploaded(item) && (!folder || package) && doesFileContainBytes(item) && !isImplicitlyPackaged(item)) {
+      const auto itemIdentity = IdentityOf(item);
+      if (itemIdentity && !found_.insert(*itemIdentity).second) continue;  // reached before by another path
       transfers_.push_back(item);
       TThread::RunOnMainThread([this, text = "Found " + std::to_string(transfers_.size()) + " transfers."] {
         face_->ScannerResultsChanged(text);

@@ -3,7 +3,11 @@
 // that exist here but are not uploaded yet; the tracker cannot learn of
 // those from change events.
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -50,6 +54,9 @@ private:
   // the scanning thread waits for it.
   AbsoluteTime previousUpdateTime_ = 0;
   std::vector<std::string> transfers_;
+  // Folders entered and items found in this walk, by device and inode.
+  std::set<std::pair<dev_t, ino_t>> entered_;
+  std::set<std::pair<dev_t, ino_t>> found_;
 };
 
 // Scans the watched folder ("ICloudDriveFolder"); with `ask`, lets the user

@@ -26,12 +26,17 @@ void AppendGroups(icu::RegexMatcher& matcher, CapturedTexts& list) {
   }
 }
 
-}  // namespace
+// The match engine's work limit, in its own steps (each on the order of a
+// millisecond): far above what any sensible filter needs on a path.
+constexpr int32_t kMatchWorkLimit = 200;
+// Memory for backtracking, in bytes.
+constexpr int32_t kMatchStackLimit = 1 << 20;
 
-bool matchesWithExpression(const std::string& text, const std::string& expression, unsigned options,
-                           CapturedTexts* matches) {
+MatchOutcome Match(const std::string& text, const std::string& expression, unsigned options,
+                   CapturedTexts* matches) {
   CapturedTexts list;
   int count = 0;
+  MatchOutcome outcome = MatchOutcome::Invalid;
   UErrorCode status = U_ZERO_ERROR;
   UParseError parseError;
   // The pattern is compiled anew each time: expressions come from the user's
@@ -41,6 +46,10 @@ bool matchesWithExpression(const std::string& text, const std::string& expressio
   if (U_SUCCESS(status) && pattern) {
     const icu::UnicodeString subject = icu::UnicodeString::fromUTF8(text);
     std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(subject, status));
+    if (U_SUCCESS(status) && matcher) {
+      matcher->setTimeLimit(kMatchWorkLimit, status);
+      matcher->setStackLimit(kMatchStackLimit, status);
+    }
     if (U_SUCCESS(status) && matcher) {
       if (options & kMatchingAnchored) {
         // Each match must begin where the previous one ended; "^" still means
@@ -64,10 +73,27 @@ bool matchesWithExpression(const std::string& text, const std::string& expressio
           AppendGroups(*matcher, list);
         }
       }
+      outcome = count > 0 ? MatchOutcome::Matched : MatchOutcome::NotMatched;
+      if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) {
+        outcome = MatchOutcome::TooCostly;
+        count = 0;
+        list.clear();
+      }
     }
   }
   if (matches) *matches = std::move(list);
-  return count > 0;
+  return outcome;
+}
+
+}  // namespace
+
+MatchOutcome matchExpression(const std::string& text, const std::string& expression) {
+  return Match(text, expression, 0, nullptr);
+}
+
+bool matchesWithExpression(const std::string& text, const std::string& expression, unsigned options,
+                           CapturedTexts* matches) {
+  return Match(text, expression, options, matches) == MatchOutcome::Matched;
 }
 
 bool isValidExpression(const std::string& expression) {

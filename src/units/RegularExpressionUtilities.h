@@ -16,6 +16,14 @@ using CapturedTexts = std::vector<std::optional<std::string>>;
 // further match where the previous one ended.
 inline constexpr unsigned kMatchingAnchored = 4;
 
+// Every match runs with a work limit (and a limit on its backtracking
+// memory): a pattern such as "(x+x+)+y" would otherwise backtrack for hours
+// on a long path. A match that reaches a limit counts as no match.
+enum class MatchOutcome { Matched, NotMatched, Invalid, TooCostly };
+
+// Whether `expression` matches `text` (letter case ignored), and why not.
+MatchOutcome matchExpression(const std::string& text, const std::string& expression);
+
 // True when `expression` matches `text` at least once, letter case ignored.
 // When `matches` is given it receives the captured texts of all matches (an
 // empty list when nothing matched). An expression that does not compile

@@ -295,10 +295,21 @@ TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
   EXPECT_EQ(diagnostics.Text(),
             "Ignoring the filter pattern \"(unclosed\": it is not a valid regular expression.\n");
 
+  // A pattern that would backtrack for hours counts as not matching, and
+  // tracking goes on; it is reported once.
+  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {"(x+x+)+y"});
+  const std::string slow = Item("docs/" + std::string(40, 'x')), slower = Item("docs/" + std::string(41, 'x'));
+  t.QueueFile(slow);
+  t.QueueFile(slower);
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 3);
+  EXPECT_EQ(diagnostics.Text().find("\"(x+x+)+y\" takes too long"), diagnostics.Text().rfind("\"(x+x+)+y\" takes too long"));
+  EXPECT_NE(diagnostics.Text().find("The filter pattern \"(x+x+)+y\" takes too long to match some paths"), std::string::npos);
+
   NSPrefs().SetInteger(kPreferenceKeyIncludePatterns, 5);  // the wrong type reads as absent: nothing is tracked
   t.QueueFile(Item("docs/new.txt"));
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 1);
+  EXPECT_EQ(t.GetTransferCount(), 3);
 }
 
 TEST_F(PollingTest, TheIntervalGrowsWhileNothingCompletesUpToItsCeiling) {

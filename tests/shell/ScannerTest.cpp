@@ -105,6 +105,21 @@ TEST_F(ScannerTest, FindsWhatWaitsToBeUploadedByTheRules) {
   EXPECT_EQ(delegate.found.size(), 4u);
 }
 
+TEST_F(ScannerTest, LinksBackUpTheTreeAreNeverWalkedTwice) {
+  NSPrefs().SetBool(kPreferenceKeyIgnoreSymbolicLinks, false);
+  const std::string pending = Pending("cloud/d/pending.txt");
+  dir.MakeFolder("cloud/d/e");
+  ASSERT_EQ(::symlink("..", (root + "/d/up").c_str()), 0);       // a loop
+  ASSERT_EQ(::symlink("../..", (root + "/d/e/top").c_str()), 0);  // another way round
+  ASSERT_EQ(::symlink("pending.txt", (root + "/d/again.txt").c_str()), 0);
+  PerformRescan(false, &delegate, &face);
+  RunToEnd();
+  // One file, reported once, by whichever path reached it first.
+  ASSERT_EQ(delegate.found.size(), 1u);
+  EXPECT_TRUE(delegate.found[0] == pending || delegate.found[0] == root + "/d/again.txt") << delegate.found[0];
+  EXPECT_EQ(face.scannerResults.back(), "Found 1 transfers.");
+}
+
 TEST_F(ScannerTest, ACancelledScanStopsEarlyAndSaysSo) {
   for (int i = 0; i < 20; ++i) Pending("cloud/f" + std::to_string(i));
   auto scanner = TScanner::ScanDirectory(root, &delegate, &face);

@@ -50,5 +50,14 @@ TEST(Patterns, NonUtf8TextNeverCrashes) {
   EXPECT_EQ(*list[0], "caf\xef\xbf\xbd");
 }
 
+TEST(RegularExpression, ARunawayPatternStopsAtItsLimitAndCountsAsNoMatch) {
+  const std::string path = "/cloud/" + std::string(40, 'x');
+  EXPECT_EQ(matchExpression(path, "(x+x+)+y"), MatchOutcome::TooCostly);
+  EXPECT_FALSE(matchesWithExpression(path, "(x+x+)+y", 0, nullptr));
+  EXPECT_EQ(matchExpression(path, "x{40}$"), MatchOutcome::Matched);
+  EXPECT_EQ(matchExpression(path, "y"), MatchOutcome::NotMatched);
+  EXPECT_EQ(matchExpression(path, "(unclosed"), MatchOutcome::Invalid);
+}
+
 }  // namespace
 }  // namespace vantorel
