@@ -39,6 +39,8 @@ constexpr const char* kUsage =
     "  write KEY -array A B ... store an array of strings\n"
     "  write KEY -dict K V ...  store a dictionary of strings\n"
     "  delete KEY               remove a preference\n"
+    "  delete                   remove every preference (a running Vantorel\n"
+    "                           starts afresh, as on its first launch)\n"
     "  --help                   show this text\n"
     "\n"
     "The domain name may be given after the command, as in\n"
@@ -46,6 +48,8 @@ constexpr const char* kUsage =
     "\n"
     "The preferences live in $XDG_CONFIG_HOME/vantorel/com.quellmark.vantorel.plist\n"
     "(~/.config when XDG_CONFIG_HOME is not set). A running Vantorel notices changes.\n"
+    "'read' never changes the file: a damaged file is reported and left as it is\n"
+    "(a write keeps it aside as ....plist.corrupt).\n"
     "\n"
     "Exit status: 0 done, 1 no such key or the change could not be saved,\n"
     "2 the command was not understood.\n";
@@ -142,7 +146,12 @@ public:
 
   int Read(const std::vector<std::string>& args) {
     if (args.size() > 1) return Usage("'read' takes at most one key");
-    TUserDefaults prefs(path_);
+    // Only reads: a damaged file is left for a writer to set aside.
+    TUserDefaults prefs(path_, nullptr, TUserDefaults::Access::ReadOnly);
+    if (const auto problem = prefs.FileProblem()) {
+      err_ << "vantorel-defaults: cannot read the preferences: " << *problem << "\n";
+      return 1;
+    }
     if (args.empty()) {
       if (!doesFileExist(path_)) {
         err_ << "vantorel-defaults: the domain " << TUserDefaults::kDomainName << " has no preferences yet (no file at "
@@ -216,7 +225,19 @@ public:
   }
 
   int Delete(const std::vector<std::string>& args) {
-    if (args.size() != 1) return Usage("'delete' needs exactly one key");
+    if (args.size() > 1) return Usage("'delete' takes at most one key");
+    if (args.empty()) {
+      if (!doesFileExist(path_)) {
+        err_ << "vantorel-defaults: the domain " << TUserDefaults::kDomainName << " has no preferences (no file at "
+             << path_ << ")\n";
+        return 1;
+      }
+      if (!TUserDefaults(path_).RemoveAll()) {
+        err_ << "vantorel-defaults: could not save the removal of every preference to " << path_ << "\n";
+        return 1;
+      }
+      return 0;
+    }
     TUserDefaults prefs(path_);
     if (!prefs.HasKey(args[0])) return Missing(args[0]);
     if (!prefs.Remove(args[0])) {

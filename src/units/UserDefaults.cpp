@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <utility>
 
@@ -94,6 +95,7 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   std::string folder;
   std::string fileName;
   MainLoop* loop = nullptr;
+  bool readOnly = false;
 
   // `mutex` guards the domain, the unsaved changes and what is known of the file.
   mutable std::mutex mutex;
@@ -102,6 +104,7 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   std::map<std::string, std::optional<PlistValue>> unsaved;
   FileStamp stamp;
   bool fileUnreadable = false;
+  std::optional<std::string> fileProblem;
 
   // `observersMutex` guards the observer table; never held while one runs.
   std::mutex observersMutex;
@@ -114,6 +117,7 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   void LoadLocked() {
     PlistReadResult read = ReadPropertyListFile(filePath);
     fileUnreadable = false;
+    fileProblem.reset();
     switch (read.status) {
       case PlistReadResult::Status::Ok:
         if (auto* dict = read.value.AsDictionary()) {
@@ -123,6 +127,11 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
         read.error = "it does not hold a dictionary";
         [[fallthrough]];
       case PlistReadResult::Status::Corrupt: {
+        fileProblem = filePath + " is damaged (" + read.error + ")";
+        if (readOnly) {  // a reader leaves it for a writer to deal with
+          domain.clear();
+          break;
+        }
         const std::string aside = MoveAside(filePath);
         WriteDiagnosticLine("Preferences file " + filePath + " is damaged (" + read.error + "); " +
                             (aside.empty() ? "could not move it aside" : "kept it as " + aside) +
@@ -131,8 +140,10 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
         break;
       }
       case PlistReadResult::Status::Unreadable:
-        WriteDiagnosticLine("Cannot read preferences file " + filePath + " (" + read.error +
-                            "); using empty preferences and leaving the file as it is.");
+        fileProblem = filePath + " cannot be read (" + read.error + ")";
+        if (!readOnly)
+          WriteDiagnosticLine("Cannot read preferences file " + filePath + " (" + read.error +
+                              "); using empty preferences and leaving the file as it is.");
         fileUnreadable = true;
         domain.clear();
         break;
@@ -179,8 +190,15 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
         stamp = now;
         return;
       case PlistReadResult::Status::Missing:
-        // The file was deleted: the domain starts afresh, as on a first run.
         fileUnreadable = false;
+        if (stamp.exists && !domain.empty()) {
+          // Deleted under us (by hand, or by an editor about to write it
+          // again): what this process knows is written back, not thrown away.
+          WriteDiagnosticLine("Preferences file " + filePath + " disappeared; wrote the current preferences back.");
+          for (const auto& [key, value] : domain) unsaved.try_emplace(key, value);
+          stamp = now;
+          return;
+        }
         break;
     }
     for (const auto& [key, value] : unsaved) {
@@ -263,6 +281,7 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
     std::vector<std::string> changed;
     {
       std::lock_guard lock(mutex);
+      FolderLock folderLock(folder);  // a save is a write like any other
       RefreshLocked(changed);
       SaveLocked();
     }
@@ -287,6 +306,10 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   }
 
   void ApplyAndSave(const std::string& key, std::optional<PlistValue> value, bool* saved) {
+    if (readOnly) {
+      *saved = false;
+      return;
+    }
     std::vector<std::string> changed;
     {
       std::lock_guard lock(mutex);
@@ -308,13 +331,16 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   }
 };
 
-TUserDefaults::TUserDefaults(std::string filePath, MainLoop* loop) : impl_(std::make_shared<Impl>()) {
+TUserDefaults::TUserDefaults(std::string filePath, MainLoop* loop, Access access) : impl_(std::make_shared<Impl>()) {
   impl_->filePath = std::move(filePath);
   impl_->folder = ParentOf(impl_->filePath);
   impl_->fileName = impl_->filePath.substr(impl_->filePath.find_last_of('/') + 1);
-  impl_->loop = loop;
+  impl_->readOnly = access == Access::ReadOnly;
+  impl_->loop = impl_->readOnly ? nullptr : loop;
   {
     std::lock_guard lock(impl_->mutex);
+    std::optional<FolderLock> folderLock;  // a damaged file is set aside under it
+    if (!impl_->readOnly) folderLock.emplace(impl_->folder);
     impl_->LoadLocked();
   }
   impl_->StartWatching();
@@ -346,6 +372,11 @@ void TUserDefaults::SetStandard(std::unique_ptr<TUserDefaults> defaults) {
 }
 
 const std::string& TUserDefaults::FilePath() const { return impl_->filePath; }
+
+std::optional<std::string> TUserDefaults::FileProblem() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->fileProblem;
+}
 
 bool TUserDefaults::HasKey(const std::string& key) const {
   std::lock_guard lock(impl_->mutex);
@@ -459,7 +490,30 @@ bool TUserDefaults::Remove(const std::string& key) {
   return saved;
 }
 
+bool TUserDefaults::RemoveAll() {
+  if (impl_->readOnly) return false;
+  std::vector<std::string> changed;
+  bool saved;
+  {
+    std::lock_guard lock(impl_->mutex);
+    FolderLock folderLock(impl_->folder);
+    impl_->RefreshLocked(changed);
+    for (const auto& [key, value] : impl_->domain) {
+      changed.push_back(key);
+      impl_->unsaved.insert_or_assign(key, std::nullopt);
+    }
+    impl_->domain.clear();
+    // An empty domain is written even when nothing was held: the file then
+    // says so, and running stores empty theirs.
+    impl_->unsaved.try_emplace("", std::nullopt);
+    saved = impl_->SaveLocked();
+  }
+  impl_->Notify(changed);
+  return saved;
+}
+
 bool TUserDefaults::Synchronize() {
+  if (impl_->readOnly) return false;
   std::vector<std::string> changed;
   bool saved;
   {

@@ -11,9 +11,12 @@
 // (vantorel-defaults) is kept, not overwritten. Processes serialise their
 // read-modify-write with an advisory lock on the folder.
 //
-// Bad files: a file that is not a property list is renamed aside with the
-// suffix ".corrupt" and the store carries on; a file that cannot be read is
-// never overwritten.
+// Bad files: a writer (holding the folder lock) renames a file that is not a
+// property list aside with the suffix ".corrupt" and carries on; a store that
+// only reads never renames, writes or deletes anything. A file that cannot be
+// read is never overwritten. A running store that finds its file damaged or
+// gone (an editor that deletes before writing) writes what it holds back:
+// only an empty domain written on purpose (RemoveAll) empties it.
 
 #include <cstdint>
 #include <functional>
@@ -35,9 +38,12 @@ public:
 
   static constexpr const char* kDomainName = "com.quellmark.vantorel";
 
+  enum class Access { ReadWrite, ReadOnly };
+
   // Opens the domain stored at `filePath`. With a main loop, observers are told
-  // on it, and the file is watched for changes made by other processes.
-  explicit TUserDefaults(std::string filePath, MainLoop* loop = nullptr);
+  // on it, and the file is watched for changes made by other processes. A
+  // read-only store refuses every change and leaves a bad file as it is.
+  explicit TUserDefaults(std::string filePath, MainLoop* loop = nullptr, Access access = Access::ReadWrite);
   ~TUserDefaults();
   TUserDefaults(const TUserDefaults&) = delete;
   TUserDefaults& operator=(const TUserDefaults&) = delete;
@@ -52,6 +58,9 @@ public:
   static void SetStandard(std::unique_ptr<TUserDefaults> defaults);
 
   const std::string& FilePath() const;
+  // Why the file could not be taken in when it was read ("it is damaged
+  // (...)", "it cannot be read (...)"); nothing when it was read or is absent.
+  std::optional<std::string> FileProblem() const;
 
   bool HasKey(const std::string& key) const;
   std::optional<PlistValue> ObjectForKey(const std::string& key) const;
@@ -91,6 +100,9 @@ public:
     return SetObject(key, PlistValue(std::move(value)));
   }
   bool Remove(const std::string& key);
+  // Empties the whole domain on purpose: the file then holds an empty domain,
+  // which running stores take in as it is.
+  bool RemoveAll();
 
   // Takes in changes that other processes made to the file and saves any
   // change not saved yet. Returns whether the file now holds this domain.

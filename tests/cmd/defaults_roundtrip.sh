@@ -36,12 +36,21 @@ check Map "$(printf '{\n    k = v;\n}')"
 
 if "$tool" read Missing 2>/dev/null; then echo "FAIL: a missing key read successfully"; failures=$((failures + 1)); fi
 
-# A damaged file is kept aside and the tool carries on.
+# Reading a damaged file says so and changes nothing; a write keeps it aside.
 echo "garbage" > "$plist"
+if "$tool" read 2>/dev/null || "$tool" read Name 2>/dev/null; then
+  echo "FAIL: a damaged file read successfully"; failures=$((failures + 1))
+fi
+[ "$(cat "$plist")" = garbage ] && [ ! -e "$plist.corrupt" ] || { echo "FAIL: a read changed the damaged file"; failures=$((failures + 1)); }
 "$tool" write After -int 1 2>/dev/null
 [ -f "$plist.corrupt" ] || { echo "FAIL: damaged file not kept"; failures=$((failures + 1)); }
 check After 1
 
-passed=$((10 - failures))
+# Deleting the whole domain leaves an empty one.
+"$tool" delete
+if "$tool" read After 2>/dev/null; then echo "FAIL: a key outlived the domain's removal"; failures=$((failures + 1)); fi
+[ "$("$tool" read)" = "$(printf '{\n}')" ] || { echo "FAIL: the emptied domain does not read as empty"; failures=$((failures + 1)); }
+
+passed=$((13 - failures))
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

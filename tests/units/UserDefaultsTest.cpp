@@ -23,6 +23,8 @@ using test::TempDir;
 
 class UserDefaultsTest : public ::testing::Test {
 protected:
+  // Serves the loop a while so that anything pending arrives.
+  static void Settle(PollMainLoop& loop) { loop.RunUntil([] { return false; }, 0.3); }
   TempDir dir;
   std::string file = dir / "vantorel/com.quellmark.vantorel.plist";
 };
@@ -184,10 +186,50 @@ TEST_F(UserDefaultsTest, ObserversHearOfChangesMadeByAnotherProcess) {
   ASSERT_TRUE(loop.RunUntil([&] { return !heard.empty(); }, 5));
   EXPECT_EQ(app.GetInteger("StatusItemIconSize"), 24);
 
-  // Deleting the file by hand resets the domain, and observers hear of it.
-  std::filesystem::remove(file);
-  ASSERT_TRUE(loop.RunUntil([&] { return heard.size() == 2; }, 5));
+  // A key that this store does not hold yet reaches its observers too.
+  std::vector<std::string> added;
+  app.AddObserver("NewKey", [&](const std::string& key) { added.push_back(key); });
+  TUserDefaults(file).SetString("NewKey", "from the tool");
+  ASSERT_TRUE(loop.RunUntil([&] { return !added.empty(); }, 5));
+  EXPECT_EQ(app.GetString("NewKey"), "from the tool");
+
+  // Only a deliberate removal of the whole domain empties it.
+  TUserDefaults(file).RemoveAll();
+  ASSERT_TRUE(loop.RunUntil([&] { return heard.size() == 2 && added.size() == 2; }, 5));
   EXPECT_FALSE(app.HasKey("StatusItemIconSize"));
+  EXPECT_FALSE(app.HasKey("NewKey"));
+}
+
+TEST_F(UserDefaultsTest, AFileDeletedUnderARunningStoreIsWrittenBack) {
+  PollMainLoop loop;
+  TUserDefaults app(file, &loop);
+  app.SetBool("launchedFirstTime", true);
+  app.SetString("ICloudDriveFolder", "/data/cloud");
+  std::vector<std::string> heard;
+  app.AddObserver("ICloudDriveFolder", [&](const std::string& key) { heard.push_back(key); });
+  CaptureDiagnostics diagnostics;
+  std::filesystem::remove(file);
+  ASSERT_TRUE(loop.RunUntil([&] { return std::filesystem::exists(file); }, 5));
+  Settle(loop);
+  EXPECT_EQ(TUserDefaults(file).GetString("ICloudDriveFolder"), "/data/cloud");
+  EXPECT_EQ(TUserDefaults(file).GetBool("launchedFirstTime"), true);
+  EXPECT_TRUE(heard.empty());  // nothing changed for the application
+  EXPECT_EQ(diagnostics.Text(), "Preferences file " + file + " disappeared; wrote the current preferences back.\n");
+}
+
+TEST_F(UserDefaultsTest, AReadOnlyStoreNeverTouchesADamagedFile) {
+  std::filesystem::create_directories(dir / "vantorel");
+  { std::ofstream(file) << "<plist><dict><key>broken"; }
+  CaptureDiagnostics diagnostics;
+  TUserDefaults reader(file, nullptr, TUserDefaults::Access::ReadOnly);
+  ASSERT_TRUE(reader.FileProblem());
+  EXPECT_NE(reader.FileProblem()->find("is damaged"), std::string::npos);
+  EXPECT_FALSE(reader.SetBool("x", true));
+  EXPECT_FALSE(reader.Synchronize());
+  EXPECT_FALSE(std::filesystem::exists(file + ".corrupt"));
+  std::ifstream in(file);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "<plist><dict><key>broken");
+  EXPECT_EQ(diagnostics.Text(), "");
 }
 
 TEST_F(UserDefaultsTest, DamageDoneWhileRunningLosesNoSetting) {
