@@ -17,9 +17,11 @@
 
 #include "console/ConsoleFace.h"
 #include "shell/AppController.h"
+#include "shell/BuildInfo.h"
 #include "units/AtomicFile.h"
 #include "units/Diagnostics.h"
 #include "units/FileObjectUtilities.h"
+#include "units/InstanceLock.h"
 #include "units/PathUtilities.h"
 #include "units/PollMainLoop.h"
 #include "units/PreferenceKeys.h"
@@ -178,6 +180,23 @@ int main(int argc, char** argv) {
   if (args.folder && !isDirectory(*args.folder)) {
     std::fprintf(stderr, "vantorel: %s is not a folder\n", args.folder->c_str());
     return 2;
+  }
+
+  // One instance per user: a second one (autostart plus a manual start)
+  // would track, notify and rewrite the history and the log beside the
+  // first. Taken before any file is touched. A demonstration has files of
+  // its own and runs beside anything.
+  std::unique_ptr<InstanceLock> instance;
+  if (!demo) {
+    pid_t holder = 0;
+    std::string problem;
+    instance = InstanceLock::Acquire(InstanceLock::DefaultPath(DataHome() + "/" + kBundleName), &holder, &problem);
+    if (!instance && problem.empty()) {
+      WriteDiagnosticLine(holder > 0 ? "Vantorel is already running (process " + std::to_string(holder) + ")."
+                                     : std::string("Vantorel is already running."));
+      return 0;
+    }
+    if (!instance) WriteDiagnosticLine("Cannot make sure no other Vantorel runs: " + problem + ".");
   }
 
   // SIGINT and SIGTERM arrive through the main loop, on no other thread.

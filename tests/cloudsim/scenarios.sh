@@ -5,7 +5,8 @@
 set -uo pipefail
 app=$1 defaults=$2 sim=$3
 T=$(mktemp -d)
-export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+mkdir -m 700 "$T/run"
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
 log="$T/data/Vantorel/vantorel_log.txt"
 history="$T/data/Vantorel/recent_transfers.plist"

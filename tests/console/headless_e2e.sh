@@ -7,7 +7,8 @@ app=$1
 defaults=$2
 T=$(mktemp -d)
 trap 'kill $pid 2>/dev/null; rm -rf "$T"' EXIT
-export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+mkdir -m 700 "$T/run"
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
 passed=0 failed=0 pid=
 
@@ -27,6 +28,14 @@ start() {  # start OUTPUT [OPTIONS...]
   local out=$1; shift
   "$app" --headless "$@" > "$out" 2>&1 &
   pid=$!
+}
+wait_count() {  # wait_count N TEXT FILE [SECONDS]: until FILE has N lines holding TEXT
+  local deadline=$((SECONDS + ${4:-20}))
+  while [ $SECONDS -lt $deadline ]; do
+    [ "$(grep -cF -- "$2" "$3" 2>/dev/null)" -ge "$1" ] && return 0
+    sleep 0.2
+  done
+  echo "--- $(grep -cF -- "$2" "$3") of $1 lines with '$2' in $3:"; tail -20 "$3"; return 1
 }
 stop() {  # stop: SIGTERM, and the exit status must be 0
   kill -TERM "$pid"
@@ -66,6 +75,58 @@ check "finished again" wait_for "Last transfer" "$T/run2.txt"
 check "quits cleanly" stop
 check "log line" grep -q "] /pending.txt$" "$T/data/Vantorel/vantorel_log.txt"
 check "summary line" grep -q "======== 1 file was transferred ========" "$T/data/Vantorel/vantorel_log.txt"
+
+# Third launch: what a user runs into in the first days.
+start "$T/run3.txt"
+check "third launch" wait_for "Bundle version" "$T/run3.txt"
+sleep 1
+listing() { find "$T/config" "$T/data" "$T/run" -printf '%p %s %T@\n' | sort; }
+before=$(listing)
+"$app" --headless > "$T/second.txt" 2>&1
+check "a second instance exits 0" test $? -eq 0
+check "a second instance names the first" grep -qxF "Vantorel is already running (process $pid)." "$T/second.txt"
+check "a second instance touches no file" test "$before" = "$(listing)"
+
+# A placeholder whose item arrives under its own path before it reads as
+# uploaded: one transfer, which ends.
+echo "remote" > "$cloud/.doc.pdf.icloud"
+check "download seen" wait_count 1 "1 file is being transferred..." "$T/run3.txt"
+echo "content" > "$cloud/doc.pdf"
+sleep 1.5
+rm "$cloud/.doc.pdf.icloud"
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/doc.pdf"
+check "download ends" wait_count 1 "Last transfer" "$T/run3.txt"
+
+# The watched folder deleted and made again is watched again.
+rm -rf "$cloud"
+check "folder gone" wait_for "is gone; watching for it to come back." "$T/run3.txt"
+mkdir -p "$cloud"
+check "folder back" wait_for "is there again; watching it." "$T/run3.txt"
+echo "new" > "$cloud/after.txt"
+check "changes seen again" wait_count 2 "1 file is being transferred..." "$T/run3.txt"
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/after.txt"
+check "and they end" wait_count 2 "Last transfer" "$T/run3.txt"
+
+# A damaged preferences file read by the tool loses no setting.
+echo "garbage" > "$T/config/vantorel/com.quellmark.vantorel.plist"
+"$defaults" read > /dev/null 2>&1
+sleep 1
+check "settings written back" sh -c 'test "$("$1" read launchedFirstTime)" = 1' sh "$defaults"
+check "the damaged file kept" test -f "$T/config/vantorel/com.quellmark.vantorel.plist.corrupt"
+
+# No folder stored: nothing watched, and watching resumes when one is.
+"$defaults" delete ICloudDriveFolder
+check "no folder" wait_for "No folder to watch is stored; nothing is tracked until one is." "$T/run3.txt"
+"$defaults" write ICloudDriveFolder "$cloud"
+check "folder again" wait_count 2 "icloud directory changed." "$T/run3.txt"
+echo "more" > "$cloud/more.txt"
+check "tracking again" wait_count 3 "1 file is being transferred..." "$T/run3.txt"
+check "quits cleanly at the end" stop
+"$app" --headless > "$T/run4.txt" 2>&1 &
+pid=$!
+check "no first launch again" wait_for "Bundle version" "$T/run4.txt"
+check "stop" stop
+check "really no first launch again" sh -c '! grep -q "Launched first time." "$1"' sh "$T/run4.txt"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
