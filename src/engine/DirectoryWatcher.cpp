@@ -536,6 +536,8 @@ std::unique_ptr<DirectoryWatcher> DirectoryWatcher::Create(const std::vector<std
   for (const std::string& root : roots) {
     RootState state;
     state.path = root;
+    // "/cloud/" is "/cloud": reported paths never hold "//".
+    while (state.path.size() > 1 && state.path.back() == '/') state.path.pop_back();
     d.roots.push_back(std::move(state));
   }
   d.loop = loop;

@@ -133,16 +133,21 @@ void TICloudTracker::AddLogEntry(const std::string& text) {
       path = transferLogPath_;
     }
     if (!path) return;
+    // Registered before it is created or written: its own events must never
+    // come back as a transfer (which would log another line).
+    RegisterOwnFile(*path);
     int fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
       const int created = ::open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
       if (created >= 0) ::close(created);
       fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
     }
-    if (fd < 0) return;  // dropped; the next entry tries again
+    if (fd < 0) {
+      UnregisterOwnFile(*path);
+      return;  // dropped; the next entry tries again
+    }
     transferLogFile_ = fd;
     transferLogFilePath_ = *path;
-    RegisterOwnFile(*path);
   }
   ::lseek(transferLogFile_, 0, SEEK_END);
   WriteAll(transferLogFile_, TruncateUtf8(text, kLogEntryMaxBytes) + "\n");

@@ -9,8 +9,10 @@ namespace vantorel {
 
 void RegisterOwnFile(const std::string& path);
 void UnregisterOwnFile(const std::string& path);
-// True for a registered path, and for "folder/.name.XXXXXX", the temporary
-// file an atomic replacement of "folder/name" goes through.
+// True for a registered file, and for "folder/.name.XXXXXX", the temporary
+// file an atomic replacement of "folder/name" goes through, however the
+// folder is spelled (compared by device and inode when the name fits).
+// Register a file before its first write, so its creation is left out too.
 bool IsOwnFile(const std::string& path);
 
 }  // namespace vantorel

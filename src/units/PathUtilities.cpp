@@ -101,6 +101,7 @@ std::string fileURL(std::string_view path) {
 }
 
 std::optional<std::string> folderSettingPath(std::string_view setting) {
+  while (setting.size() > 1 && setting.back() == '/') setting.remove_suffix(1);  // "~/Cloud/" is "~/Cloud"
   if (setting.empty() || (setting.front() != '/' && setting.front() != '~')) return std::nullopt;
   if (setting.front() == '/') return std::string(setting);
   const std::string expanded = fileURL(setting);

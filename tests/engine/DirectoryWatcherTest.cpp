@@ -186,6 +186,21 @@ TEST_F(DirectoryWatcherTest, LinksAreNotFollowedAndOwnFilesAreLeftOut) {
   for (const auto& path : reported) EXPECT_EQ(path.find("hidden-by-link"), std::string::npos) << path;
 }
 
+TEST_F(DirectoryWatcherTest, OwnFilesAreLeftOutHoweverTheirFolderIsSpelled) {
+  const std::string real = dir.MakeFolder("real");
+  const std::string link = dir / "link";
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  RegisterOwnFile(real + "/vantorel_log.txt");
+  Watch({link + "/"});  // a trailing "/" is no part of the reported paths
+  dir.Write("real/vantorel_log.txt", "x");
+  dir.Write("real/.vantorel_log.txt.Ab12Cd", "x");  // an atomic replacement's temporary file
+  dir.Write("real/visible.txt", "x");
+  EXPECT_TRUE(Sees(link + "/visible.txt"));
+  Settle();
+  UnregisterOwnFile(real + "/vantorel_log.txt");
+  for (const auto& path : reported) EXPECT_EQ(path.find("vantorel_log"), std::string::npos) << path;
+}
+
 TEST_F(DirectoryWatcherTest, AttributeChangesAndRemovalsAreReported) {
   const std::string root = dir.MakeFolder("root");
   const std::string file = dir.Write("root/doc.txt", "x");

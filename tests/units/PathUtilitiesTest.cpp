@@ -105,6 +105,8 @@ TEST(FileURL, ExpandsTheTildeAndMakesRelativePathsAbsolute) {
   EXPECT_EQ(folderSettingPath("/abs/path"), "/abs/path");
   EXPECT_EQ(folderSettingPath("~/Cloud"), home + "/Cloud");
   EXPECT_EQ(folderSettingPath("~"), home);
+  EXPECT_EQ(folderSettingPath("/abs/path//"), "/abs/path");
+  EXPECT_EQ(folderSettingPath("/"), "/");
   EXPECT_EQ(folderSettingPath(""), std::nullopt);
   EXPECT_EQ(folderSettingPath("Cloud"), std::nullopt);
   EXPECT_EQ(folderSettingPath("./Cloud"), std::nullopt);
