@@ -130,7 +130,15 @@ bool IsMonitoringNetworkReachability() {
   return ReachabilityMonitor != nullptr;
 }
 
-std::int32_t GetNetworkReachability() { return GetReachabilityStatus(SCNetworkReachability{}); }
+std::int32_t GetNetworkReachability() {
+  {
+    // While monitoring, the answer is the state the monitor keeps from the
+    // kernel's announcements: no system call (the tray asks at every redraw).
+    std::lock_guard lock(gMonitorMutex);
+    if (ReachabilityMonitor) return GetReachabilityStatus(ReachabilityMonitor->lastFlags);
+  }
+  return GetReachabilityStatus(SCNetworkReachability{});
+}
 
 std::int32_t GetNetworkReachabilityWithHostName(const char* name) {
   if (name == nullptr) return 0;

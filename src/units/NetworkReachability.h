@@ -3,7 +3,7 @@
 // the default notification center whenever that changes.
 //
 // The kernel's routing table stands in for the platform's reachability
-// service: the wildcard target (0.0.0.0) is reachable while an IPv4 default
+// service: the wildcard target is reachable while an IPv4 or IPv6 default
 // route exists over an interface that is up, and "directly" reachable when
 // that route has no gateway. From that the platform's flags are synthesised
 // and mapped to a status: 0 not reachable, 1 reachable, 2 directly reachable.
@@ -43,7 +43,9 @@ void StartMonitoringNetworkReachability();
 void StopMonitoringNetworkReachability();
 bool IsMonitoringNetworkReachability();
 
-// The status of the network now (0 when it cannot be asked). Synchronous.
+// The status of the network now (0 when it cannot be asked). While the
+// monitor runs, the state it keeps (no system call); otherwise the kernel is
+// asked, synchronously.
 std::int32_t GetNetworkReachability();
 // The status for one host: an IPv4 address in dotted form or a name listed in
 // /etc/hosts is looked up in the routing table; any other name (one that

@@ -87,12 +87,12 @@ struct RouteRequest {
   char attributes[64];
 };
 
-RouteRequest MakeRouteRequest(unsigned short flags) {
+RouteRequest MakeRouteRequest(unsigned short flags, unsigned char family = AF_INET) {
   RouteRequest request{};
   request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
   request.header.nlmsg_type = RTM_GETROUTE;
   request.header.nlmsg_flags = flags;
-  request.route.rtm_family = AF_INET;
+  request.route.rtm_family = family;
   return request;
 }
 
@@ -179,24 +179,35 @@ std::optional<RouteAnswer> QueryDefaultRoute(std::string* error) {
   const auto links = QueryLinks(netlink, error);
   if (!links) return std::nullopt;
 
-  RouteRequest request = MakeRouteRequest(NLM_F_REQUEST | NLM_F_DUMP);
+  // IPv4 first; an IPv6 default route counts as well (an IPv6-only machine,
+  // or a tunnel that carries only IPv6, is online too).
   RouteAnswer answer;
-  std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
-  const bool ok = netlink.Exchange(
-      &request.header,
-      [&](const nlmsghdr* h) {
-        if (h->nlmsg_type != RTM_NEWROUTE) return;
-        const auto* message = static_cast<const rtmsg*>(NLMSG_DATA(h));
-        if (message->rtm_dst_len != 0 || message->rtm_type != RTN_UNICAST || message->rtm_table != RT_TABLE_MAIN)
-          return;
-        const Route route = ReadRoute(h, *links);
-        if (!route.usable || (answer.usable && route.priority >= best)) return;
-        best = route.priority;
-        answer.usable = true;
-        answer.onLink = !route.gateway;
-      },
-      error);
-  if (!ok) return std::nullopt;
+  for (const unsigned char family : {AF_INET, AF_INET6}) {
+    RouteRequest request = MakeRouteRequest(NLM_F_REQUEST | NLM_F_DUMP, family);
+    RouteAnswer found;
+    std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
+    const bool ok = netlink.Exchange(
+        &request.header,
+        [&](const nlmsghdr* h) {
+          if (h->nlmsg_type != RTM_NEWROUTE) return;
+          const auto* message = static_cast<const rtmsg*>(NLMSG_DATA(h));
+          if (message->rtm_family != family || message->rtm_dst_len != 0 || message->rtm_type != RTN_UNICAST ||
+              message->rtm_table != RT_TABLE_MAIN)
+            return;
+          const Route route = ReadRoute(h, *links);
+          if (!route.usable || (found.usable && route.priority >= best)) return;
+          best = route.priority;
+          found.usable = true;
+          found.onLink = !route.gateway;
+        },
+        error);
+    if (!ok) {
+      if (family == AF_INET6) break;  // no IPv6 in this kernel: IPv4 decides
+      return std::nullopt;
+    }
+    if (found.usable && !answer.usable) answer = found;
+    else if (found.usable && found.onLink) answer.onLink = true;
+  }
   return answer;
 }
 
@@ -238,7 +249,7 @@ RouteChangeSocket::RouteChangeSocket() {
   }
   sockaddr_nl local{};
   local.nl_family = AF_NETLINK;
-  local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+  local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_IFADDR | RTMGRP_IPV6_ROUTE;
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     error_ = std::string("cannot listen for route changes: ") + std::strerror(errno);
     ::close(fd_);

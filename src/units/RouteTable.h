@@ -1,5 +1,5 @@
 #pragma once
-// Questions to the kernel's IPv4 routing table over rtnetlink.
+// Questions to the kernel's routing tables over rtnetlink.
 
 #include <netinet/in.h>
 
@@ -15,14 +15,14 @@ struct RouteAnswer {
   bool onLink = false;
 };
 
-// The best default route of the main table over an interface that is up and
-// has its link. Nothing (and `error` set) when the kernel cannot be asked.
+// The best default route (IPv4, else IPv6) of the main table over an
+// interface that is up and has its link. Nothing (and `error` set) when the kernel cannot be asked.
 std::optional<RouteAnswer> QueryDefaultRoute(std::string* error = nullptr);
 
 // The route the kernel would take to `address`.
 std::optional<RouteAnswer> QueryRouteTo(in_addr address, std::string* error = nullptr);
 
-// A socket that becomes readable when links, addresses or IPv4 routes change.
+// A socket that becomes readable when links, addresses or routes change.
 class RouteChangeSocket {
 public:
   RouteChangeSocket();

@@ -77,6 +77,7 @@ protected:
     // Each test starts from a table with the veth's own subnet only.
     Ip("link set veth-a up");
     Ip("route flush table main");
+    Ip("-6 route flush table main");
     Ip("route add 192.0.2.0/24 dev veth-a");
     MainLoop::SetMain(&loop);
   }
@@ -104,6 +105,31 @@ TEST_F(PrivateNetwork, TheQueryFollowsTheDefaultRoute) {
   ASSERT_TRUE(Ip("link set veth-a down"));  // a route over a down interface is no way out
   EXPECT_EQ(GetNetworkReachability(), 0);
   ASSERT_TRUE(Ip("link set veth-a up"));
+}
+
+TEST_F(PrivateNetwork, AnIPv6DefaultRouteIsAWayOutToo) {
+  EXPECT_EQ(GetNetworkReachability(), 0);
+  ASSERT_TRUE(Ip("-6 route add default via fe80::1 dev veth-a"));
+  EXPECT_EQ(GetNetworkReachability(), 1);
+  ASSERT_TRUE(Ip("-6 route del default via fe80::1 dev veth-a"));
+  ASSERT_TRUE(Ip("-6 route add default dev veth-a"));
+  EXPECT_EQ(GetNetworkReachability(), 2);
+}
+
+TEST_F(PrivateNetwork, WhileMonitoredTheAnswerIsTheMonitorsStateWithNoSystemCall) {
+  StartMonitoringNetworkReachability();
+  ASSERT_TRUE(IsMonitoringNetworkReachability());
+  TNotificationCenter::DefaultCenter()->ObserveNotification(recorder.get(), SCNetworkReachabilityChangedNotification,
+                                                            &Recorder::Changed);
+  ASSERT_TRUE(Ip("route add default via 192.0.2.1 dev veth-a"));
+  // Until the main loop has read the kernel's announcement, the kept state stands.
+  EXPECT_EQ(GetNetworkReachability(), 0);
+  Settle(1);
+  EXPECT_EQ(GetNetworkReachability(), 1);
+  ASSERT_TRUE(Ip("route del default"));
+  ASSERT_TRUE(Ip("-6 route add default via fe80::1 dev veth-a"));
+  loop.RunUntil([] { return false; }, 0.5);  // the announcements arrive (they may cancel out)
+  EXPECT_EQ(GetNetworkReachability(), 1);  // still online, through IPv6
 }
 
 TEST_F(PrivateNetwork, HostQueriesLookAtTheRouteToThatHost) {
