@@ -1,5 +1,7 @@
 #include "engine/TrackPathUtilities.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -126,6 +128,11 @@ void ubiquityStatus(const std::string& path) {
   percent("user.ubiquity.percent-uploaded", "uploading", "NSMetadataUbiquitousItemPercentUploadedKey");
   percent("user.ubiquity.percent-uploaded", "uploading", "NSURLUbiquitousItemPercentUploadedKey");
   WriteDiagnosticLine(report);
+}
+
+bool canHoldSyncState(const std::string& path) {
+  char byte;
+  return ::lgetxattr(path.c_str(), kUbiquityItemAttribute, &byte, 0) >= 0 || errno != ENOTSUP;
 }
 
 std::string placeholderPathForItem(std::string_view path) {

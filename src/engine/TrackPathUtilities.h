@@ -37,6 +37,10 @@ bool isUploaded(const std::string& path);
 // "icloud status: " + name, then one indented line per fact that holds.
 void ubiquityStatus(const std::string& path);
 
+// False when the item's file system keeps no user extended attributes, so
+// that no sync state can ever be read there (true when it is unknown).
+bool canHoldSyncState(const std::string& path);
+
 // "folder/.name.icloud" for "folder/name".
 std::string placeholderPathForItem(std::string_view path);
 

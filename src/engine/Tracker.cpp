@@ -97,6 +97,10 @@ void TICloudTracker::Start() {
     started_ = true;
     return;
   }
+  if (!canHoldSyncState(directory))
+    WriteDiagnosticLine("The folder " + directory +
+                        " is on a file system without user extended attributes: the sync state of its items cannot "
+                        "be read there, so nothing in it will ever read as uploaded.");
   std::vector<std::string> folders{directory};
   // The user's Documents and Desktop are watched when the store keeps them.
   for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})

@@ -128,5 +128,16 @@ check "no first launch again" wait_for "Bundle version" "$T/run4.txt"
 check "stop" stop
 check "really no first launch again" sh -c '! grep -q "Launched first time." "$1"' sh "$T/run4.txt"
 
+# A folder on a file system that keeps no user extended attributes is
+# watched, and one line says why nothing there will read as uploaded.
+if [ "$(id -u)" -eq 0 ]; then
+  mkdir -p "$T/ramfs"
+  XDG_RUNTIME_DIR=$T/ramfs-run timeout -s TERM 3 unshare -m sh -c \
+    'mount -t ramfs none "$1" && exec "$2" --headless --folder "$1"' sh "$T/ramfs" "$app" > "$T/ramfs.txt" 2>&1
+  check "no extended attributes said" grep -q "is on a file system without user extended attributes" "$T/ramfs.txt"
+else
+  echo "skipped: the ramfs check needs root to mount"
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
