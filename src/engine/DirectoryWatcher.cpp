@@ -260,8 +260,8 @@ struct DirectoryWatcher::Impl {
     rootWatches.erase(wd);
   }
 
-  // A folder moved out of the watched trees is no longer watched (a root
-  // only when `roots` says so).
+  // A folder moved out of the watched trees is no longer watched (nor a
+  // root, with `includingRoots`: its folder went).
   void Forget(const std::string& gone, bool includingRoots = false) {
     std::vector<int> drop;
     for (const auto& [wd, path] : directories) {
