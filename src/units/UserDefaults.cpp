@@ -305,29 +305,37 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
     });
   }
 
-  void ApplyAndSave(const std::string& key, std::optional<PlistValue> value, bool* saved) {
-    if (readOnly) {
-      *saved = false;
-      return;
-    }
+  // Every write: under the folder lock, take in what another process wrote,
+  // make the change, save, then tell the observers. False when refused or
+  // not saved.
+  template <typename Change>
+  bool Write(Change change) {
+    if (readOnly) return false;
     std::vector<std::string> changed;
+    bool saved;
     {
       std::lock_guard lock(mutex);
       FolderLock folderLock(folder);
       RefreshLocked(changed);
-      auto it = domain.find(key);
-      const bool differs = value ? (it == domain.end() || !(it->second == *value)) : it != domain.end();
-      if (differs) {
-        if (value)
-          domain.insert_or_assign(key, *value);
-        else
-          domain.erase(it);
-        unsaved.insert_or_assign(key, std::move(value));
-        changed.push_back(key);
-      }
-      *saved = SaveLocked();
+      change(changed);
+      saved = SaveLocked() && !fileUnreadable;
     }
     Notify(changed);
+    return saved;
+  }
+
+  bool ApplyAndSave(const std::string& key, std::optional<PlistValue> value) {
+    return Write([&](std::vector<std::string>& changed) {
+      auto it = domain.find(key);
+      const bool differs = value ? (it == domain.end() || !(it->second == *value)) : it != domain.end();
+      if (!differs) return;
+      if (value)
+        domain.insert_or_assign(key, *value);
+      else
+        domain.erase(it);
+      unsaved.insert_or_assign(key, std::move(value));
+      changed.push_back(key);
+    });
   }
 };
 
@@ -474,9 +482,7 @@ std::optional<PlistValue::Dictionary> TUserDefaults::GetDictionary(const std::st
 }
 
 bool TUserDefaults::SetObject(const std::string& key, PlistValue value) {
-  bool saved = false;
-  impl_->ApplyAndSave(key, std::move(value), &saved);
-  return saved;
+  return impl_->ApplyAndSave(key, std::move(value));
 }
 
 bool TUserDefaults::SetStringArray(const std::string& key, const std::vector<std::string>& value) {
@@ -484,46 +490,24 @@ bool TUserDefaults::SetStringArray(const std::string& key, const std::vector<std
   return SetArray(key, std::move(array));
 }
 
-bool TUserDefaults::Remove(const std::string& key) {
-  bool saved = false;
-  impl_->ApplyAndSave(key, std::nullopt, &saved);
-  return saved;
-}
+bool TUserDefaults::Remove(const std::string& key) { return impl_->ApplyAndSave(key, std::nullopt); }
 
 bool TUserDefaults::RemoveAll() {
-  if (impl_->readOnly) return false;
-  std::vector<std::string> changed;
-  bool saved;
-  {
-    std::lock_guard lock(impl_->mutex);
-    FolderLock folderLock(impl_->folder);
-    impl_->RefreshLocked(changed);
-    for (const auto& [key, value] : impl_->domain) {
+  Impl& d = *impl_;
+  return d.Write([&d](std::vector<std::string>& changed) {
+    for (const auto& [key, value] : d.domain) {
       changed.push_back(key);
-      impl_->unsaved.insert_or_assign(key, std::nullopt);
+      d.unsaved.insert_or_assign(key, std::nullopt);
     }
-    impl_->domain.clear();
+    d.domain.clear();
     // An empty domain is written even when nothing was held: the file then
     // says so, and running stores empty theirs.
-    impl_->unsaved.try_emplace("", std::nullopt);
-    saved = impl_->SaveLocked();
-  }
-  impl_->Notify(changed);
-  return saved;
+    d.unsaved.try_emplace("", std::nullopt);
+  });
 }
 
 bool TUserDefaults::Synchronize() {
-  if (impl_->readOnly) return false;
-  std::vector<std::string> changed;
-  bool saved;
-  {
-    std::lock_guard lock(impl_->mutex);
-    FolderLock folderLock(impl_->folder);
-    impl_->RefreshLocked(changed);
-    saved = impl_->SaveLocked() && !impl_->fileUnreadable;
-  }
-  impl_->Notify(changed);
-  return saved;
+  return impl_->Write([](std::vector<std::string>&) {});
 }
 
 TUserDefaults::ObserverId TUserDefaults::AddObserver(const std::string& key, Observer observer) {
