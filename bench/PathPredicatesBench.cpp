@@ -22,9 +22,9 @@
 
 #include "RatioReporter.h"
 #include "engine/TrackPathUtilities.h"
-#include "units/DirectorySize.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
+#include "units/fs/DirectorySize.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
 
 namespace {
 

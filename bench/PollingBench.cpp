@@ -21,9 +21,9 @@
 #include "RatioReporter.h"
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
-#include "units/PollMainLoop.h"
-#include "units/PreferenceKeys.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "RatioReporter.h"
-#include "units/PollMainLoop.h"
-#include "units/TNotificationCenter.h"
-#include "units/TThread.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/runtime/TNotificationCenter.h"
+#include "units/runtime/TThread.h"
 
 namespace {
 

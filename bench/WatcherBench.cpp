@@ -28,9 +28,9 @@
 
 #include "engine/DirectoryWatcher.h"
 #include "engine/Tracker.h"
-#include "units/PollMainLoop.h"
-#include "units/PreferenceKeys.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "cloudsim/Download.h"
-#include "units/AtomicFile.h"
-#include "units/Diagnostics.h"
+#include "units/fs/AtomicFile.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "units/MainLoop.h"
+#include "units/runtime/MainLoop.h"
 
 namespace vantorel {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/TrackPathUtilities.h"
-#include "units/PathUtilities.h"
+#include "units/fs/PathUtilities.h"
 
 namespace vantorel {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "units/MainLoop.h"
+#include "units/runtime/MainLoop.h"
 
 namespace vantorel {
 

@@ -12,9 +12,9 @@
 
 #include "engine/DirectoryWatcher.h"
 #include "engine/TrackPathUtilities.h"
-#include "units/Diagnostics.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
 
 namespace vantorel {
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "units/MainLoop.h"
+#include "units/runtime/MainLoop.h"
 
 namespace vantorel {
 

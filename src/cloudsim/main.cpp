@@ -16,11 +16,11 @@
 #include "cloudsim/Download.h"
 #include "cloudsim/SyncAgent.h"
 #include "engine/TrackPathUtilities.h"
-#include "units/AtomicFile.h"
-#include "units/Diagnostics.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
-#include "units/PollMainLoop.h"
+#include "units/fs/AtomicFile.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
+#include "units/runtime/PollMainLoop.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <ostream>
 
-#include "units/OldStylePlistText.h"
-#include "units/PathUtilities.h"
-#include "units/UserDefaults.h"
+#include "units/prefs/OldStylePlistText.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "cmd/DefaultsTool.h"
-#include "units/Diagnostics.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/prefs/UserDefaults.h"
 
 int main(int argc, char** argv) {
   // Standard output carries what was read; the store's own messages go apart.

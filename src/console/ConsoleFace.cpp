@@ -5,13 +5,13 @@
 
 #include "engine/Tracker.h"
 #include "shell/StatusLine.h"
-#include "units/Diagnostics.h"
-#include "units/NetworkReachability.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/TNotificationCenter.h"
-#include "units/TNumber.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/net/NetworkReachability.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/runtime/TNotificationCenter.h"
+#include "units/runtime/TNumber.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "shell/AppFace.h"
-#include "units/TObject.h"
+#include "units/runtime/TObject.h"
 
 namespace vantorel {
 

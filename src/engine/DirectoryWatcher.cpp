@@ -20,9 +20,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "units/Diagnostics.h"
-#include "units/MainLoop.h"
-#include "units/OwnFiles.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/runtime/MainLoop.h"
+#include "units/fs/OwnFiles.h"
 
 namespace vantorel {
 

@@ -8,9 +8,9 @@
 #include <charconv>
 #include <optional>
 
-#include "units/Diagnostics.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
 
 namespace vantorel {
 

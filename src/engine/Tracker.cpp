@@ -8,15 +8,15 @@
 
 #include "engine/DirectoryWatcher.h"
 #include "engine/TrackPathUtilities.h"
-#include "units/Diagnostics.h"
-#include "units/MainLoop.h"
-#include "units/NetworkReachability.h"
-#include "units/OwnFiles.h"
-#include "units/PathUtilities.h"
-#include "units/TNotificationCenter.h"
-#include "units/TThread.h"
-#include "units/TTimer.h"
-#include "units/UserFolders.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/runtime/MainLoop.h"
+#include "units/net/NetworkReachability.h"
+#include "units/fs/OwnFiles.h"
+#include "units/fs/PathUtilities.h"
+#include "units/runtime/TNotificationCenter.h"
+#include "units/runtime/TThread.h"
+#include "units/runtime/TTimer.h"
+#include "units/fs/UserFolders.h"
 
 namespace vantorel {
 

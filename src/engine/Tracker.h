@@ -30,8 +30,8 @@
 #include "engine/CountedSet.h"
 #include "engine/TrackerClock.h"
 #include "engine/TransferSets.h"
-#include "units/PlistValue.h"
-#include "units/TObject.h"
+#include "units/prefs/PlistValue.h"
+#include "units/runtime/TObject.h"
 
 namespace vantorel {
 

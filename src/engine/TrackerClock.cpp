@@ -1,6 +1,6 @@
 #include "engine/TrackerClock.h"
 
-#include "units/TThread.h"
+#include "units/runtime/TThread.h"
 
 namespace vantorel {
 

@@ -2,7 +2,7 @@
 // The poll thread's clock and sleep, injectable so that tests can run passes
 // one at a time without waiting for real seconds.
 
-#include "units/AbsoluteTime.h"
+#include "units/runtime/AbsoluteTime.h"
 
 namespace vantorel {
 

@@ -8,14 +8,14 @@
 #include <cerrno>
 
 #include "engine/Tracker.h"
-#include "units/DateUtilities.h"
-#include "units/Diagnostics.h"
-#include "units/OwnFiles.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/PropertyListIO.h"
-#include "units/ShortString.h"
-#include "units/UserDefaults.h"
+#include "units/text/DateUtilities.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/OwnFiles.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/PropertyListIO.h"
+#include "units/text/ShortString.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 

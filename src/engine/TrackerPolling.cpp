@@ -8,15 +8,15 @@
 
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
-#include "units/DateUtilities.h"
-#include "units/Diagnostics.h"
-#include "units/FileObjectUtilities.h"
-#include "units/NetworkReachability.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/RegularExpressionUtilities.h"
-#include "units/TThread.h"
-#include "units/UserDefaults.h"
+#include "units/text/DateUtilities.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/net/NetworkReachability.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/text/RegularExpressionUtilities.h"
+#include "units/runtime/TThread.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 

@@ -5,9 +5,9 @@
 
 #include "engine/DirectoryWatcher.h"
 #include "engine/Tracker.h"
-#include "units/Diagnostics.h"
-#include "units/MainLoop.h"
-#include "units/TTimer.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/runtime/MainLoop.h"
+#include "units/runtime/TTimer.h"
 
 namespace vantorel {
 

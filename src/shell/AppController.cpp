@@ -5,15 +5,15 @@
 
 #include "shell/AppFace.h"
 #include "shell/BuildInfo.h"
-#include "units/AppHelpers.h"
-#include "units/AtomicFile.h"
-#include "units/Diagnostics.h"
-#include "units/NetworkReachability.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/TTimer.h"
-#include "units/UserDefaults.h"
-#include "units/UserFolders.h"
+#include "units/runtime/AppHelpers.h"
+#include "units/fs/AtomicFile.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/net/NetworkReachability.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/runtime/TTimer.h"
+#include "units/prefs/UserDefaults.h"
+#include "units/fs/UserFolders.h"
 
 namespace vantorel {
 

@@ -12,7 +12,7 @@
 
 #include "engine/Tracker.h"
 #include "shell/Scanner.h"
-#include "units/TObject.h"
+#include "units/runtime/TObject.h"
 
 namespace vantorel {
 

@@ -8,13 +8,13 @@
 
 #include "engine/TrackPathUtilities.h"
 #include "shell/AppFace.h"
-#include "units/Diagnostics.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/TThread.h"
-#include "units/UserDefaults.h"
-#include "units/UserFolders.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/runtime/TThread.h"
+#include "units/prefs/UserDefaults.h"
+#include "units/fs/UserFolders.h"
 
 namespace vantorel {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "units/AbsoluteTime.h"
-#include "units/TObject.h"
+#include "units/runtime/AbsoluteTime.h"
+#include "units/runtime/TObject.h"
 
 namespace vantorel {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "engine/Tracker.h"
-#include "units/DateUtilities.h"
-#include "units/ShortString.h"
+#include "units/text/DateUtilities.h"
+#include "units/text/ShortString.h"
 
 namespace vantorel {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "units/AbsoluteTime.h"
+#include "units/runtime/AbsoluteTime.h"
 
 namespace vantorel {
 

@@ -5,10 +5,10 @@
 
 #include "shell/AppController.h"
 #include "shell/AppFace.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/TTimer.h"
-#include "units/UserDefaults.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/runtime/TTimer.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 

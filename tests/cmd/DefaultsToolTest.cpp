@@ -5,7 +5,7 @@
 
 #include "cmd/DefaultsTool.h"
 #include "support/TempDir.h"
-#include "units/AtomicFile.h"
+#include "units/fs/AtomicFile.h"
 
 namespace vantorel {
 namespace {

@@ -11,8 +11,8 @@
 #include "engine/DirectoryWatcher.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
-#include "units/OwnFiles.h"
-#include "units/PollMainLoop.h"
+#include "units/fs/OwnFiles.h"
+#include "units/runtime/PollMainLoop.h"
 
 namespace vantorel {
 namespace {

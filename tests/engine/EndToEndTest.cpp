@@ -5,7 +5,7 @@
 
 #include "engine/DirectoryWatcher.h"
 #include "support/TrackerFixture.h"
-#include "units/PropertyListIO.h"
+#include "units/prefs/PropertyListIO.h"
 
 namespace vantorel {
 namespace {

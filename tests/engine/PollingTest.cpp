@@ -7,7 +7,7 @@
 
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
-#include "units/PropertyListIO.h"
+#include "units/prefs/PropertyListIO.h"
 
 namespace vantorel {
 namespace {

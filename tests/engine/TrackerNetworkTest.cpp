@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "support/TrackerFixture.h"
-#include "units/NetworkReachability.h"
-#include "units/TNotificationCenter.h"
+#include "units/net/NetworkReachability.h"
+#include "units/runtime/TNotificationCenter.h"
 
 namespace vantorel {
 namespace {

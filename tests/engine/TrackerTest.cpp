@@ -15,11 +15,11 @@
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
 #include "support/TrackerFixture.h"
-#include "units/AtomicFile.h"
-#include "units/PollMainLoop.h"
-#include "units/PreferenceKeys.h"
-#include "units/PropertyListIO.h"
-#include "units/UserDefaults.h"
+#include "units/fs/AtomicFile.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/PropertyListIO.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 namespace {

@@ -9,9 +9,9 @@
 #include "shell/Scanner.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
-#include "units/PollMainLoop.h"
-#include "units/PreferenceKeys.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 namespace {

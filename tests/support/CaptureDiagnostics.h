@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "units/Diagnostics.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel::test {
 

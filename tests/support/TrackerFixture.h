@@ -14,9 +14,9 @@
 #include "engine/Tracker.h"
 #include "support/ManualClock.h"
 #include "support/TempDir.h"
-#include "units/PollMainLoop.h"
-#include "units/PreferenceKeys.h"
-#include "units/UserDefaults.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel::test {
 

@@ -2,9 +2,9 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 
-#include "units/DateUtilities.h"
-#include "units/HumanReadableBytes.h"
-#include "units/ShortString.h"
+#include "units/text/DateUtilities.h"
+#include "units/text/HumanReadableBytes.h"
+#include "units/text/ShortString.h"
 
 namespace vantorel {
 namespace {

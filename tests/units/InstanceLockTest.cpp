@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "support/TempDir.h"
-#include "units/InstanceLock.h"
+#include "units/runtime/InstanceLock.h"
 
 namespace vantorel {
 namespace {

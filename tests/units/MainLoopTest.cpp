@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "units/PollMainLoop.h"
+#include "units/runtime/PollMainLoop.h"
 
 namespace vantorel {
 namespace {

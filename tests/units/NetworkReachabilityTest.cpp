@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "support/CaptureDiagnostics.h"
-#include "units/NetworkReachability.h"
-#include "units/PollMainLoop.h"
-#include "units/TNotificationCenter.h"
-#include "units/TNumber.h"
+#include "units/net/NetworkReachability.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/runtime/TNotificationCenter.h"
+#include "units/runtime/TNumber.h"
 
 namespace vantorel {
 namespace {

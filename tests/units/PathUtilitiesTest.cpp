@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "support/TempDir.h"
-#include "units/DirectorySize.h"
-#include "units/FileObjectUtilities.h"
-#include "units/PathUtilities.h"
+#include "units/fs/DirectorySize.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
 
 namespace vantorel {
 namespace {

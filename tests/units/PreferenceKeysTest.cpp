@@ -4,10 +4,10 @@
 #include <regex>
 
 #include "support/TempDir.h"
-#include "units/PathUtilities.h"
-#include "units/PreferenceKeys.h"
-#include "units/PropertyListIO.h"
-#include "units/UserDefaults.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/PropertyListIO.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 namespace {

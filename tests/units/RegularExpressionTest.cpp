@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "units/RegularExpressionUtilities.h"
+#include "units/text/RegularExpressionUtilities.h"
 
 namespace vantorel {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "support/CaptureDiagnostics.h"
-#include "units/TNotificationCenter.h"
-#include "units/TNumber.h"
+#include "units/runtime/TNotificationCenter.h"
+#include "units/runtime/TNumber.h"
 
 namespace vantorel {
 namespace {

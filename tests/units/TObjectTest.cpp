@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "units/PollMainLoop.h"
-#include "units/TObject.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/runtime/TObject.h"
 
 namespace vantorel {
 namespace {

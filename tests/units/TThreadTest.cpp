@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "support/CaptureDiagnostics.h"
-#include "units/PollMainLoop.h"
-#include "units/TThread.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/runtime/TThread.h"
 
 namespace vantorel {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "support/CaptureDiagnostics.h"
-#include "units/PollMainLoop.h"
-#include "units/TTimer.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/runtime/TTimer.h"
 
 namespace vantorel {
 namespace {

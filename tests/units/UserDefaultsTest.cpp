@@ -10,10 +10,10 @@
 
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
-#include "units/AtomicFile.h"
-#include "units/PollMainLoop.h"
-#include "units/PropertyListIO.h"
-#include "units/UserDefaults.h"
+#include "units/fs/AtomicFile.h"
+#include "units/runtime/PollMainLoop.h"
+#include "units/prefs/PropertyListIO.h"
+#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 namespace {

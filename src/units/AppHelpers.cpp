@@ -1,9 +1,0 @@
-#include "units/AppHelpers.h"
-
-#include <cstdlib>
-
-namespace vantorel {
-
-bool isSandboxed() { return std::getenv("APP_SANDBOX_CONTAINER_ID") != nullptr; }
-
-}  // namespace vantorel

@@ -1,0 +1,24 @@
+#include "units/runtime/Diagnostics.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace vantorel {
+
+namespace {
+std::atomic<std::FILE*> gStream{nullptr};
+std::mutex gWriteMutex;
+}  // namespace
+
+void WriteDiagnosticLine(std::string_view line) {
+  std::FILE* stream = gStream.load();
+  if (stream == nullptr) stream = stdout;
+  std::lock_guard lock(gWriteMutex);
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+void SetDiagnosticStream(std::FILE* stream) { gStream.store(stream); }
+
+}  // namespace vantorel

@@ -1,0 +1,27 @@
+#pragma once
+// Dates as text: a short stamp in the user's locale, and an English phrase for
+// how long ago something happened.
+
+#include <optional>
+#include <string>
+
+#include "units/runtime/AbsoluteTime.h"
+
+namespace vantorel {
+
+// The locale's short date followed by its short time, in the user's time zone.
+// With `relative`, the date part is worded relatively ("Today", "Yesterday")
+// where the locale has words for it.
+std::string shortDateString(AbsoluteTime date, bool relative);
+
+// "one second", "%d seconds", "1 minute", "%d minutes", "1 hour", "%d hours",
+// "yesterday", "%d days", "1 month", "%d months", "one year" or "%d years" for
+// the time from `date` to `now`, with " ago" appended when `ago` is set (never
+// to "yesterday"). The numbers are calendar components of the interval, not
+// rounded quotients. Nothing for a date after `now`.
+std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago, AbsoluteTime now);
+inline std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago) {
+  return relativeDateString(date, ago, CurrentAbsoluteTime());
+}
+
+}  // namespace vantorel
