@@ -13,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace vantorel {
@@ -54,6 +55,7 @@ private:
 struct QtMainLoop::Impl : std::enable_shared_from_this<Impl> {
   // Lives on the GUI thread; owns the timers and notifiers, and is the
   // receiver of every posted call (deleting it drops those not yet run).
+  // Set and cleared on the main thread, under `mutex` (other threads post to it).
   QObject* context = nullptr;
   QObject* endOfPassReceiver = nullptr;  // a child of `context`
   QThread* mainThread = nullptr;
@@ -77,9 +79,12 @@ struct QtMainLoop::Impl : std::enable_shared_from_this<Impl> {
 
   bool OnMainThread() const { return QThread::currentThread() == mainThread; }
 
-  // Runs `call` on the main thread, after what is queued already.
-  void Queue(std::function<void()> call) {
-    QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
+  // Runs `call` on the main thread, after what is queued already; false once
+  // the loop has gone.
+  bool Queue(std::function<void()> call) {
+    std::lock_guard lock(mutex);
+    if (context == nullptr) return false;
+    return QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
   }
 
   void FireTimer(TimerId id) {
@@ -194,8 +199,12 @@ QtMainLoop::~QtMainLoop() {
     impl_->watches.clear();
   }
   for (Task& task : pending) task();
-  delete impl_->context;  // its timers, notifiers and queued calls with it
-  impl_->context = nullptr;
+  QObject* context;
+  {
+    std::lock_guard lock(impl_->mutex);
+    context = std::exchange(impl_->context, nullptr);
+  }
+  delete context;  // its timers, notifiers and queued calls with it
 }
 
 void QtMainLoop::Quit() {
@@ -208,18 +217,21 @@ void QtMainLoop::Post(Task task) {
 }
 
 bool QtMainLoop::PostAndWait(Task task) {
-  if (impl_->OnMainThread()) {
+  // The loop object may be destroyed while this thread waits: everything
+  // below goes through a reference of this thread's own.
+  const std::shared_ptr<Impl> impl = impl_;
+  if (impl->OnMainThread()) {
     task();
     return true;
   }
-  if (impl_->stopping.load()) return false;
+  if (impl->stopping.load()) return false;
   auto waiter = std::make_shared<Waiter>();
   {
-    std::lock_guard lock(impl_->mutex);
-    impl_->waiters.insert(waiter);
+    std::lock_guard lock(impl->mutex);
+    impl->waiters.insert(waiter);
   }
-  if (impl_->stopping.load()) impl_->Stop();  // stopped meanwhile: abandon at once
-  impl_->Queue([waiter, task = std::move(task)] {
+  if (impl->stopping.load()) impl->Stop();  // stopped meanwhile: abandon at once
+  const bool queued = impl->Queue([waiter, task = std::move(task)] {
     {
       std::lock_guard lock(waiter->mutex);
       if (waiter->abandoned) return;
@@ -230,14 +242,14 @@ bool QtMainLoop::PostAndWait(Task task) {
     waiter->done = true;
     waiter->changed.notify_all();
   });
-  bool ran;
-  {
+  bool ran = false;
+  if (queued) {
     std::unique_lock lock(waiter->mutex);
     waiter->changed.wait(lock, [&] { return waiter->done || waiter->abandoned; });
     ran = waiter->done;
   }
-  std::lock_guard lock(impl_->mutex);
-  impl_->waiters.erase(waiter);
+  std::lock_guard lock(impl->mutex);
+  impl->waiters.erase(waiter);
   return ran;
 }
 
