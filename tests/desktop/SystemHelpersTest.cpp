@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "desktop/helpers/SystemHelpers.h"
+#include "support/CaptureDiagnostics.h"
+#include "support/TempDir.h"
+#include "units/prefs/UserDefaults.h"
+
+namespace vantorel {
+namespace {
+
+using test::CaptureDiagnostics;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+class Helpers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+      const char* value = std::getenv(name);
+      saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : saved) {
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+  TempDir dir;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+TEST_F(Helpers, TheAutostartEntryComesAndGoesAndLeavesOthersAlone) {
+  const std::string odd = "/opt/My Apps/v\"a$n%t`o\\r/vantorel";
+  ASSERT_TRUE(openAtLogin(true, odd));
+  const std::string entry = AutostartEntryPath();
+  EXPECT_EQ(entry, dir / "config/autostart/vantorel.desktop");
+  std::ifstream in(entry);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(AutostartEntryProgram(text), odd);  // quoted and escaped, and back
+  EXPECT_NE(text.find("X-GNOME-Autostart-Delay="), std::string::npos);
+  if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
+    EXPECT_EQ(std::system(("desktop-file-validate '" + entry + "'").c_str()), 0);
+  }
+
+  ASSERT_TRUE(openAtLogin(false, odd));
+  EXPECT_FALSE(fs::exists(entry));
+  EXPECT_TRUE(openAtLogin(false, odd));  // not there: nothing to do
+
+  // An entry of the same name that starts another program stays.
+  { std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other --flag\n"; }
+  EXPECT_TRUE(openAtLogin(false, odd));
+  EXPECT_TRUE(fs::exists(entry));
+}
+
+TEST_F(Helpers, AnAutostartFolderThatCannotBeWrittenIsSaidOnce) {
+  fs::create_directories(dir / "config");
+  { std::ofstream(dir / "config/autostart") << "a file where the folder should be"; }
+  CaptureDiagnostics diagnostics;
+  EXPECT_FALSE(openAtLogin(true, "/usr/bin/vantorel"));
+  EXPECT_NE(diagnostics.Text().find("Cannot start Vantorel at login"), std::string::npos);
+}
+
+TEST_F(Helpers, SoundsListTheSystemFolderThenTheUsersInListingOrder) {
+  const auto withoutUser = systemSounds();
+  for (const auto& path : withoutUser) EXPECT_EQ(path.rfind(kSystemSoundsFolder, 0), 0u) << path;
+  dir.Write("data/sounds/.hidden.oga", "x");
+  dir.Write("data/sounds/Chime.oga", "x");
+  const auto sounds = systemSounds();
+  ASSERT_EQ(sounds.size(), withoutUser.size() + 2);
+  EXPECT_TRUE(std::equal(withoutUser.begin(), withoutUser.end(), sounds.begin()));
+  EXPECT_EQ(SoundPathForName("Chime"), dir / "data/sounds/Chime.oga");
+  EXPECT_EQ(SoundPathForName("no such sound"), std::nullopt);
+}
+
+TEST_F(Helpers, AStoredInterfaceStyleIsDarkOnlyWhenItSaysSo) {
+  TUserDefaults prefs(dir / "prefs.plist");
+  EXPECT_EQ(StoredInterfaceStyleIsDark(prefs), std::nullopt);
+  prefs.SetString("AppleInterfaceStyle", "Dark");
+  EXPECT_EQ(StoredInterfaceStyleIsDark(prefs), true);
+  prefs.SetString("AppleInterfaceStyle", "DARK");
+  EXPECT_EQ(StoredInterfaceStyleIsDark(prefs), true);
+  prefs.SetString("AppleInterfaceStyle", "Light");
+  EXPECT_EQ(StoredInterfaceStyleIsDark(prefs), false);
+  prefs.SetInteger("AppleInterfaceStyle", 1);
+  EXPECT_EQ(StoredInterfaceStyleIsDark(prefs), false);
+}
+
+TEST_F(Helpers, ExecuteRunsNoShellAndReturnsValidText) {
+  // A folder name that a shell would run commands from is only text here.
+  const std::string marker = dir / "ran";
+  const std::string hostile = "a\"b $(touch " + marker + ") `touch " + marker + "`";
+  EXPECT_EQ(execute({"printf", "%s", hostile}), hostile);
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_EQ(execute({"printf", "caf\\351 \\342\\202\\254"}), "caf\xEF\xBF\xBD \xE2\x82\xAC");
+  EXPECT_EQ(execute({"no-such-program-here"}), "");
+  EXPECT_EQ(execute({}), "");
+  const std::string big(100000, 'x');  // more than a pipe holds at once
+  EXPECT_EQ(execute({"printf", "%s", big}).size(), big.size());
+}
+
+}  // namespace
+}  // namespace vantorel
