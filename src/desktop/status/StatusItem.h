@@ -1,0 +1,78 @@
+#pragma once
+// The tray icon: owns the QSystemTrayIcon and the TStatusItemTrackingView
+// that decides what it shows, renders the progress wheel into the icon at
+// the screen's device pixel ratio, keeps the tooltip on the status line,
+// and follows "StatusItemMode", "StatusItemIconSize", the network and the
+// panel's appearance. Main thread only.
+
+#include <QImage>
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "desktop/status/StatusImages.h"
+#include "desktop/status/StatusItemTrackingView.h"
+#include "units/runtime/TObject.h"
+
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace vantorel {
+
+class TICloudTracker;
+
+// Posted on the default notification center when the panel's appearance
+// (light or dark) changes.
+inline constexpr const char* kInterfaceThemeChangedNotification = "AppleInterfaceThemeChangedNotification";
+
+class StatusItem : public QObject {
+public:
+  // `isInterfaceStyleDark`: whether the panel is dark now.
+  StatusItem(std::function<bool()> isInterfaceStyleDark, QObject* parent = nullptr);
+  ~StatusItem() override;
+
+  // Shows the icon in the tray (when there is one).
+  void Show();
+  void SetContextMenu(QMenu* menu);
+  // A left click (or the tray's activation).
+  void SetClickAction(std::function<void()> action) { clicked_ = std::move(action); }
+
+  void TrackerStatusChanged(TICloudTracker& tracker);
+  void SetHighlighted(bool highlighted);
+  // "StatusItemIconSize" changed: the images for the new size.
+  void IconSizeChanged();
+  void ModeChanged();
+  void NetworkReachabilityChanged();
+  void InterfaceThemeChanged();
+
+  // What the tray shows now (rendered on demand; for tests and the popover).
+  QImage Render() const;
+  QImage HandedOverImage() const { return handedOver_; }
+  QString ToolTip() const;
+  int IconSize() const { return size_; }
+  TStatusItemTrackingView& View() { return *view_; }
+
+private:
+  class Observer;
+  void Refresh();
+  void HandOver();
+
+  std::function<bool()> isInterfaceStyleDark_;
+  std::function<void()> clicked_;
+  QSystemTrayIcon* tray_;
+  QTimer* throttle_;
+  int size_;
+  qreal devicePixelRatio_;
+  StatusImageSet images_;
+  std::unique_ptr<TStatusItemTrackingView> view_;
+  QImage handedOver_;
+  std::chrono::steady_clock::time_point lastHandOver_{};
+  TRef<Observer> observer_;
+  std::vector<std::uint64_t> preferenceObservers_;
+};
+
+}  // namespace vantorel

@@ -1,0 +1,127 @@
+// The tray icon as it is rendered, checked pixel by pixel (offscreen).
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+
+#include "desktop/status/ProgressWheelPainter.h"
+#include "desktop/status/StatusItem.h"
+#include "support/TempDir.h"
+#include "units/net/NetworkReachability.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
+
+namespace vantorel {
+namespace {
+
+using test::TempDir;
+
+class StatusItemTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist"));
+    NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, 20);
+    NSPrefs().SetInteger(kPreferenceKeyStatusItemMode, 1);
+  }
+  void TearDown() override { TUserDefaults::SetStandard(nullptr); }
+  // Keeps a rendered image beside the test for a person to look at: as it
+  // is, and enlarged eight times on a light and on a dark panel.
+  static void Keep(const QImage& image, const char* name) {
+    QDir().mkpath(QStringLiteral("artefacts"));
+    image.save(QStringLiteral("artefacts/%1.png").arg(QLatin1String(name)));
+    const int side = image.width() * 8;
+    QImage preview(side * 2, side, QImage::Format_RGB32);
+    QPainter painter(&preview);
+    painter.fillRect(0, 0, side, side, QColor(0xe8, 0xe8, 0xe8));
+    painter.fillRect(side, 0, side, side, QColor(0x2b, 0x2b, 0x2b));
+    QImage plain = image;
+    plain.setDevicePixelRatio(1);
+    const QImage big = plain.scaled(side, side, Qt::KeepAspectRatio, Qt::FastTransformation);
+    painter.drawImage(0, 0, big);
+    painter.drawImage(side, 0, big);
+    painter.end();
+    preview.save(QStringLiteral("artefacts/%1-preview.png").arg(QLatin1String(name)));
+  }
+  // The pixel at (x, y) in points.
+  static QColor At(const QImage& image, qreal x, qreal y) {
+    const qreal ratio = image.devicePixelRatio();
+    return image.pixelColor(static_cast<int>(x * ratio), static_cast<int>(y * ratio));
+  }
+  static int MaxAlpha(const QImage& image) {
+    int most = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) most = std::max(most, image.pixelColor(x, y).alpha());
+    return most;
+  }
+  TempDir dir;
+  bool dark = false;
+};
+
+TEST_F(StatusItemTest, TheProgressPieFillsAQuarterFromTwelveToThree) {
+  StatusItem item([this] { return dark; });
+  item.View().TrackerStatusChanged(1, 9, 12, 3);
+  const QImage image = item.Render();
+  Keep(image, "pie-quarter");
+  ASSERT_EQ(image.width(), static_cast<int>(20 * image.devicePixelRatio()));
+  // The wheel is 16 points, centred: its middle is at (10, 10), radius 8.
+  const QColor grey = ToQColor(kWheelDarkGrey);
+  EXPECT_EQ(At(image, 13, 7).rgb(), grey.rgb()) << "inside the wedge, upper right";
+  EXPECT_EQ(At(image, 7, 7).alpha(), 0) << "upper left: clear";
+  EXPECT_EQ(At(image, 13, 13).alpha(), 0) << "lower right: clear";
+  EXPECT_EQ(At(image, 7, 13).alpha(), 0) << "lower left: clear";
+  EXPECT_GT(At(image, 2.6, 10).alpha(), 128) << "the ring, at the left edge of the wheel";
+  EXPECT_EQ(At(image, 0.5, 10).alpha(), 0) << "nothing outside the wheel";
+}
+
+TEST_F(StatusItemTest, ArtworkIsDimmedByReachabilityAndFullWhenLight) {
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemMode, 0);
+  StatusItem item([this] { return dark; });
+  item.View().TrackerStatusChanged(1, 1, 1, 0);
+  const QImage normal = item.Render();
+  Keep(normal, "upload-light-panel");
+  const int expected = GetNetworkReachability() != 0 ? 191 : 51;  // 0.75 or 0.2 of opaque
+  EXPECT_NEAR(MaxAlpha(normal), expected, 3);
+  dark = true;
+  item.InterfaceThemeChanged();
+  const QImage light = item.Render();
+  Keep(light, "upload-dark-panel");
+  EXPECT_EQ(MaxAlpha(light), 255);
+  EXPECT_NE(normal, light);
+  item.View().TrackerStatusChanged(2, 0, 0, 0);
+  Keep(item.Render(), "sync-dark-panel");
+  item.View().TrackerStatusChanged(0, 0, 0, 0);
+  Keep(item.Render(), "idle-dark-panel");
+}
+
+TEST_F(StatusItemTest, ASizeWithoutArtworkShowsThePie) {
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemMode, 0);
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, 28);
+  StatusItem item([this] { return dark; });
+  item.View().TrackerStatusChanged(1, 1, 1, 0);
+  const QImage image = item.Render();
+  Keep(image, "no-artwork-28");
+  EXPECT_FALSE(item.View().Wheel().HasAlternateImage());
+  EXPECT_GT(At(image, 14 - 8 + 0.6, 14).alpha(), 128);  // the ring of a wheel centred in 28
+}
+
+TEST_F(StatusItemTest, ABadIconSizeIsKeptInRange) {
+  NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, -3);
+  StatusItem small([this] { return dark; });
+  EXPECT_EQ(small.IconSize(), kSmallestStatusItemIconSize);
+  NSPrefs().SetString(kPreferenceKeyStatusItemIconSize, "huge");
+  StatusItem typed([this] { return dark; });
+  EXPECT_EQ(typed.IconSize(), 20);
+}
+
+}  // namespace
+}  // namespace vantorel
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
