@@ -1,5 +1,6 @@
-// vantorel: the application. `--headless` runs it on the terminal with the
-// console face; the tray face is a separate part of the program.
+// vantorel: the application. With a display it runs in the system tray (the
+// desktop face); `--headless`, or no display, runs it on the terminal with
+// the console face.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,6 +17,9 @@
 #include <string>
 
 #include "console/ConsoleFace.h"
+#ifdef VANTOREL_HAS_DESKTOP
+#include "desktop/DesktopApplication.h"
+#endif
 #include "shell/AppController.h"
 #include "shell/BuildInfo.h"
 #include "units/fs/AtomicFile.h"
@@ -32,9 +36,11 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: vantorel --headless [--folder PATH] [--rescan]\n"
-    "       vantorel --demo\n"
+    "Usage: vantorel [--headless] [--folder PATH] [--rescan]\n"
+    "       vantorel [--headless] --demo\n"
     "Reports which files of a synchronised folder are being uploaded or downloaded.\n"
+    "With a display it sits in the system tray; without one, or with --headless,\n"
+    "it runs on the terminal.\n"
     "\n"
     "Options:\n"
     "  --headless      run on the terminal: print the status line at every change,\n"
@@ -173,9 +179,14 @@ int main(int argc, char** argv) {
     if (!demo) return 1;
     args.folder = demo->root;
   }
-  if (!args.headless && !args.demo) {
-    std::fprintf(stderr, "vantorel: the tray face is not part of this build; run 'vantorel --headless'.\n");
-    return 2;
+  bool desktop = false;
+  if (!args.headless) {
+#ifdef VANTOREL_HAS_DESKTOP
+    desktop = CanReachDisplay();
+    if (!desktop) WriteDiagnosticLine("No display to show the tray icon on: running on the terminal.");
+#else
+    WriteDiagnosticLine("This build has no tray face: running on the terminal.");
+#endif
   }
   if (args.folder && !isDirectory(*args.folder)) {
     std::fprintf(stderr, "vantorel: %s is not a folder\n", args.folder->c_str());
@@ -207,23 +218,35 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
   const int signalFd = ::signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-  PollMainLoop loop;
-  MainLoop::SetMain(&loop);
-  TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(TUserDefaults::DefaultFilePath(), &loop));
-  if (args.folder) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *args.folder);
-
-  int exitCode = 0;
-  {
-    auto face = MakeRef<ConsoleFace>(args.folder);
-    face->ObserveNetwork();
-    TAppController controller(*face);
-    const bool launched = controller.applicationDidFinishLaunching(&exitCode);
-    if (launched && demo) {
+  const auto afterLaunch = [&demo] {
+    if (demo) {
       // The demo's domain is its own: short batches should be announced too.
       NSPrefs().SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, 3);
       WriteDiagnosticLine("Demo: watching " + demo->root + " (the simulated agent's log: " + demo->base +
                           "/cloudsim.log). Quit with Ctrl-C.");
     }
+    WarnWhenNothingCanBeTracked();
+  };
+  int exitCode = 0;
+#ifdef VANTOREL_HAS_DESKTOP
+  if (desktop) {
+    exitCode = RunDesktopApplication(argc, argv, args.folder, args.rescan, signalFd, afterLaunch);
+    if (signalFd >= 0) ::close(signalFd);
+    if (demo) StopDemo(*demo);
+    return exitCode;
+  }
+#endif
+
+  PollMainLoop loop;
+  MainLoop::SetMain(&loop);
+  TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(TUserDefaults::DefaultFilePath(), &loop));
+  if (args.folder) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *args.folder);
+
+  {
+    auto face = MakeRef<ConsoleFace>(args.folder);
+    face->ObserveNetwork();
+    TAppController controller(*face);
+    const bool launched = controller.applicationDidFinishLaunching(&exitCode);
     if (!launched) {
       if (exitCode != 0) WriteDiagnosticLine("Pass --folder PATH to choose the folder to watch.");
     } else {
@@ -234,7 +257,7 @@ int main(int argc, char** argv) {
           }
           loop.Quit();
         });
-      WarnWhenNothingCanBeTracked();
+      afterLaunch();
       if (args.rescan) controller.PerformRescan(false);
       loop.Run();
     }

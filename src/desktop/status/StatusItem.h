@@ -38,6 +38,7 @@ public:
   // Shows the icon in the tray (when there is one).
   void Show();
   void SetContextMenu(QMenu* menu);
+  QSystemTrayIcon* Tray() const { return tray_; }
   // A left click (or the tray's activation).
   void SetClickAction(std::function<void()> action) { clicked_ = std::move(action); }
 

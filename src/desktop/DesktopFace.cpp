@@ -1,0 +1,128 @@
+#include "desktop/DesktopFace.h"
+
+#include <QCursor>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QToolTip>
+
+#include <unistd.h>
+
+#include "desktop/helpers/Appearance.h"
+#include "desktop/helpers/QtMainLoop.h"
+#include "desktop/helpers/SystemHelpers.h"
+#include "desktop/notify/DesktopNotifier.h"
+#include "desktop/status/StatusItem.h"
+#include "shell/AppController.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
+
+namespace vantorel {
+
+namespace {
+// The running executable, for the login item.
+std::string ExecutablePath() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("vantorel");
+}
+}  // namespace
+
+DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
+    : loop_(loop),
+      folder_(std::move(folder)),
+      appearance_(new Appearance(this)),
+      notifier_(new DesktopNotifier(this)) {}
+
+DesktopFace::~DesktopFace() = default;
+
+std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
+
+void DesktopFace::RunWelcome() {
+  // The welcome window is where a first run picks its folder.
+  if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
+}
+
+std::optional<std::string> DesktopFace::RunFolderPanel(const FolderPanel& panel) {
+  QFileDialog dialog(nullptr, QString::fromStdString(panel.title), QString::fromStdString(panel.startDirectory));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  dialog.setOption(QFileDialog::ReadOnly, !panel.canCreateDirectories);
+  dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(panel.prompt));
+  if (!panel.message.empty()) dialog.setLabelText(QFileDialog::LookIn, QString::fromStdString(panel.message));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first().toStdString();
+}
+
+int DesktopFace::RunAlert(const Alert& alert) {
+  QMessageBox box;
+  box.setWindowTitle(QStringLiteral("Vantorel"));
+  box.setText(QString::fromStdString(alert.message));
+  box.setInformativeText(QString::fromStdString(alert.informative));
+  std::vector<QAbstractButton*> buttons;
+  for (std::size_t i = 0; i < alert.buttons.size(); ++i)
+    buttons.push_back(box.addButton(QString::fromStdString(alert.buttons[i]),
+                                    i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+  if (!buttons.empty()) box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+  box.exec();
+  for (std::size_t i = 0; i < buttons.size(); ++i)
+    if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
+  return buttons.size() > 1 ? 1 : 0;  // closed: the last choice a Cancel would make
+}
+
+void DesktopFace::LoadStatusItem(int) {
+  statusItem_ = new StatusItem([this] { return appearance_->IsDark(); }, this);
+  statusItem_->SetClickAction([this] { ShowStatusLine(); });
+  BuildMenu();
+  notifier_->SetTrayIcon(statusItem_->Tray());
+  if (!QSystemTrayIcon::isSystemTrayAvailable())
+    WriteDiagnosticLine("No system tray is available yet: Vantorel keeps running and its icon appears when a tray "
+                        "does.");
+  statusItem_->Show();
+}
+
+void DesktopFace::SetStatusItemLength(int) {
+  // The tray sizes its own slots; the icon follows "StatusItemIconSize" itself.
+}
+
+void DesktopFace::BuildMenu() {
+  menu_ = std::make_unique<QMenu>();
+  menu_->addAction(QStringLiteral("Open"), this, [this] { ShowStatusLine(); });
+  menu_->addAction(QStringLiteral("Preferences…"))->setEnabled(false);
+  menu_->addAction(QStringLiteral("Rescan"), this, [this] {
+    if (controller_) controller_->PerformRescan(false);
+  });
+  menu_->addSeparator();
+  menu_->addAction(QStringLiteral("Check for Updates…"))->setEnabled(false);
+  menu_->addAction(QStringLiteral("About Vantorel"))->setEnabled(false);
+  menu_->addSeparator();
+  menu_->addAction(QStringLiteral("Quit Vantorel"), this, [this] { loop_.Quit(); });
+  statusItem_->SetContextMenu(menu_.get());
+}
+
+void DesktopFace::ShowStatusLine() {
+  // Until the popover exists, a click shows what its header would say.
+  if (statusItem_) QToolTip::showText(QCursor::pos(), statusItem_->ToolTip());
+}
+
+void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
+  if (statusItem_ && tracker) statusItem_->TrackerStatusChanged(*tracker);
+}
+
+void DesktopFace::DeliverNotification(const UserNotification& notification) { notifier_->Deliver(notification); }
+
+void DesktopFace::OpenAtLogin(bool open) { openAtLogin(open, ExecutablePath()); }
+
+void DesktopFace::RequestQuit(int exitCode) {
+  exitCode_ = exitCode;
+  loop_.Quit();
+}
+
+void DesktopFace::ScannerResultsChanged(const std::string& results) {
+  if (!results.empty()) WriteDiagnosticLine(results);
+}
+
+}  // namespace vantorel

@@ -1,0 +1,37 @@
+#pragma once
+// Whether the panel is dark: "AppleInterfaceStyle" in the program's own
+// preferences when a user stored one (vantorel-defaults), else the desktop's
+// colour scheme (the settings portal's org.freedesktop.appearance
+// color-scheme, 1 meaning dark), else light. A change of either posts the
+// theme notification the tray icon follows. Main thread only.
+
+#include <QObject>
+
+#include <cstdint>
+#include <optional>
+
+class QDBusVariant;
+
+namespace vantorel {
+
+class Appearance : public QObject {
+  Q_OBJECT
+
+public:
+  explicit Appearance(QObject* parent = nullptr);
+  ~Appearance() override;
+
+  bool IsDark() const;
+
+private slots:
+  void SettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+
+private:
+  void SetPortalScheme(const QVariant& value);
+  void Changed();
+
+  std::optional<bool> portalDark_;
+  std::uint64_t preferenceObserver_ = 0;
+};
+
+}  // namespace vantorel
