@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The real vantorel in the system tray of a virtual display: Xvfb, a tray
+# host (trayer) and a notification daemon (dunst) on a private session bus.
+# The icon must be embedded, change when a file is written, come back when
+# it is uploaded, and a finished batch must reach the daemon. Screenshots
+# stay in the build folder (desktop-e2e/).
+set -uo pipefail
+app=$1 defaults=$2 shots=${3:-$PWD/desktop-e2e}
+for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+T=$(mktemp -d)
+mkdir -p "$shots" "$T/run" && chmod 700 "$T/run"
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
+mkdir -p "$cloud"
+
+exec 3>"$T/display"
+Xvfb -displayfd 3 -screen 0 480x120x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
+for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$T/display")
+
+cat > "$T/session.sh" <<'SESSION'
+set -uo pipefail
+app=$1 defaults=$2 shots=$3 cloud=$4 T=$5
+passed=0 failed=0
+check() { local what=$1; shift; if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi; }
+tray() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 120x28+360+0 +repage rgb:- | md5sum | cut -d' ' -f1; }
+wait_for() {  # wait_for TEXT FILE
+  for _ in $(seq 100); do grep -qF -- "$1" "$2" 2>/dev/null && return 0; sleep 0.1; done
+  echo "--- $2:"; cat "$2"; return 1
+}
+
+trayer --edge top --align right --widthtype request --height 28 --transparent false --tint 0xe8e8e8 \
+  > "$T/trayer.log" 2>&1 &
+dunst > "$T/dunst.log" 2>&1 &
+sleep 1
+empty=$(tray 0-empty-tray)
+"$app" --folder "$cloud" > "$T/app.log" 2>&1 &
+pid=$!
+check "launched with the Qt face" wait_for "Toolkit version: Qt" "$T/app.log"
+sleep 2
+idle=$(tray 1-idle)
+check "the icon is in the tray" test "$idle" != "$empty"
+"$defaults" write ElapsedTimeNotificationLimit -int 0
+"$defaults" write DownloadBatchDelay -int 1
+echo "draft" > "$cloud/report.txt"
+sleep 2.5
+uploading=$(tray 2-uploading)
+check "the icon changes while uploading" test "$uploading" != "$idle"
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
+sleep 3
+back=$(tray 3-uploaded)
+check "the icon returns once uploaded" test "$back" = "$idle"
+import -window root "$shots/4-notification.png"
+dunstctl close-all  # shown notifications enter the history once closed
+sleep 0.5
+history=$(dunstctl history 2>/dev/null)
+check "the notification reached the daemon" grep -q "1 transfer complete." <<<"$history"
+check "with its title" grep -q "iCloud Drive" <<<"$history"
+kill -TERM "$pid"
+wait "$pid"
+check "quits cleanly" test $? -eq 0
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
+SESSION
+dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$shots" "$cloud" "$T" 2> >(grep -v "fd limit" >&2)
