@@ -24,9 +24,11 @@ void ConsoleFace::ObserveNetwork() {
 
 std::string ConsoleFace::ToolkitVersionLine() { return "Toolkit version: none (console face)"; }
 
-void ConsoleFace::RunWelcome() {
-  // The welcome window is where a first run picks its folder.
+WelcomeChoice ConsoleFace::RunWelcome() {
+  // The welcome window is where a first run picks its folder; on a terminal
+  // that is --folder, and the welcome counts as closed.
   if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
+  return {};
 }
 
 std::optional<std::string> ConsoleFace::RunFolderPanel(const FolderPanel& panel) {
@@ -50,7 +52,7 @@ void ConsoleFace::DeliverNotification(const UserNotification& notification) {
   WriteDiagnosticLine(notification.title + ": " + notification.subtitle);
 }
 
-void ConsoleFace::ScannerResultsChanged(const std::string& results) {
+void ConsoleFace::ScannerResultsChanged(TScanner&, const std::string& results) {
   if (!results.empty()) WriteDiagnosticLine(results);
 }
 

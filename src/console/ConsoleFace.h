@@ -23,7 +23,7 @@ public:
 
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return false; }
-  void RunWelcome() override;
+  WelcomeChoice RunWelcome() override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;
   void LoadStatusItem(int) override {}
@@ -34,10 +34,10 @@ public:
   void OpenAtLogin(bool) override {}
   // Asks the main loop to end through the quit signal the terminal would send.
   void RequestQuit(int exitCode) override;
-  void ScannerOpened() override {}
-  void ScannerPathChanged(const std::string&) override {}
-  void ScannerResultsChanged(const std::string& results) override;
-  void ScannerClosed() override {}
+  void ScannerOpened(TScanner&) override {}
+  void ScannerPathChanged(TScanner&, const std::string&) override {}
+  void ScannerResultsChanged(TScanner& scanner, const std::string& results) override;
+  void ScannerClosed(TScanner&) override {}
 
   void NetworkChanged(TNotification* notification);
 

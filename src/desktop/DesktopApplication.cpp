@@ -77,7 +77,6 @@ int RunDesktopApplication(int& argc, char** argv, const std::optional<std::strin
     {
       DesktopFace face(loop, folder);
       TAppController controller(face);
-      face.SetController(&controller);
       const bool launched = controller.applicationDidFinishLaunching(&exitCode);
       if (launched) {
         if (signalFd >= 0)
@@ -95,7 +94,6 @@ int RunDesktopApplication(int& argc, char** argv, const std::optional<std::strin
         // Only a non-interactive launch ends this way; the desktop face asks.
       }
       controller.Quit();
-      face.SetController(nullptr);
     }
     TUserDefaults::SetStandard(nullptr);
     MainLoop::SetMain(nullptr);

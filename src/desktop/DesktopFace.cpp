@@ -15,7 +15,7 @@
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/status/StatusItem.h"
-#include "shell/AppController.h"
+#include "shell/AppCommands.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
@@ -41,9 +41,11 @@ DesktopFace::~DesktopFace() = default;
 
 std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
 
-void DesktopFace::RunWelcome() {
-  // The welcome window is where a first run picks its folder.
+WelcomeChoice DesktopFace::RunWelcome() {
+  // Until the welcome window exists, the folder given with --folder is the
+  // choice, and the welcome counts as closed.
   if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
+  return {};
 }
 
 std::optional<std::string> DesktopFace::RunFolderPanel(const FolderPanel& panel) {
@@ -75,7 +77,9 @@ int DesktopFace::RunAlert(const Alert& alert) {
 
 void DesktopFace::LoadStatusItem(int) {
   statusItem_ = new StatusItem([this] { return appearance_->IsDark(); }, this);
-  statusItem_->SetClickAction([this] { ShowStatusLine(); });
+  statusItem_->SetClickAction([this] {
+    if (commands_) commands_->statusItemClicked();
+  });
   BuildMenu();
   notifier_->SetTrayIcon(statusItem_->Tray());
   if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -90,20 +94,27 @@ void DesktopFace::SetStatusItemLength(int) {
 
 void DesktopFace::BuildMenu() {
   menu_ = std::make_unique<QMenu>();
-  menu_->addAction(QStringLiteral("Open"), this, [this] { ShowStatusLine(); });
-  menu_->addAction(QStringLiteral("Preferences…"))->setEnabled(false);
+  const auto command = [this](auto call) {
+    return [this, call] {
+      if (commands_) (commands_->*call)();
+    };
+  };
+  menu_->addAction(QStringLiteral("Open"), this, command(&TAppCommands::statusItemClicked));
+  // The windows behind these come with the next parts of the face.
+  menu_->addAction(QStringLiteral("Preferences…"), this, command(&TAppCommands::openPreferences))->setEnabled(false);
   menu_->addAction(QStringLiteral("Rescan"), this, [this] {
-    if (controller_) controller_->PerformRescan(false);
+    if (commands_) commands_->PerformRescan(false);
   });
   menu_->addSeparator();
-  menu_->addAction(QStringLiteral("Check for Updates…"))->setEnabled(false);
+  menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal))
+      ->setEnabled(false);
   menu_->addAction(QStringLiteral("About Vantorel"))->setEnabled(false);
   menu_->addSeparator();
-  menu_->addAction(QStringLiteral("Quit Vantorel"), this, [this] { loop_.Quit(); });
+  menu_->addAction(QStringLiteral("Quit Vantorel"), this, command(&TAppCommands::terminate));
   statusItem_->SetContextMenu(menu_.get());
 }
 
-void DesktopFace::ShowStatusLine() {
+void DesktopFace::TogglePopover() {
   // Until the popover exists, a click shows what its header would say.
   if (statusItem_) QToolTip::showText(QCursor::pos(), statusItem_->ToolTip());
 }
@@ -118,10 +129,13 @@ void DesktopFace::OpenAtLogin(bool open) { openAtLogin(open, ExecutablePath()); 
 
 void DesktopFace::RequestQuit(int exitCode) {
   exitCode_ = exitCode;
+  // Gone from the tray at once; the orderly shutdown (scans, the poll
+  // thread, the history) follows when the event loop has returned.
+  if (statusItem_) statusItem_->Hide();
   loop_.Quit();
 }
 
-void DesktopFace::ScannerResultsChanged(const std::string& results) {
+void DesktopFace::ScannerResultsChanged(TScanner&, const std::string& results) {
   if (!results.empty()) WriteDiagnosticLine(results);
 }
 

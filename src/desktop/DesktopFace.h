@@ -23,43 +23,42 @@ class Appearance;
 class DesktopNotifier;
 class QtMainLoop;
 class StatusItem;
-class TAppController;
+class TAppCommands;
 
 class DesktopFace final : public QObject, public TAppFace {
 public:
   DesktopFace(QtMainLoop& loop, std::optional<std::string> folder);
   ~DesktopFace() override;
 
-  // The controller the menu's commands go to.
-  void SetController(TAppController* controller) { controller_ = controller; }
+  void SetCommands(TAppCommands* commands) override { commands_ = commands; }
   // The exit status a Quit asked for in a panel.
   int ExitCode() const { return exitCode_; }
 
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return true; }
-  void RunWelcome() override;
+  WelcomeChoice RunWelcome() override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;
   void LoadStatusItem(int length) override;
   void SetStatusItemLength(int length) override;
   void TrackerStatusChanged(TICloudTracker* tracker) override;
   void DeliverNotification(const UserNotification& notification) override;
+  void TogglePopover() override;
   void OpenAtLogin(bool open) override;
   void RequestQuit(int exitCode) override;
-  void ScannerOpened() override {}
-  void ScannerPathChanged(const std::string&) override {}
-  void ScannerResultsChanged(const std::string& results) override;
-  void ScannerClosed() override {}
+  void ScannerOpened(TScanner&) override {}
+  void ScannerPathChanged(TScanner&, const std::string&) override {}
+  void ScannerResultsChanged(TScanner& scanner, const std::string& results) override;
+  void ScannerClosed(TScanner&) override {}
 
   StatusItem* GetStatusItem() const { return statusItem_; }
 
 private:
   void BuildMenu();
-  void ShowStatusLine();
 
   QtMainLoop& loop_;
   std::optional<std::string> folder_;
-  TAppController* controller_ = nullptr;
+  TAppCommands* commands_ = nullptr;
   Appearance* appearance_;
   DesktopNotifier* notifier_;
   StatusItem* statusItem_ = nullptr;

@@ -26,9 +26,14 @@ constexpr const char* kLaterLaunchFolderMessage =
 }  // namespace
 
 TAppController::TAppController(TAppFace& face, TICloudTracker::Options trackerOptions)
-    : face_(face), trackerOptions_(std::move(trackerOptions)) {}
+    : face_(face), trackerOptions_(std::move(trackerOptions)) {
+  face_.SetCommands(this);
+}
 
-TAppController::~TAppController() { Quit(); }
+TAppController::~TAppController() {
+  Quit();
+  face_.SetCommands(nullptr);
+}
 
 bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   TUserDefaults& prefs = NSPrefs();
@@ -50,7 +55,11 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     firstLaunch_ = true;
     PopulateDefaultPreferences(prefs);
     prefs.SetBool("launchedFirstTime", true);
-    face_.RunWelcome();
+    RunWelcome();
+  }
+  if (quitInWelcome_) {
+    *exitCode = 0;
+    return false;
   }
   face_.ReloadStatusItemImages();
   StartMonitoringNetworkReachability();
@@ -91,6 +100,40 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   return true;
 }
 
+bool TAppController::RunWelcome() {
+  const WelcomeChoice choice = face_.RunWelcome();
+  if (choice.action == WelcomeChoice::Action::Quit) {
+    quitInWelcome_ = true;
+    return false;
+  }
+  if (choice.action != WelcomeChoice::Action::Done) return true;
+  if (isSandboxed()) {
+    WriteDiagnosticLine("WARNING: choosing default location is not supported in sandbox!");
+    quitInWelcome_ = true;
+    return false;
+  }
+  if (choice.row != 0 && choice.row != 1) return true;  // no row chosen: nothing stored
+  TUserDefaults& prefs = NSPrefs();
+  prefs.SetString(kPreferenceKeyICloudDriveFolder,
+                  fileURL(choice.row == 0 ? "~/Library/Mobile Documents" : kDefaultICloudDriveFolder));
+  // The first-launch patterns, not an empty list: an empty include list
+  // tracks nothing, and this is the run in which a new user tries it out.
+  prefs.SetStringArray(kPreferenceKeyIncludePatterns,
+                       {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]});
+  prefs.SetArray(kPreferenceKeyExcludePatterns, {});
+  return true;
+}
+
+void TAppController::statusItemClicked() { face_.TogglePopover(); }
+
+void TAppController::showUpdatePortal() {
+  if (GetNetworkReachability() != 0) face_.ShowUpdatePortal();
+}
+
+void TAppController::openPreferences() { face_.ShowPreferences(); }
+
+void TAppController::terminate() { face_.RequestQuit(0); }
+
 bool TAppController::LocateICloudDriveFolder(const std::string& message, int* exitCode) {
   if (!face_.IsInteractive()) {
     WriteDiagnosticLine(message);
@@ -130,7 +173,7 @@ void TAppController::updatePreferenceVersion() {
   if (version() < 1) {
     prefs.SetInteger(kPreferenceKeyVersionNumber, 1);
     prefs.SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, 30);
-    face_.RunWelcome();
+    RunWelcome();
   }
   if (version() < 2) {
     prefs.SetInteger(kPreferenceKeyVersionNumber, 2);

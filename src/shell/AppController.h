@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "engine/Tracker.h"
+#include "shell/AppCommands.h"
+#include "shell/AppFace.h"
 #include "shell/Scanner.h"
 #include "units/runtime/TObject.h"
 
@@ -19,7 +21,7 @@ namespace vantorel {
 class TAppFace;
 class TTimer;
 
-class TAppController : public TICloudTrackerDelegate, public TScannerDelegate {
+class TAppController : public TICloudTrackerDelegate, public TScannerDelegate, public TAppCommands {
 public:
   // How the tracker is made (tests run its passes themselves).
   explicit TAppController(TAppFace& face, TICloudTracker::Options trackerOptions = {});
@@ -37,8 +39,13 @@ public:
   TICloudTracker* GetTracker() const { return tracker_.get(); }
   bool IsFirstLaunch() const { return firstLaunch_; }
 
+  // TAppCommands
+  void statusItemClicked() override;
+  void showUpdatePortal() override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).
-  void PerformRescan(bool ask);
+  void PerformRescan(bool ask) override;
+  void openPreferences() override;
+  void terminate() override;
 
   // Preference migration, run at every launch but the first.
   void updatePreferenceVersion();
@@ -65,6 +72,9 @@ private:
   };
 
   bool LocateICloudDriveFolder(const std::string& message, int* exitCode);
+  // Runs the welcome and stores what its Done chose; false when the user
+  // quit (or Done in a sandbox), which ends the application with 0.
+  bool RunWelcome();
   void CancelPendingNotifications();
 
   TAppFace& face_;
@@ -75,6 +85,7 @@ private:
   std::vector<TRef<TScanner>> scanners_;
   std::vector<std::uint64_t> observers_;
   bool firstLaunch_ = false;
+  bool quitInWelcome_ = false;
   bool statusItemLoaded_ = false;
 };
 

@@ -10,7 +10,9 @@
 
 namespace vantorel {
 
+class TAppCommands;
 class TICloudTracker;
+class TScanner;
 
 // A folder-choice panel.
 struct FolderPanel {
@@ -26,6 +28,15 @@ struct Alert {
   std::string message;
   std::string informative;
   std::vector<std::string> buttons{"Ok"};
+};
+
+// How the first-run welcome ended: Done with a row chosen (0 the whole
+// "Mobile Documents" folder, 1 iCloud Drive only), closed with its close
+// box (the launch goes on, nothing stored), or Quit.
+struct WelcomeChoice {
+  enum class Action { Done, Closed, Quit };
+  Action action = Action::Closed;
+  int row = 1;
 };
 
 // A user notification. The sound is the system default, none, or a name.
@@ -45,10 +56,12 @@ public:
   virtual std::string ToolkitVersionLine() = 0;
   // Makes the application's fonts available (optional).
   virtual void RegisterFonts() {}
+  // The controller's commands for the face's controls; null once it is gone.
+  virtual void SetCommands(TAppCommands* commands) { (void)commands; }
   // Whether panels and alerts can be put to a user at all.
   virtual bool IsInteractive() = 0;
-  // The first-run welcome, modal: returns when it has closed.
-  virtual void RunWelcome() = 0;
+  // The first-run welcome, modal: returns the user's choice when it has closed.
+  virtual WelcomeChoice RunWelcome() = 0;
   // A modal folder panel: the chosen folder, or nothing when cancelled.
   virtual std::optional<std::string> RunFolderPanel(const FolderPanel& panel) = 0;
   // A modal alert: the index of the button chosen.
@@ -61,18 +74,23 @@ public:
   // The tracker's state changed: the status item and an open popover follow.
   virtual void TrackerStatusChanged(TICloudTracker* tracker) = 0;
   virtual void DeliverNotification(const UserNotification& notification) = 0;
+  // The popover under the tray icon: opens it, or closes it when shown.
+  virtual void TogglePopover() {}
+  virtual void ShowPreferences() {}
+  virtual void ShowUpdatePortal() {}
   // Makes the application start, or stop starting, at login.
   virtual void OpenAtLogin(bool open) = 0;
   // Ends the application once the current event is handled (the user chose
   // to quit in a panel while it was running).
   virtual void RequestQuit(int exitCode) = 0;
 
-  // The scanner's window: opened when a scan starts, updated while it runs,
-  // closed when it ends. `results` empty means hidden.
-  virtual void ScannerOpened() = 0;
-  virtual void ScannerPathChanged(const std::string& path) = 0;
-  virtual void ScannerResultsChanged(const std::string& results) = 0;
-  virtual void ScannerClosed() = 0;
+  // A scan's window: opened when the scan starts, updated while it runs,
+  // closed when it ends; `scanner` tells two scans apart, and its Cancel is
+  // the window's Cancel and close box. `results` empty means hidden.
+  virtual void ScannerOpened(TScanner& scanner) = 0;
+  virtual void ScannerPathChanged(TScanner& scanner, const std::string& path) = 0;
+  virtual void ScannerResultsChanged(TScanner& scanner, const std::string& results) = 0;
+  virtual void ScannerClosed(TScanner& scanner) = 0;
 };
 
 }  // namespace vantorel

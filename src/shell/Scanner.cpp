@@ -36,7 +36,7 @@ TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate
   auto scanner = MakeRef<TScanner>(delegate, face);
   // The thread keeps the scanner alive until the walk has ended.
   scanner->thread_ = TThread::Create([self = scanner, path] { self->ScanInBackground(path); });
-  face->ScannerOpened();
+  face->ScannerOpened(*scanner);
   scanner->thread_->Start();
   return scanner;
 }
@@ -66,7 +66,7 @@ void TScanner::ScanInBackground(const std::string& path) {
 void TScanner::UpdatePathFieldIfDue(const std::string& path) {
   const AbsoluteTime now = CurrentAbsoluteTime();
   if (now - previousUpdateTime_ <= kPathUpdateInterval) return;
-  TThread::RunOnMainThread([this, shown = Abbreviated(path)] { face_->ScannerPathChanged(shown); });
+  TThread::RunOnMainThread([this, shown = Abbreviated(path)] { face_->ScannerPathChanged(*this, shown); });
   previousUpdateTime_ = now;
 }
 
@@ -107,7 +107,7 @@ void TScanner::ScanFolder(const std::string& path) {
       if (itemIdentity && !found_.insert(*itemIdentity).second) continue;  // reached before by another path
       transfers_.push_back(item);
       TThread::RunOnMainThread([this, text = "Found " + std::to_string(transfers_.size()) + " transfers."] {
-        face_->ScannerResultsChanged(text);
+        face_->ScannerResultsChanged(*this, text);
       });
     }
     if (shouldCancel_.load()) return;
@@ -117,7 +117,7 @@ void TScanner::ScanFolder(const std::string& path) {
 
 void TScanner::Stop() {
   WriteDiagnosticLine("stop scanner");
-  face_->ScannerClosed();
+  face_->ScannerClosed(*this);
   WriteDiagnosticLine("scanner will close");
   delegate_->scannerDidStop(transfers_, shouldCancel_.load());
 }

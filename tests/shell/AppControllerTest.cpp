@@ -209,6 +209,57 @@ TEST_F(AppControllerTest, TheIconSizeIsKeptInRangeWhereItIsUsed) {
   ASSERT_TRUE(loop.RunUntil([&] { return face.statusItemLength == 16; }, 5));
 }
 
+TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQuitEnds) {
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 0};
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), dir / "Library/Mobile Documents");
+  // Not the empty list, which would track nothing for the whole first run.
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
+            (std::vector<std::string>{kDefaultIncludePatterns[0], kDefaultIncludePatterns[1],
+                                      kDefaultIncludePatterns[2]}));
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyExcludePatterns), std::vector<std::string>{});
+
+  controller.reset();
+  NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);  // the migration shows the welcome again
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 1};
+  Launch();
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), cloud);
+
+  controller.reset();
+  NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
+  face.welcomeChoice = {WelcomeChoice::Action::Quit, 1};
+  Launch();
+  EXPECT_FALSE(launched);
+  EXPECT_EQ(exitCode, 0);
+
+  // In a sandbox, Done says it cannot and ends the application.
+  controller.reset();
+  NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 1};
+  ::setenv("APP_SANDBOX_CONTAINER_ID", "", 1);
+  CaptureDiagnostics diagnostics;
+  Launch();
+  ::unsetenv("APP_SANDBOX_CONTAINER_ID");
+  EXPECT_FALSE(launched);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(diagnostics.Text().find("WARNING: choosing default location is not supported in sandbox!"),
+            std::string::npos);
+}
+
+TEST_F(AppControllerTest, TheFacesControlsReachTheController) {
+  auto& c = Launch();
+  ASSERT_EQ(face.commands, &c);
+  face.commands->statusItemClicked();
+  EXPECT_EQ(face.popoverToggles, 1);
+  face.commands->openPreferences();
+  EXPECT_EQ(face.preferencesShown, 1);
+  face.commands->terminate();
+  EXPECT_EQ(face.quitRequested, 0);
+  controller.reset();
+  EXPECT_EQ(face.commands, nullptr);  // nothing reaches a controller that has gone
+}
+
 TEST_F(AppControllerTest, ARescanPausesTheTrackerAndHandsOverWhatItFound) {
   auto& c = Launch();
   c.PerformRescan(false);

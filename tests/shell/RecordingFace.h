@@ -15,7 +15,14 @@ class RecordingFace : public TAppFace {
 public:
   std::string ToolkitVersionLine() override { return "Toolkit version: test"; }
   bool IsInteractive() override { return interactive; }
-  void RunWelcome() override { ++welcomes; }
+  void SetCommands(TAppCommands* c) override { commands = c; }
+  WelcomeChoice RunWelcome() override {
+    ++welcomes;
+    return welcomeChoice;
+  }
+  void TogglePopover() override { ++popoverToggles; }
+  void ShowPreferences() override { ++preferencesShown; }
+  void ShowUpdatePortal() override { ++portalsShown; }
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override {
     panels.push_back(panel);
     if (folderAnswers.empty()) return std::nullopt;
@@ -36,13 +43,20 @@ public:
   void DeliverNotification(const UserNotification& n) override { notifications.push_back(n); }
   void OpenAtLogin(bool open) override { loginItem = open; }
   void RequestQuit(int exitCode) override { quitRequested = exitCode; }
-  void ScannerOpened() override { ++scannersOpened; }
-  void ScannerPathChanged(const std::string& path) override { scannerPaths.push_back(path); }
-  void ScannerResultsChanged(const std::string& results) override { scannerResults.push_back(results); }
-  void ScannerClosed() override { ++scannersClosed; }
+  void ScannerOpened(TScanner& s) override {
+    ++scannersOpened;
+    lastScanner = &s;
+  }
+  void ScannerPathChanged(TScanner&, const std::string& path) override { scannerPaths.push_back(path); }
+  void ScannerResultsChanged(TScanner&, const std::string& results) override { scannerResults.push_back(results); }
+  void ScannerClosed(TScanner&) override { ++scannersClosed; }
 
   bool interactive = true;
+  TAppCommands* commands = nullptr;
+  WelcomeChoice welcomeChoice;
   int welcomes = 0;
+  int popoverToggles = 0, preferencesShown = 0, portalsShown = 0;
+  TScanner* lastScanner = nullptr;
   std::vector<FolderPanel> panels;
   std::deque<std::optional<std::string>> folderAnswers;
   std::vector<std::string> alerts;

@@ -123,7 +123,10 @@ TEST_F(ScannerTest, LinksBackUpTheTreeAreNeverWalkedTwice) {
 TEST_F(ScannerTest, ACancelledScanStopsEarlyAndSaysSo) {
   for (int i = 0; i < 20; ++i) Pending("cloud/f" + std::to_string(i));
   auto scanner = TScanner::ScanDirectory(root, &delegate, &face);
-  scanner->Cancel();  // before the walk has begun: it ends after the first entry
+  // The window's Cancel reaches the scan it belongs to through its handle;
+  // before the walk has begun, it ends after the first entry.
+  ASSERT_EQ(face.lastScanner, scanner.get());
+  face.lastScanner->Cancel();
   RunToEnd();
   EXPECT_TRUE(delegate.userCanceled);
   EXPECT_LE(delegate.found.size(), 1u);

@@ -73,6 +73,8 @@ StatusItem::~StatusItem() {
 
 void StatusItem::Show() { tray_->show(); }
 
+void StatusItem::Hide() { tray_->hide(); }
+
 void StatusItem::SetContextMenu(QMenu* menu) { tray_->setContextMenu(menu); }
 
 void StatusItem::TrackerStatusChanged(TICloudTracker& tracker) {

@@ -37,6 +37,7 @@ public:
 
   // Shows the icon in the tray (when there is one).
   void Show();
+  void Hide();
   void SetContextMenu(QMenu* menu);
   QSystemTrayIcon* Tray() const { return tray_; }
   // A left click (or the tray's activation).

@@ -1,0 +1,24 @@
+#pragma once
+// What a face's controls may ask of the application: a click on the tray
+// icon, the menu's commands and the windows' buttons reach the controller
+// through this, so that the face needs no other part of it. Main thread.
+
+namespace vantorel {
+
+class TAppCommands {
+public:
+  // The tray icon was clicked: the popover opens, or closes when shown.
+  virtual void statusItemClicked() = 0;
+  // Check for Updates: the update portal, when the network is there.
+  virtual void showUpdatePortal() = 0;
+  // Scans the watched folder again (with `ask`, a folder the user chooses).
+  virtual void PerformRescan(bool ask) = 0;
+  virtual void openPreferences() = 0;
+  // Quit: the face ends its event loop; the application then shuts down in order.
+  virtual void terminate() = 0;
+
+protected:
+  ~TAppCommands() = default;
+};
+
+}  // namespace vantorel
