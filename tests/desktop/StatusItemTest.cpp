@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QListView>
+#include <QStringListModel>
 #include <QPainter>
 
+#include "desktop/helpers/WidgetHelpers.h"
 #include "desktop/status/ProgressWheelPainter.h"
 #include "desktop/status/StatusItem.h"
 #include "support/TempDir.h"
@@ -105,6 +108,22 @@ TEST_F(StatusItemTest, ASizeWithoutArtworkShowsThePie) {
   Keep(image, "no-artwork-28");
   EXPECT_FALSE(item.View().Wheel().HasAlternateImage());
   EXPECT_GT(At(image, 14 - 8 + 0.6, 14).alpha(), 128);  // the ring of a wheel centred in 28
+}
+
+TEST_F(StatusItemTest, TheWindowsHelpersAnswerAsTheirCallersExpect) {
+  const Alert alert = alertWithMessage("No transfers currently in progress were found.");
+  EXPECT_EQ(alert.informative, "");
+  EXPECT_EQ(alert.buttons, std::vector<std::string>{"Ok"});
+  QStringListModel model(QStringList{"a", "b", "c", "d", "e", "f"});
+  QListView list;
+  list.setModel(&model);
+  list.setSelectionMode(QAbstractItemView::MultiSelection);
+  EXPECT_TRUE(selectedRows(list).empty());
+  list.selectionModel()->select(model.index(5), QItemSelectionModel::Select);
+  list.selectionModel()->select(model.index(2), QItemSelectionModel::Select);
+  EXPECT_EQ(selectedRows(list), (std::vector<std::int32_t>{2, 5}));
+  StatusItem item([this] { return dark; });
+  EXPECT_EQ(&trackingView(item), &item.View());
 }
 
 TEST_F(StatusItemTest, ABadIconSizeIsKeptInRange) {

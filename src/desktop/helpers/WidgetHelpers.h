@@ -1,0 +1,31 @@
+#pragma once
+// Small helpers the windows and the popover share.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/AppFace.h"
+
+class QAbstractItemView;
+class QWidget;
+
+namespace vantorel {
+
+class StatusItem;
+class TStatusItemTrackingView;
+
+// An alert with the message, an empty informative text and one button, "Ok";
+// returned, not shown.
+Alert alertWithMessage(const std::string& message);
+
+// The selected rows of a list or table, ascending, each once.
+std::vector<std::int32_t> selectedRows(const QAbstractItemView& view);
+
+// Marks the whole widget as needing to be painted again.
+void setNeedsDisplay(QWidget& widget);
+
+// The tray icon's view: what decides the icon and its highlight.
+TStatusItemTrackingView& trackingView(StatusItem& statusItem);
+
+}  // namespace vantorel
