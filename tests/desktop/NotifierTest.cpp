@@ -119,11 +119,5 @@ TEST(Notifier, TheServerReceivesTitleBodyAndHints) {
 }  // namespace
 }  // namespace vantorel
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
 
 #include "NotifierTest.moc"

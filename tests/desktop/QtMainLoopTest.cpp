@@ -65,9 +65,3 @@ TEST(QtMainLoop, WorkPostedDuringANestedLoopIsDelivered) {
 }  // namespace
 }  // namespace vantorel
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
