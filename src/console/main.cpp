@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     if (!demo) return 1;
     args.folder = demo->root;
   }
-  bool desktop = false;
+  [[maybe_unused]] bool desktop = false;
   if (!args.headless) {
 #ifdef VANTOREL_HAS_DESKTOP
     desktop = CanReachDisplay();
