@@ -28,6 +28,13 @@ app=$1 defaults=$2 shots=$3 cloud=$4 T=$5
 passed=0 failed=0
 check() { local what=$1; shift; if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi; }
 tray() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 120x28+360+0 +repage rgb:- | md5sum | cut -d' ' -f1; }
+until_true() {  # until_true SECONDS COMMAND...: polls until the command succeeds
+  local tries=$(($1 * 5)); shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+tray_is() { [ "$(tray "$1")" "$2" "$3" ]; }  # tray_is SHOT OP HASH
+shown() { [ "$(dunstctl count displayed 2>/dev/null || echo 0)" -gt 0 ]; }
 wait_for() {  # wait_for TEXT FILE
   for _ in $(seq 100); do grep -qF -- "$1" "$2" 2>/dev/null && return 0; sleep 0.1; done
   echo "--- $2:"; cat "$2"; return 1
@@ -47,13 +54,11 @@ check "the icon is in the tray" test "$idle" != "$empty"
 "$defaults" write ElapsedTimeNotificationLimit -int 0
 "$defaults" write DownloadBatchDelay -int 1
 echo "draft" > "$cloud/report.txt"
-sleep 2.5
-uploading=$(tray 2-uploading)
-check "the icon changes while uploading" test "$uploading" != "$idle"
+check "the icon changes while uploading" until_true 10 tray_is 2-uploading != "$idle"
+sleep 1  # a batch that took a moment: it is announced
 setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
-sleep 3
-back=$(tray 3-uploaded)
-check "the icon returns once uploaded" test "$back" = "$idle"
+check "the icon returns once uploaded" until_true 10 tray_is 3-uploaded = "$idle"
+check "a notification is shown" until_true 10 shown
 import -window root "$shots/4-notification.png"
 dunstctl close-all  # shown notifications enter the history once closed
 sleep 0.5
