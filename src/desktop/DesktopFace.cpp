@@ -15,6 +15,9 @@
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/status/StatusItem.h"
+#include "desktop/windows/AboutWindow.h"
+#include "desktop/windows/ScannerWindow.h"
+#include "desktop/windows/WelcomeWindow.h"
 #include "shell/AppCommands.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
@@ -42,10 +45,13 @@ DesktopFace::~DesktopFace() = default;
 std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
 
 WelcomeChoice DesktopFace::RunWelcome() {
-  // Until the welcome window exists, the folder given with --folder is the
-  // choice, and the welcome counts as closed.
-  if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
-  return {};
+  // A folder given with --folder (or the demo's) is the choice already.
+  if (folder_) {
+    NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
+    return {};
+  }
+  WelcomeWindow window;
+  return window.Run();
 }
 
 std::optional<std::string> DesktopFace::RunFolderPanel(const FolderPanel& panel) {
@@ -108,7 +114,7 @@ void DesktopFace::BuildMenu() {
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal))
       ->setEnabled(false);
-  menu_->addAction(QStringLiteral("About Vantorel"))->setEnabled(false);
+  menu_->addAction(QStringLiteral("About Vantorel"), this, [] { AboutWindow::Open(); });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Quit Vantorel"), this, command(&TAppCommands::terminate));
   statusItem_->SetContextMenu(menu_.get());
@@ -135,8 +141,29 @@ void DesktopFace::RequestQuit(int exitCode) {
   loop_.Quit();
 }
 
-void DesktopFace::ScannerResultsChanged(TScanner&, const std::string& results) {
-  if (!results.empty()) WriteDiagnosticLine(results);
+void DesktopFace::ScannerOpened(TScanner& scanner) {
+  auto* window = new ScannerWindow(scanner);
+  scannerWindows_[&scanner] = window;
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void DesktopFace::ScannerPathChanged(TScanner& scanner, const std::string& path) {
+  if (auto it = scannerWindows_.find(&scanner); it != scannerWindows_.end() && it->second)
+    it->second->SetPath(QString::fromStdString(path));
+}
+
+void DesktopFace::ScannerResultsChanged(TScanner& scanner, const std::string& results) {
+  if (auto it = scannerWindows_.find(&scanner); it != scannerWindows_.end() && it->second)
+    it->second->SetResults(QString::fromStdString(results));
+}
+
+void DesktopFace::ScannerClosed(TScanner& scanner) {
+  auto it = scannerWindows_.find(&scanner);
+  if (it == scannerWindows_.end()) return;
+  if (it->second) it->second->Finish();
+  scannerWindows_.erase(it);
 }
 
 }  // namespace vantorel

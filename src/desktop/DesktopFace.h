@@ -1,14 +1,14 @@
 #pragma once
 // The desktop face: the application in the system tray. It owns the tray
 // icon, its menu and the notifier, and answers the controller's questions
-// with the desktop's own dialogs. The welcome, preferences, scanner and
-// About windows and the popover come later; until then the first run keeps
-// the folder given with --folder, and the scanner says its results on
-// standard output. Main thread only.
+// with its windows and the desktop's own dialogs. The preferences window,
+// the update portal and the popover come later. Main thread only.
 
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +22,7 @@ namespace vantorel {
 class Appearance;
 class DesktopNotifier;
 class QtMainLoop;
+class ScannerWindow;
 class StatusItem;
 class TAppCommands;
 
@@ -46,10 +47,10 @@ public:
   void TogglePopover() override;
   void OpenAtLogin(bool open) override;
   void RequestQuit(int exitCode) override;
-  void ScannerOpened(TScanner&) override {}
-  void ScannerPathChanged(TScanner&, const std::string&) override {}
+  void ScannerOpened(TScanner& scanner) override;
+  void ScannerPathChanged(TScanner& scanner, const std::string& path) override;
   void ScannerResultsChanged(TScanner& scanner, const std::string& results) override;
-  void ScannerClosed(TScanner&) override {}
+  void ScannerClosed(TScanner& scanner) override;
 
   StatusItem* GetStatusItem() const { return statusItem_; }
 
@@ -63,6 +64,8 @@ private:
   DesktopNotifier* notifier_;
   StatusItem* statusItem_ = nullptr;
   std::unique_ptr<QMenu> menu_;
+  // One window per running scan (gone when its user closed it).
+  std::map<TScanner*, QPointer<ScannerWindow>> scannerWindows_;
   int exitCode_ = 0;
 };
 

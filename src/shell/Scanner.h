@@ -36,6 +36,7 @@ public:
 
   // The window's Cancel: the walk ends after the entry it is on.
   void Cancel();
+  bool IsCancelled() const { return shouldCancel_.load(); }
   bool WaitUntilFinished(double timeoutSeconds) const;
 
   TScanner(TScannerDelegate* delegate, TAppFace* face);
