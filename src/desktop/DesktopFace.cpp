@@ -1,7 +1,6 @@
 #include "desktop/DesktopFace.h"
 
 #include <QCursor>
-#include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,6 +15,7 @@
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/status/StatusItem.h"
 #include "desktop/windows/AboutWindow.h"
+#include "desktop/windows/FolderPanel.h"
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/AppCommands.h"
@@ -55,14 +55,8 @@ WelcomeChoice DesktopFace::RunWelcome() {
 }
 
 std::optional<std::string> DesktopFace::RunFolderPanel(const FolderPanel& panel) {
-  QFileDialog dialog(nullptr, QString::fromStdString(panel.title), QString::fromStdString(panel.startDirectory));
-  dialog.setFileMode(QFileDialog::Directory);
-  dialog.setOption(QFileDialog::ShowDirsOnly);
-  dialog.setOption(QFileDialog::ReadOnly, !panel.canCreateDirectories);
-  dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(panel.prompt));
-  if (!panel.message.empty()) dialog.setLabelText(QFileDialog::LookIn, QString::fromStdString(panel.message));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first().toStdString();
+  FolderPanelDialog dialog(panel);
+  return dialog.Run();
 }
 
 int DesktopFace::RunAlert(const Alert& alert) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -14,11 +15,13 @@
 #include <functional>
 
 #include "desktop/windows/AboutWindow.h"
+#include "desktop/windows/FolderPanel.h"
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/RecordingFace.h"
 #include "shell/Scanner.h"
 #include "support/CaptureDiagnostics.h"
+#include "support/TempDir.h"
 
 namespace vantorel {
 namespace {
@@ -107,6 +110,34 @@ TEST(ScannerWindow, ShowsThePathAndResultsAndItsCancelAndCloseBoxCancel) {
   finished->Finish();
   EXPECT_FALSE(third->IsCancelled());
   QApplication::processEvents();
+}
+
+TEST(FolderPanel, ShowsTheMessageStartsWhereAskedAndReturnsTheChosenFolder) {
+  test::TempDir dir;
+  const std::string start = dir.MakeFolder("start"), chosen = dir.MakeFolder("start/Chosen");
+  FolderPanel panel;
+  panel.message = "Please locate the iCloud Drive folder. You will only need to choose the folder once.";
+  panel.prompt = "Choose";
+  panel.startDirectory = start;
+  panel.canCreateDirectories = true;
+  FolderPanelDialog dialog(panel);
+  EXPECT_EQ(dialog.windowTitle(), QString());  // the empty title
+  auto* message = dialog.findChild<QLabel*>(QStringLiteral("panelMessage"));
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->text().toStdString(), panel.message);
+  EXPECT_EQ(dialog.FileDialog()->directory().absolutePath().toStdString(), start);
+  EXPECT_EQ(dialog.FileDialog()->labelText(QFileDialog::Accept), QStringLiteral("Choose"));
+  EXPECT_FALSE(dialog.FileDialog()->testOption(QFileDialog::ReadOnly));  // folders may be made
+  WhenShown([&](QWidget& w) {
+    Keep(w, "folder-panel");
+    dialog.FileDialog()->selectFile(QString::fromStdString(chosen));
+    QMetaObject::invokeMethod(dialog.FileDialog(), "accept");  // its confirm button
+  });
+  EXPECT_EQ(dialog.Run(), chosen);
+
+  FolderPanelDialog cancelled(panel);
+  WhenShown([](QWidget& w) { QTest::keyClick(&w, Qt::Key_Escape); });
+  EXPECT_EQ(cancelled.Run(), std::nullopt);
 }
 
 TEST(AboutWindow, OneWindowRaisedAgainWithTheVersionAndTheWebsite) {
