@@ -16,6 +16,7 @@
 #include "desktop/status/StatusItem.h"
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
+#include "desktop/windows/PreferencesWindow.h"
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/AppCommands.h"
@@ -100,8 +101,8 @@ void DesktopFace::BuildMenu() {
     };
   };
   menu_->addAction(QStringLiteral("Open"), this, command(&TAppCommands::statusItemClicked));
-  // The windows behind these come with the next parts of the face.
-  menu_->addAction(QStringLiteral("Preferences…"), this, command(&TAppCommands::openPreferences))->setEnabled(false);
+  // The update portal comes with the next part of the face.
+  menu_->addAction(QStringLiteral("Preferences…"), this, command(&TAppCommands::openPreferences));
   menu_->addAction(QStringLiteral("Rescan"), this, [this] {
     if (commands_) commands_->PerformRescan(false);
   });
@@ -113,6 +114,8 @@ void DesktopFace::BuildMenu() {
   menu_->addAction(QStringLiteral("Quit Vantorel"), this, command(&TAppCommands::terminate));
   statusItem_->SetContextMenu(menu_.get());
 }
+
+void DesktopFace::ShowPreferences() { PreferencesWindow::Open(commands_); }
 
 void DesktopFace::TogglePopover() {
   // Until the popover exists, a click shows what its header would say.

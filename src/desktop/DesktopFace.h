@@ -45,6 +45,7 @@ public:
   void TrackerStatusChanged(TICloudTracker* tracker) override;
   void DeliverNotification(const UserNotification& notification) override;
   void TogglePopover() override;
+  void ShowPreferences() override;
   void OpenAtLogin(bool open) override;
   void RequestQuit(int exitCode) override;
   void ScannerOpened(TScanner& scanner) override;

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QListView>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -12,10 +16,16 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <functional>
+#include <optional>
 
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
+#include "desktop/windows/PreferencesWindow.h"
+#include "desktop/helpers/QtMainLoop.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/RecordingFace.h"
@@ -138,6 +148,122 @@ TEST(FolderPanel, ShowsTheMessageStartsWhereAskedAndReturnsTheChosenFolder) {
   FolderPanelDialog cancelled(panel);
   WhenShown([](QWidget& w) { QTest::keyClick(&w, Qt::Key_Escape); });
   EXPECT_EQ(cancelled.Run(), std::nullopt);
+}
+
+class PreferencesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    saved = std::getenv("XDG_DATA_HOME") ? std::optional<std::string>(std::getenv("XDG_DATA_HOME")) : std::nullopt;
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    chime = dir.Write("sounds/Chime.oga", "x");
+    MainLoop::SetMain(&loop);
+    TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(file, &loop));
+    PopulateDefaultPreferences(NSPrefs());
+    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"(unclosed"});
+  }
+  void TearDown() override {
+    if (auto* window = PreferencesWindow::Shown()) delete window;
+    TUserDefaults::SetStandard(nullptr);
+    MainLoop::SetMain(nullptr);
+    if (saved) ::setenv("XDG_DATA_HOME", saved->c_str(), 1);
+    else ::unsetenv("XDG_DATA_HOME");
+  }
+  static bool Serve(const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i) {
+      QEventLoop wait;
+      QTimer::singleShot(10, &wait, &QEventLoop::quit);
+      wait.exec();
+    }
+    return done();
+  }
+  test::TempDir dir;
+  std::string file = dir / "config/vantorel/com.quellmark.vantorel.plist";
+  std::string chime;
+  std::optional<std::string> saved;
+  QtMainLoop loop;
+};
+
+TEST_F(PreferencesTest, OneWindowWhoseFiltersAreAddedEditedAndRemoved) {
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  EXPECT_EQ(PreferencesWindow::Open(nullptr), window);  // raised, not made again
+  window->SelectPane(2);
+  Keep(*window, "preferences-filters");
+  auto* list = window->findChild<QListView*>(QStringLiteral("includeFiltersList"));
+  ASSERT_NE(list, nullptr);
+  // The bad pattern is marked, with the reason, and stays stored.
+  const QModelIndex bad = list->model()->index(0, 0);
+  EXPECT_FALSE(list->model()->data(bad, Qt::DecorationRole).isNull());
+  EXPECT_TRUE(list->model()->data(bad, Qt::ToolTipRole).toString().contains(QStringLiteral("regular expression")));
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
+            (std::vector<std::string>{"(unclosed", "untitled", "untitled"}));
+  EXPECT_EQ(list->currentIndex().row(), 2);  // the second one is being edited
+  QLineEdit* editor = nullptr;  // the open one (the first edit's is closing)
+  for (auto* candidate : list->findChildren<QLineEdit*>())
+    if (candidate->isVisible()) editor = candidate;
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->selectedText(), QStringLiteral("untitled"));  // its text selected
+  // Typed over and stored at once.
+  QTest::keyClicks(editor, QStringLiteral("/Projects/"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  QApplication::processEvents();  // the view commits an edit just after the key
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
+            (std::vector<std::string>{"(unclosed", "untitled", "/Projects/"}));
+  // Removing with nothing selected removes nothing; with a row, that row.
+  auto* excludes = window->findChild<QListView*>(QStringLiteral("excludeFiltersList"));
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("removeExcludeFilter")), Qt::LeftButton);
+  EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyExcludePatterns));  // nothing was even written
+  list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("removeIncludeFilter")), Qt::LeftButton);
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
+            (std::vector<std::string>{"(unclosed", "/Projects/"}));
+  (void)excludes;
+}
+
+TEST_F(PreferencesTest, TheSoundMenuStoresNoneASoundOrRemovesTheKey) {
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  Keep(*window, "preferences-general");
+  auto* sounds = window->findChild<QComboBox*>(QStringLiteral("notificationSoundsButton"));
+  ASSERT_NE(sounds, nullptr);
+  EXPECT_EQ(sounds->currentIndex(), -1);  // nothing stored: nothing chosen
+  const auto choose = [sounds](const QString& title) {
+    const int index = sounds->findText(title);
+    ASSERT_GE(index, 0) << title.toStdString();
+    sounds->setCurrentIndex(index);
+    emit sounds->activated(index);
+  };
+  choose(QStringLiteral("None"));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), "****");
+  choose(QStringLiteral("Chime"));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), chime);
+  choose(QStringLiteral("Default"));
+  EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyNotificationSound));
+}
+
+TEST_F(PreferencesTest, AChangeByAnotherProcessIsShownAndAWrongTypeShowsItsDefault) {
+  NSPrefs().SetString(kPreferenceKeyPollingMode, "fast");  // the wrong type
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  window->SelectPane(1);
+  Keep(*window, "preferences-advanced");
+  auto* polling = window->findChild<QComboBox*>(QString::fromStdString(kPreferenceKeyPollingMode));
+  EXPECT_EQ(polling->currentData().toInt(), 1);  // shown as the default
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyPollingMode), "fast");  // and not rewritten
+  TUserDefaults(file).SetInteger(kPreferenceKeyPollingMode, 2);  // vantorel-defaults, say
+  EXPECT_TRUE(Serve([&] { return polling->currentData().toInt() == 2; }));
+}
+
+TEST_F(PreferencesTest, TheWindowIsAsHighAsItsPaneNeedsPlus94WithItsTopKept) {
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  QWidget pane;
+  auto* lowest = new QPushButton(QStringLiteral("lowest"), &pane);
+  lowest->setGeometry(10, 280, 100, 20);  // its bottom sits 300 points down
+  EXPECT_EQ(PreferencesWindow::NeededHeight(&pane), 300);
+  window->move(40, 60);
+  const int top = window->y();
+  window->FitToPane(&pane);
+  EXPECT_EQ(window->height(), 394);
+  EXPECT_EQ(window->y(), top);
 }
 
 TEST(AboutWindow, OneWindowRaisedAgainWithTheVersionAndTheWebsite) {

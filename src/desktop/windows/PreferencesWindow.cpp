@@ -1,0 +1,388 @@
+#include "desktop/windows/PreferencesWindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+#include "desktop/helpers/SystemHelpers.h"
+#include "desktop/notify/DesktopNotifier.h"
+#include "desktop/status/StatusImages.h"
+#include "desktop/windows/FilterListModel.h"
+#include "desktop/windows/FolderPanel.h"
+#include "shell/AppCommands.h"
+#include "units/fs/PathUtilities.h"
+#include "units/fs/UserFolders.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
+
+namespace vantorel {
+
+namespace {
+QPointer<PreferencesWindow> gShown;
+// The window's height is the pane's need plus this (toolbar and frame).
+constexpr int kWindowChrome = 94;
+constexpr const char* kNoSound = "****";
+
+QString Abbreviated(const std::string& path) {
+  const std::string home = HomeDirectory();
+  if (home.size() > 1 && path.compare(0, home.size(), home) == 0 && (path.size() == home.size() || path[home.size()] == '/'))
+    return QString::fromStdString("~" + path.substr(home.size()));
+  return QString::fromStdString(path);
+}
+}  // namespace
+
+PreferencesWindow* PreferencesWindow::Open(TAppCommands* commands) {
+  if (!gShown) gShown = new PreferencesWindow(commands);
+  gShown->show();
+  gShown->raise();
+  gShown->activateWindow();
+  return gShown;
+}
+
+PreferencesWindow* PreferencesWindow::Shown() { return gShown; }
+
+PreferencesWindow::PreferencesWindow(TAppCommands* commands) : commands_(commands) {
+  setObjectName(QStringLiteral("preferencesWindow"));
+  setWindowTitle(QStringLiteral("Vantorel Preferences"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  auto* toolbar = addToolBar(QStringLiteral("Panes"));
+  toolbar->setObjectName(QStringLiteral("paneToolbar"));
+  toolbar->setMovable(false);
+  toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  auto* group = new QActionGroup(this);
+  const struct {
+    const char* name;
+    QStyle::StandardPixmap icon;
+  } paneButtons[] = {{"General", QStyle::SP_ComputerIcon},
+                     {"Advanced", QStyle::SP_FileDialogDetailedView},
+                     {"Filters", QStyle::SP_FileDialogContentsView}};
+  panes_ = new QStackedWidget(this);
+  panes_->addWidget(MakeGeneralPane());
+  panes_->addWidget(MakeAdvancedPane());
+  panes_->addWidget(MakeFiltersPane());
+  setCentralWidget(panes_);
+  for (int i = 0; i < 3; ++i) {
+    QAction* action = toolbar->addAction(style()->standardIcon(paneButtons[i].icon), QString::fromUtf8(paneButtons[i].name));
+    action->setObjectName(QStringLiteral("pane%1").arg(i));
+    action->setCheckable(true);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, i] { SelectPane(i); });
+    paneActions_.push_back(action);
+  }
+  setFixedWidth(520);
+  SelectPane(0);
+}
+
+PreferencesWindow::~PreferencesWindow() {
+  for (const auto id : observers_) NSPrefs().RemoveObserver(id);
+}
+
+void PreferencesWindow::Follow(const std::string& key, std::function<void()> refresh) {
+  refresh();
+  observers_.push_back(NSPrefs().AddObserver(key, [refresh](const std::string&) { refresh(); }));
+}
+
+void PreferencesWindow::SelectPane(int index) {
+  if (index >= 0 && index < static_cast<int>(paneActions_.size())) paneActions_[static_cast<std::size_t>(index)]->setChecked(true);
+  panes_->setCurrentIndex(index);
+  FitToPane(panes_->widget(index));
+}
+
+int PreferencesWindow::NeededHeight(QWidget* pane) {
+  if (pane->layout()) {
+    pane->resize(pane->width(), pane->layout()->sizeHint().height());
+    pane->layout()->activate();
+  }
+  int needed = 0;
+  for (QObject* child : pane->children())
+    if (auto* widget = qobject_cast<QWidget*>(child); widget && !widget->isHidden())
+      needed = std::max(needed, widget->geometry().bottom() + 1);
+  return needed;
+}
+
+void PreferencesWindow::FitToPane(QWidget* pane) {
+  const QPoint top = pos();
+  const int height = NeededHeight(pane) + kWindowChrome;
+  setFixedHeight(height);
+  move(top);  // the top edge stays where it is
+}
+
+QWidget* PreferencesWindow::MakeGeneralPane() {
+  auto* pane = new QWidget();
+  pane->setObjectName(QStringLiteral("generalPane"));
+  auto* form = new QFormLayout(pane);
+  form->setContentsMargins(12, 12, 12, 12);
+  form->setLabelAlignment(Qt::AlignRight);
+
+  folderField_ = new QLineEdit(pane);
+  folderField_->setObjectName(QStringLiteral("iCloudFolderField"));
+  folderField_->setReadOnly(true);
+  form->addRow(QStringLiteral("Watched folder:"), folderField_);
+  auto* folderButtons = new QHBoxLayout();
+  const auto useFolder = [this](const char* tilded) {
+    NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, fileURL(tilded));
+    ShowFolder();
+  };
+  auto* every = new QPushButton(QStringLiteral("Every Synced Folder"), pane);
+  every->setObjectName(QStringLiteral("useICloudFolder"));
+  connect(every, &QPushButton::clicked, this, [useFolder] { useFolder("~/Library/Mobile Documents"); });
+  auto* drive = new QPushButton(QStringLiteral("iCloud Drive Only"), pane);
+  drive->setObjectName(QStringLiteral("useICloudDriveFolder"));
+  connect(drive, &QPushButton::clicked, this, [useFolder] { useFolder(kDefaultICloudDriveFolder); });
+  auto* choose = new QPushButton(QStringLiteral("Choose…"), pane);
+  choose->setObjectName(QStringLiteral("chooseICloudFolder"));
+  connect(choose, &QPushButton::clicked, this, [this] {
+    FolderPanel panel;
+    panel.title = "Choose";
+    panel.message = "Please choose the iCloud Drive folder to monitor. All changes inside the folder will be tracked.";
+    panel.prompt = "Choose";
+    panel.startDirectory = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or(HomeDirectory());
+    panel.canCreateDirectories = true;
+    FolderPanelDialog dialog(panel, this);
+    if (const auto chosen = dialog.Run()) {
+      NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *chosen);
+      ShowFolder();
+    }
+  });
+  // Across the whole pane: the three buttons need more than the field column.
+  folderButtons->addStretch();
+  folderButtons->addWidget(every);
+  folderButtons->addWidget(drive);
+  folderButtons->addWidget(choose);
+  form->addRow(folderButtons);
+  Follow(kPreferenceKeyICloudDriveFolder, [this] { ShowFolder(); });
+
+  auto* login = new QCheckBox(QStringLiteral("Open Vantorel when you log in"), pane);
+  login->setObjectName(QStringLiteral("openAtLogin"));
+  Follow(kPreferenceKeyLaunchAtStartup, [login] {
+    const QSignalBlocker quiet(login);
+    login->setChecked(NSPrefs().GetBool(kPreferenceKeyLaunchAtStartup).value_or(false));
+  });
+  connect(login, &QCheckBox::toggled, this, [](bool on) {
+    NSPrefs().SetBool(kPreferenceKeyLaunchAtStartup, on);
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    openAtLogin(on, n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string("vantorel"));
+  });
+  form->addRow(QString(), login);
+
+  const auto check = [this, form, pane](const std::string& key, const char* text, bool fallback) {
+    auto* box = new QCheckBox(QString::fromUtf8(text), pane);
+    box->setObjectName(QString::fromStdString(key));
+    Follow(key, [box, key, fallback] {
+      const QSignalBlocker quiet(box);
+      box->setChecked(NSPrefs().GetBool(key).value_or(fallback));
+    });
+    connect(box, &QCheckBox::toggled, this, [key](bool on) { NSPrefs().SetBool(key, on); });
+    form->addRow(QString(), box);
+  };
+  check(kPreferenceKeyShowNotifications, "Show a notification when a batch completes", true);
+  check(kPreferenceKeyShowDownloadNotifications, "Also for downloads", true);
+
+  auto* limit = new QSpinBox(pane);
+  limit->setObjectName(QString::fromStdString(kPreferenceKeyElapsedTimeNotificationLimit));
+  limit->setRange(0, 86400);
+  limit->setSuffix(QStringLiteral(" s"));
+  Follow(kPreferenceKeyElapsedTimeNotificationLimit, [limit] {
+    const QSignalBlocker quiet(limit);
+    limit->setValue(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyElapsedTimeNotificationLimit).value_or(30)));
+  });
+  connect(limit, &QSpinBox::valueChanged, this,
+          [](int v) { NSPrefs().SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, v); });
+  form->addRow(QStringLiteral("Only for batches longer than:"), limit);
+
+  sounds_ = new QComboBox(pane);
+  sounds_->setObjectName(QStringLiteral("notificationSoundsButton"));
+  FillSoundMenu();
+  connect(sounds_, &QComboBox::activated, this, [this](int index) {
+    const QVariant path = sounds_->itemData(index);
+    if (sounds_->itemText(index) == QStringLiteral("None")) {
+      NSPrefs().SetString(kPreferenceKeyNotificationSound, kNoSound);
+    } else if (path.isValid()) {
+      NSPrefs().SetString(kPreferenceKeyNotificationSound, path.toString().toStdString());
+      UserNotification preview;
+      preview.sound = UserNotification::Sound::Named;
+      preview.soundName = lastPathComponentWithoutExtension(path.toString().toStdString());
+      DesktopNotifier::PlaySound(preview);
+    } else {
+      NSPrefs().Remove(kPreferenceKeyNotificationSound);
+    }
+  });
+  form->addRow(QStringLiteral("Sound:"), sounds_);
+
+  auto* mode = new QComboBox(pane);
+  mode->setObjectName(QString::fromStdString(kPreferenceKeyStatusItemMode));
+  mode->addItem(QStringLiteral("Icon"), 0);
+  mode->addItem(QStringLiteral("Progress"), 1);
+  Follow(kPreferenceKeyStatusItemMode, [mode] {
+    const QSignalBlocker quiet(mode);
+    mode->setCurrentIndex(mode->findData(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyStatusItemMode).value_or(0))));
+  });
+  connect(mode, &QComboBox::activated, this,
+          [mode](int i) { NSPrefs().SetInteger(kPreferenceKeyStatusItemMode, mode->itemData(i).toInt()); });
+  form->addRow(QStringLiteral("Tray icon shows:"), mode);
+
+  auto* size = new QComboBox(pane);
+  size->setObjectName(QString::fromStdString(kPreferenceKeyStatusItemIconSize));
+  for (const int offered : kOfferedStatusIconSizes) size->addItem(QStringLiteral("%1 px").arg(offered), offered);
+  Follow(kPreferenceKeyStatusItemIconSize, [size] {
+    const QSignalBlocker quiet(size);
+    size->setCurrentIndex(size->findData(UsableStatusItemIconSize(NSPrefs())));
+  });
+  connect(size, &QComboBox::activated, this,
+          [size](int i) { NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, size->itemData(i).toInt()); });
+  form->addRow(QStringLiteral("Icon size:"), size);
+  return pane;
+}
+
+void PreferencesWindow::FillSoundMenu() {
+  const QSignalBlocker quiet(sounds_);
+  sounds_->clear();
+  sounds_->addItem(QStringLiteral("Default"));
+  sounds_->addItem(QStringLiteral("None"), QString::fromLatin1(kNoSound));
+  sounds_->insertSeparator(2);
+  for (const std::string& path : systemSounds())
+    sounds_->addItem(QString::fromStdString(lastPathComponentWithoutExtension(path)), QString::fromStdString(path));
+  // The stored sound, when it is among them; otherwise nothing is chosen and
+  // the stored value stays.
+  sounds_->setCurrentIndex(-1);
+  const auto stored = NSPrefs().GetString(kPreferenceKeyNotificationSound);
+  if (!stored) return;
+  const int index = sounds_->findData(QString::fromStdString(*stored));
+  if (index >= 0) sounds_->setCurrentIndex(index);
+}
+
+void PreferencesWindow::ShowFolder() {
+  folderField_->setText(Abbreviated(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("")));
+  folderField_->setCursorPosition(0);  // the start ("~/…") in sight
+}
+
+QWidget* PreferencesWindow::MakeAdvancedPane() {
+  auto* pane = new QWidget();
+  pane->setObjectName(QStringLiteral("advancedPane"));
+  auto* form = new QFormLayout(pane);
+  form->setContentsMargins(12, 12, 12, 12);
+  form->setLabelAlignment(Qt::AlignRight);
+
+  auto* polling = new QComboBox(pane);
+  polling->setObjectName(QString::fromStdString(kPreferenceKeyPollingMode));
+  polling->addItem(QStringLiteral("Normal (100 transfers a pass)"), 0);
+  polling->addItem(QStringLiteral("Light (25 transfers a pass)"), 1);
+  polling->addItem(QStringLiteral("Thorough (200 transfers a pass)"), 2);
+  Follow(kPreferenceKeyPollingMode, [polling] {
+    const QSignalBlocker quiet(polling);
+    polling->setCurrentIndex(polling->findData(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyPollingMode).value_or(1))));
+  });
+  connect(polling, &QComboBox::activated, this,
+          [polling](int i) { NSPrefs().SetInteger(kPreferenceKeyPollingMode, polling->itemData(i).toInt()); });
+  form->addRow(QStringLiteral("Polling:"), polling);
+
+  const auto check = [this, form, pane](const std::string& key, const char* text, bool fallback) {
+    auto* box = new QCheckBox(QString::fromUtf8(text), pane);
+    box->setObjectName(QString::fromStdString(key));
+    Follow(key, [box, key, fallback] {
+      const QSignalBlocker quiet(box);
+      box->setChecked(NSPrefs().GetBool(key).value_or(fallback));
+    });
+    connect(box, &QCheckBox::toggled, this, [key](bool on) { NSPrefs().SetBool(key, on); });
+    form->addRow(QString(), box);
+  };
+  const auto number = [this, form, pane](const std::string& key, const char* label, int low, int high, int fallback,
+                                         const char* suffix) {
+    auto* spin = new QSpinBox(pane);
+    spin->setObjectName(QString::fromStdString(key));
+    spin->setRange(low, high);
+    spin->setSuffix(QString::fromUtf8(suffix));
+    Follow(key, [spin, key, fallback] {
+      const QSignalBlocker quiet(spin);
+      spin->setValue(static_cast<int>(NSPrefs().GetInteger(key).value_or(fallback)));
+    });
+    connect(spin, &QSpinBox::valueChanged, this, [key](int v) { NSPrefs().SetInteger(key, v); });
+    form->addRow(QString::fromUtf8(label), spin);
+  };
+  check(kPreferenceKeyTrackIncomingDownloads, "Track received downloads", true);
+  check(kPreferenceKeyDownloadErrorLogging, "Log downloads", true);
+  check(kPreferenceKeyEnableLogging, "Keep a log of transfers", true);
+  number(kPreferenceKeyClearLogAfterSize, "Empty the log at:", 1, 10000, 25, " MB");
+  check(kPreferenceKeyIgnoreHiddenFiles, "Ignore hidden files", true);
+  check(kPreferenceKeyIgnoreSymbolicLinks, "Ignore symbolic links", true);
+  number(kPreferenceKeyDownloadBatchDelay, "Download batch delay:", 0, 3600, 15, " s");
+  number(kPreferenceKeyRecentFilesLimit, "Recent transfers kept:", 1, 10000, 100, "");
+  auto* scan = new QPushButton(QStringLiteral("Scan for Transfers…"), pane);
+  scan->setObjectName(QStringLiteral("scanForTransfers"));
+  connect(scan, &QPushButton::clicked, this, [this] {
+    if (commands_) commands_->PerformRescan(true);
+  });
+  form->addRow(QString(), scan);
+  return pane;
+}
+
+QWidget* PreferencesWindow::MakeFiltersPane() {
+  auto* pane = new QWidget();
+  pane->setObjectName(QStringLiteral("filtersPane"));
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(12, 12, 12, 12);
+  const auto table = [this, pane, layout](const std::string& key, const char* title, bool include) {
+    layout->addWidget(new QLabel(QString::fromUtf8(title), pane));
+    auto* model = new FilterListModel(key, this);
+    auto* list = new QListView(pane);
+    list->setObjectName(include ? QStringLiteral("includeFiltersList") : QStringLiteral("excludeFiltersList"));
+    list->setModel(model);
+    list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    list->setMinimumHeight(90);
+    list->setMaximumHeight(140);
+    layout->addWidget(list);
+    auto* buttons = new QHBoxLayout();
+    auto* add = new QPushButton(QStringLiteral("+"), pane);
+    auto* remove = new QPushButton(QStringLiteral("−"), pane);
+    add->setObjectName(include ? QStringLiteral("addIncludeFilter") : QStringLiteral("addExcludeFilter"));
+    remove->setObjectName(include ? QStringLiteral("removeIncludeFilter") : QStringLiteral("removeExcludeFilter"));
+    add->setFixedWidth(32);
+    remove->setFixedWidth(32);
+    connect(add, &QPushButton::clicked, this, [this, include] { AddFilter(include); });
+    connect(remove, &QPushButton::clicked, this, [this, include] { RemoveFilter(include); });
+    buttons->addWidget(add);
+    buttons->addWidget(remove);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    observers_.push_back(NSPrefs().AddObserver(key, [model](const std::string&) { model->Reload(); }));
+    (include ? includes_ : excludes_) = model;
+    (include ? includeList_ : excludeList_) = list;
+  };
+  table(kPreferenceKeyIncludePatterns, "Track paths matching:", true);
+  table(kPreferenceKeyExcludePatterns, "Never track paths matching:", false);
+  return pane;
+}
+
+void PreferencesWindow::AddFilter(bool include) {
+  FilterListModel* model = include ? includes_ : excludes_;
+  QListView* list = include ? includeList_ : excludeList_;
+  const QModelIndex index = model->index(model->AddUntitled());
+  list->setCurrentIndex(index);
+  list->edit(index);  // its text selected, ready to be typed over
+}
+
+void PreferencesWindow::RemoveFilter(bool include) {
+  QListView* list = include ? includeList_ : excludeList_;
+  const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+  if (selected.isEmpty()) return;  // nothing chosen: nothing happens
+  (include ? includes_ : excludes_)->RemoveRow(selected.first().row());
+}
+
+}  // namespace vantorel

@@ -1,0 +1,67 @@
+#pragma once
+// The preferences window: one shared window (opening it again raises it)
+// with three panes, General, Advanced and Filters, chosen from its toolbar.
+// Every control stores its key at once with its stored type; the window
+// follows changes other processes make while it is open; a value of the
+// wrong type shows as its default and is not rewritten. Its height follows
+// the pane: the lowest control's bottom plus 94 points, the top edge kept.
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QListView;
+class QStackedWidget;
+
+namespace vantorel {
+
+class FilterListModel;
+class TAppCommands;
+
+class PreferencesWindow : public QMainWindow {
+public:
+  // Shows the one window, made when none is open.
+  static PreferencesWindow* Open(TAppCommands* commands);
+  // The open window, or null.
+  static PreferencesWindow* Shown();
+  ~PreferencesWindow() override;
+
+  // 0 General, 1 Advanced, 2 Filters.
+  void SelectPane(int index);
+  // The height a pane needs: the lowest bottom edge of its controls.
+  static int NeededHeight(QWidget* pane);
+  // Fits the window to `pane` (the Part's rule), keeping its top edge.
+  void FitToPane(QWidget* pane);
+
+  void AddFilter(bool include);
+  void RemoveFilter(bool include);
+
+private:
+  explicit PreferencesWindow(TAppCommands* commands);
+  QWidget* MakeGeneralPane();
+  QWidget* MakeAdvancedPane();
+  QWidget* MakeFiltersPane();
+  void FillSoundMenu();
+  void ShowFolder();
+  // Runs `refresh` now and whenever `key` changes (another process too).
+  void Follow(const std::string& key, std::function<void()> refresh);
+
+  TAppCommands* commands_;
+  QStackedWidget* panes_;
+  std::vector<QAction*> paneActions_;
+  QLineEdit* folderField_ = nullptr;
+  QComboBox* sounds_ = nullptr;
+  FilterListModel* includes_ = nullptr;
+  FilterListModel* excludes_ = nullptr;
+  QListView* includeList_ = nullptr;
+  QListView* excludeList_ = nullptr;
+  std::vector<std::uint64_t> observers_;
+};
+
+}  // namespace vantorel
