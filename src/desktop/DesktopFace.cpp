@@ -17,6 +17,8 @@
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
 #include "desktop/windows/PreferencesWindow.h"
+#include "desktop/windows/UpdatePortalWindow.h"
+#include "shell/BuildInfo.h"
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/AppCommands.h"
@@ -101,14 +103,12 @@ void DesktopFace::BuildMenu() {
     };
   };
   menu_->addAction(QStringLiteral("Open"), this, command(&TAppCommands::statusItemClicked));
-  // The update portal comes with the next part of the face.
   menu_->addAction(QStringLiteral("Preferences…"), this, command(&TAppCommands::openPreferences));
   menu_->addAction(QStringLiteral("Rescan"), this, [this] {
     if (commands_) commands_->PerformRescan(false);
   });
   menu_->addSeparator();
-  menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal))
-      ->setEnabled(false);
+  menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal));
   menu_->addAction(QStringLiteral("About Vantorel"), this, [] { AboutWindow::Open(); });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Quit Vantorel"), this, command(&TAppCommands::terminate));
@@ -116,6 +116,8 @@ void DesktopFace::BuildMenu() {
 }
 
 void DesktopFace::ShowPreferences() { PreferencesWindow::Open(commands_); }
+
+void DesktopFace::ShowUpdatePortal() { UpdatePortalWindow::CheckForUpdates(kPortalEndpoint); }
 
 void DesktopFace::TogglePopover() {
   // Until the popover exists, a click shows what its header would say.

@@ -46,6 +46,7 @@ public:
   void DeliverNotification(const UserNotification& notification) override;
   void TogglePopover() override;
   void ShowPreferences() override;
+  void ShowUpdatePortal() override;
   void OpenAtLogin(bool open) override;
   void RequestQuit(int exitCode) override;
   void ScannerOpened(TScanner& scanner) override;
