@@ -6,7 +6,7 @@
 # stay in the build folder (desktop-e2e/).
 set -uo pipefail
 app=$1 defaults=$2 shots=${3:-$PWD/desktop-e2e}
-for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr; do
+for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr xdotool; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 T=$(mktemp -d)
@@ -16,7 +16,7 @@ cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
 mkdir -p "$cloud"
 
 exec 3>"$T/display"
-Xvfb -displayfd 3 -screen 0 480x120x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 640x360x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
 for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
@@ -27,7 +27,7 @@ set -uo pipefail
 app=$1 defaults=$2 shots=$3 cloud=$4 T=$5
 passed=0 failed=0
 check() { local what=$1; shift; if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi; }
-tray() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 120x28+360+0 +repage rgb:- | md5sum | cut -d' ' -f1; }
+tray() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 120x28+520+0 +repage rgb:- | md5sum | cut -d' ' -f1; }
 until_true() {  # until_true SECONDS COMMAND...: polls until the command succeeds
   local tries=$(($1 * 5)); shift
   for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.2; done
@@ -68,6 +68,26 @@ check "with its title" grep -q "iCloud Drive" <<<"$history"
 kill -TERM "$pid"
 wait "$pid"
 check "quits cleanly" test $? -eq 0
+
+# A first run with no folder given: the welcome asks, Return takes Done, and
+# this very run tracks an upload (the first-launch patterns are stored).
+rm -rf "$T/config" "$T/data"
+"$app" > "$T/first.txt" 2>&1 &
+pid=$!
+window_up() { xdotool search --name "$1" >/dev/null 2>&1; }
+check "the welcome shows" until_true 20 window_up "Welcome to Vantorel"
+sleep 0.5
+import -window root "$shots/5-welcome.png"
+xdotool search --limit 1 --name "Welcome to Vantorel" windowfocus --sync key Return 2>/dev/null
+check "launched after the welcome" until_true 20 grep -qF "Toolkit version: Qt" "$T/first.txt"
+sleep 2
+first_idle=$(tray 6-first-run-idle)
+echo "first" > "$cloud/first.txt"
+check "the first run tracks an upload" until_true 10 tray_is 7-first-run-uploading != "$first_idle"
+"$defaults" read IncludePatterns > "$T/patterns.txt" 2>&1
+check "the first-launch patterns are stored" grep -q "com~apple~CloudDocs" "$T/patterns.txt"
+kill -TERM "$pid"
+wait "$pid"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
 SESSION
