@@ -239,6 +239,14 @@ TEST_F(PreferencesTest, TheSoundMenuStoresNoneASoundOrRemovesTheKey) {
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), chime);
   choose(QStringLiteral("Default"));
   EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyNotificationSound));
+  delete window;
+
+  // A sound that is gone: nothing chosen, and the stored value stays.
+  NSPrefs().SetString(kPreferenceKeyNotificationSound, "/usr/share/sounds/gone.oga");
+  window = PreferencesWindow::Open(nullptr);
+  sounds = window->findChild<QComboBox*>(QStringLiteral("notificationSoundsButton"));
+  EXPECT_EQ(sounds->currentIndex(), -1);
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), "/usr/share/sounds/gone.oga");
 }
 
 TEST_F(PreferencesTest, AChangeByAnotherProcessIsShownAndAWrongTypeShowsItsDefault) {
