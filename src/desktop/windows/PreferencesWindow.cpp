@@ -98,6 +98,31 @@ void PreferencesWindow::Follow(const std::string& key, std::function<void()> ref
   observers_.push_back(NSPrefs().AddObserver(key, [refresh](const std::string&) { refresh(); }));
 }
 
+void PreferencesWindow::AddCheck(QFormLayout* form, const std::string& key, const char* text, bool fallback) {
+  auto* box = new QCheckBox(QString::fromUtf8(text), form->parentWidget());
+  box->setObjectName(QString::fromStdString(key));
+  Follow(key, [box, key, fallback] {
+    const QSignalBlocker quiet(box);
+    box->setChecked(NSPrefs().GetBool(key).value_or(fallback));
+  });
+  connect(box, &QCheckBox::toggled, this, [key](bool on) { NSPrefs().SetBool(key, on); });
+  form->addRow(QString(), box);
+}
+
+void PreferencesWindow::AddNumber(QFormLayout* form, const std::string& key, const char* label, int low, int high,
+                                  int fallback, const char* suffix) {
+  auto* spin = new QSpinBox(form->parentWidget());
+  spin->setObjectName(QString::fromStdString(key));
+  spin->setRange(low, high);
+  spin->setSuffix(QString::fromUtf8(suffix));
+  Follow(key, [spin, key, fallback] {
+    const QSignalBlocker quiet(spin);
+    spin->setValue(static_cast<int>(NSPrefs().GetInteger(key).value_or(fallback)));
+  });
+  connect(spin, &QSpinBox::valueChanged, this, [key](int v) { NSPrefs().SetInteger(key, v); });
+  form->addRow(QString::fromUtf8(label), spin);
+}
+
 void PreferencesWindow::SelectPane(int index) {
   if (index >= 0 && index < static_cast<int>(paneActions_.size())) paneActions_[static_cast<std::size_t>(index)]->setChecked(true);
   panes_->setCurrentIndex(index);
@@ -182,30 +207,10 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   });
   form->addRow(QString(), login);
 
-  const auto check = [this, form, pane](const std::string& key, const char* text, bool fallback) {
-    auto* box = new QCheckBox(QString::fromUtf8(text), pane);
-    box->setObjectName(QString::fromStdString(key));
-    Follow(key, [box, key, fallback] {
-      const QSignalBlocker quiet(box);
-      box->setChecked(NSPrefs().GetBool(key).value_or(fallback));
-    });
-    connect(box, &QCheckBox::toggled, this, [key](bool on) { NSPrefs().SetBool(key, on); });
-    form->addRow(QString(), box);
-  };
-  check(kPreferenceKeyShowNotifications, "Show a notification when a batch completes", true);
-  check(kPreferenceKeyShowDownloadNotifications, "Also for downloads", true);
+  AddCheck(form, kPreferenceKeyShowNotifications, "Show a notification when a batch completes", true);
+  AddCheck(form, kPreferenceKeyShowDownloadNotifications, "Also for downloads", true);
 
-  auto* limit = new QSpinBox(pane);
-  limit->setObjectName(QString::fromStdString(kPreferenceKeyElapsedTimeNotificationLimit));
-  limit->setRange(0, 86400);
-  limit->setSuffix(QStringLiteral(" s"));
-  Follow(kPreferenceKeyElapsedTimeNotificationLimit, [limit] {
-    const QSignalBlocker quiet(limit);
-    limit->setValue(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyElapsedTimeNotificationLimit).value_or(30)));
-  });
-  connect(limit, &QSpinBox::valueChanged, this,
-          [](int v) { NSPrefs().SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, v); });
-  form->addRow(QStringLiteral("Only for batches longer than:"), limit);
+  AddNumber(form, kPreferenceKeyElapsedTimeNotificationLimit, "Only for batches longer than:", 0, 86400, 30, " s");
 
   sounds_ = new QComboBox(pane);
   sounds_->setObjectName(QStringLiteral("notificationSoundsButton"));
@@ -293,37 +298,14 @@ QWidget* PreferencesWindow::MakeAdvancedPane() {
           [polling](int i) { NSPrefs().SetInteger(kPreferenceKeyPollingMode, polling->itemData(i).toInt()); });
   form->addRow(QStringLiteral("Polling:"), polling);
 
-  const auto check = [this, form, pane](const std::string& key, const char* text, bool fallback) {
-    auto* box = new QCheckBox(QString::fromUtf8(text), pane);
-    box->setObjectName(QString::fromStdString(key));
-    Follow(key, [box, key, fallback] {
-      const QSignalBlocker quiet(box);
-      box->setChecked(NSPrefs().GetBool(key).value_or(fallback));
-    });
-    connect(box, &QCheckBox::toggled, this, [key](bool on) { NSPrefs().SetBool(key, on); });
-    form->addRow(QString(), box);
-  };
-  const auto number = [this, form, pane](const std::string& key, const char* label, int low, int high, int fallback,
-                                         const char* suffix) {
-    auto* spin = new QSpinBox(pane);
-    spin->setObjectName(QString::fromStdString(key));
-    spin->setRange(low, high);
-    spin->setSuffix(QString::fromUtf8(suffix));
-    Follow(key, [spin, key, fallback] {
-      const QSignalBlocker quiet(spin);
-      spin->setValue(static_cast<int>(NSPrefs().GetInteger(key).value_or(fallback)));
-    });
-    connect(spin, &QSpinBox::valueChanged, this, [key](int v) { NSPrefs().SetInteger(key, v); });
-    form->addRow(QString::fromUtf8(label), spin);
-  };
-  check(kPreferenceKeyTrackIncomingDownloads, "Track received downloads", true);
-  check(kPreferenceKeyDownloadErrorLogging, "Log downloads", true);
-  check(kPreferenceKeyEnableLogging, "Keep a log of transfers", true);
-  number(kPreferenceKeyClearLogAfterSize, "Empty the log at:", 1, 10000, 25, " MB");
-  check(kPreferenceKeyIgnoreHiddenFiles, "Ignore hidden files", true);
-  check(kPreferenceKeyIgnoreSymbolicLinks, "Ignore symbolic links", true);
-  number(kPreferenceKeyDownloadBatchDelay, "Download batch delay:", 0, 3600, 15, " s");
-  number(kPreferenceKeyRecentFilesLimit, "Recent transfers kept:", 1, 10000, 100, "");
+  AddCheck(form, kPreferenceKeyTrackIncomingDownloads, "Track received downloads", true);
+  AddCheck(form, kPreferenceKeyDownloadErrorLogging, "Log downloads", true);
+  AddCheck(form, kPreferenceKeyEnableLogging, "Keep a log of transfers", true);
+  AddNumber(form, kPreferenceKeyClearLogAfterSize, "Empty the log at:", 1, 10000, 25, " MB");
+  AddCheck(form, kPreferenceKeyIgnoreHiddenFiles, "Ignore hidden files", true);
+  AddCheck(form, kPreferenceKeyIgnoreSymbolicLinks, "Ignore symbolic links", true);
+  AddNumber(form, kPreferenceKeyDownloadBatchDelay, "Download batch delay:", 0, 3600, 15, " s");
+  AddNumber(form, kPreferenceKeyRecentFilesLimit, "Recent transfers kept:", 1, 10000, 100, "");
   auto* scan = new QPushButton(QStringLiteral("Scan for Transfers…"), pane);
   scan->setObjectName(QStringLiteral("scanForTransfers"));
   connect(scan, &QPushButton::clicked, this, [this] {

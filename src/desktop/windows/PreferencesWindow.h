@@ -15,6 +15,7 @@
 
 class QAction;
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QListView;
 class QStackedWidget;
@@ -49,6 +50,11 @@ private:
   QWidget* MakeFiltersPane();
   void FillSoundMenu();
   void ShowFolder();
+  // A check box or a number field bound to a key: stored at once, following
+  // changes made elsewhere, the fallback shown for an absent or wrong value.
+  void AddCheck(QFormLayout* form, const std::string& key, const char* text, bool fallback);
+  void AddNumber(QFormLayout* form, const std::string& key, const char* label, int low, int high, int fallback,
+                 const char* suffix);
   // Runs `refresh` now and whenever `key` changes (another process too).
   void Follow(const std::string& key, std::function<void()> refresh);
 
