@@ -115,6 +115,10 @@ public:
   // --- transfers and history (main thread) ----------------------------------
   void RemoveTransfers(const std::vector<std::string>& paths);
   void CleanRecentTransfers();
+  // Forgets every recent transfer, in memory and in the history file (so
+  // that the next finished batch does not write the old entries back).
+  // False when the file could not be written.
+  bool ClearRecentTransfers();
 
   // --- change queue (main thread) ------------------------------------------
   void QueueFile(const std::string& path);

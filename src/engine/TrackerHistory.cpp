@@ -95,6 +95,17 @@ void TICloudTracker::CleanRecentTransfers() {
   std::erase_if(*recentTransfers_, [](const std::string& path) { return !doesFileExist(path); });
 }
 
+bool TICloudTracker::ClearRecentTransfers() {
+  {
+    std::lock_guard lock(historyLock_);
+    if (recentTransfers_) recentTransfers_->clear();
+  }
+  if (recentTransfers_) return SaveRecentTransfers();
+  // No history this run (its file could not be read): an empty one replaces it.
+  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  return path && WritePropertyListFile(*path, PlistValue(PlistValue::Array{}));
+}
+
 void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
   {
     std::lock_guard lock(historyLock_);

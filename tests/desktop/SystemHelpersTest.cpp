@@ -106,5 +106,17 @@ TEST_F(Helpers, ExecuteRunsNoShellAndReturnsValidText) {
   EXPECT_EQ(execute({"printf", "%s", big}).size(), big.size());
 }
 
+TEST_F(Helpers, DiskUsageMeasuresTheWholePathAndRunsNothingFromIt) {
+  // A folder name a shell would run commands from, in a long path.
+  const std::string marker = dir / "ran";
+  const std::string folder = dir.MakeFolder(std::string(200, 'd') + "/a\"b $(touch " + marker + ") `touch " + marker + "`");
+  dir.Write(folder.substr(dir.path().size() + 1) + "/data.bin", std::string(100000, 'x'));
+  const auto usage = MeasureDiskUsage(folder);
+  ASSERT_TRUE(usage);
+  EXPECT_NE(usage->find('K'), std::string::npos) << *usage;  // about 100K, as du prints it
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_EQ(MeasureDiskUsage(dir / "no such folder"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -112,6 +112,28 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
 }
 
+TEST_F(PollingTest, AClearedHistoryStaysClearedAfterTheNextBatch) {
+  auto& t = Tracker();
+  const std::string first = Item("first.txt");
+  t.QueueFile(first);
+  Pass();
+  MarkUploaded(first);
+  t.QueueFile(first);
+  Pass();
+  ASSERT_EQ(t.GetRecentTransfers(), std::vector<std::string>{first});
+  ASSERT_TRUE(t.ClearRecentTransfers());
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{});  // on screen too
+  EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{});
+  // The next batch writes its own entry, not the cleared ones back.
+  const std::string second = Item("second.txt");
+  t.QueueFile(second);
+  Pass();
+  MarkUploaded(second);
+  t.QueueFile(second);
+  Pass();
+  EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{PlistValue(second)});
+}
+
 TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   auto& t = Tracker();
   NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);

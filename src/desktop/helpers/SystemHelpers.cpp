@@ -17,6 +17,7 @@
 #include "units/fs/UserFolders.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
+#include "units/text/RegularExpressionUtilities.h"
 
 extern char** environ;
 
@@ -226,6 +227,14 @@ std::string execute(const std::vector<std::string>& argv) {
   // exit status 127 on some systems: it did not start.
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && output.empty()) return {};
   return ValidUtf8(output);
+}
+
+std::optional<std::string> MeasureDiskUsage(const std::string& folder) {
+  const std::string output = execute({"du", "-sh", "--", folder});
+  CapturedTexts captures;
+  if (!matchesWithExpression(output, R"(^\s*([a-zA-Z.0-9]+)\s+(.*))", 0, &captures) || captures.empty() || !captures[0])
+    return std::nullopt;
+  return *captures[0];
 }
 
 }  // namespace vantorel

@@ -48,4 +48,9 @@ std::optional<bool> StoredInterfaceStyleIsDark(const TUserDefaults& prefs);
 // cannot be started. Blocks: call it off the main thread.
 std::string execute(const std::vector<std::string>& argv);
 
+// The folder's disk usage as `du -sh` prints it ("1.2G"), run with the
+// whole path as one argument (never through a shell, never cut); nothing
+// when du cannot tell. Blocks: call it off the main thread.
+std::optional<std::string> MeasureDiskUsage(const std::string& folder);
+
 }  // namespace vantorel
