@@ -40,6 +40,11 @@ std::string DataHome() {
   return folder.empty() ? HomeDirectory() + "/.local/share" : folder;
 }
 
+std::string CacheHome() {
+  std::string folder = AbsoluteEnvironmentFolder("XDG_CACHE_HOME");
+  return folder.empty() ? HomeDirectory() + "/.cache" : folder;
+}
+
 namespace {
 
 // Reads one entry of user-dirs.dirs: lines like XDG_DOCUMENTS_DIR="$HOME/Documents".

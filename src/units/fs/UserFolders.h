@@ -11,6 +11,8 @@ std::string HomeDirectory();
 std::string ConfigHome();
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
 std::string DataHome();
+// $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+std::string CacheHome();
 // The user's Documents and Desktop folders as the desktop's user-dirs
 // configuration ($XDG_CONFIG_HOME/user-dirs.dirs) names them, else
 // ~/Documents and ~/Desktop.
