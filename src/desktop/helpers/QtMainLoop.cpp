@@ -87,6 +87,19 @@ struct QtMainLoop::Impl : std::enable_shared_from_this<Impl> {
     return QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
   }
 
+  // Runs `make` on the main thread: now when already there, else queued
+  // (timers and notifiers must be made on the thread that serves them).
+  void OnMain(std::function<void(Impl&)> make) {
+    if (OnMainThread()) {
+      make(*this);
+      return;
+    }
+    std::weak_ptr<Impl> weak = weak_from_this();
+    Queue([weak, make = std::move(make)] {
+      if (auto self = weak.lock()) make(*self);
+    });
+  }
+
   void FireTimer(TimerId id) {
     Task task;
     QTimer* timer = nullptr;
@@ -261,14 +274,7 @@ MainLoop::TimerId QtMainLoop::AddTimer(double seconds, Task task) {
     id = impl_->nextId++;
     impl_->timers[id].task = std::move(task);
   }
-  if (impl_->OnMainThread()) {
-    impl_->MakeTimer(id, milliseconds);
-  } else {
-    std::weak_ptr<Impl> weak = impl_;
-    impl_->Queue([weak, id, milliseconds] {
-      if (auto self = weak.lock()) self->MakeTimer(id, milliseconds);
-    });
-  }
+  impl_->OnMain([id, milliseconds](Impl& loop) { loop.MakeTimer(id, milliseconds); });
   return id;
 }
 
@@ -297,14 +303,7 @@ MainLoop::WatchId QtMainLoop::WatchReadable(int fd, Task task) {
     id = impl_->nextId++;
     impl_->watches[id].task = std::move(task);
   }
-  if (impl_->OnMainThread()) {
-    impl_->MakeWatch(id, fd);
-  } else {
-    std::weak_ptr<Impl> weak = impl_;
-    impl_->Queue([weak, id, fd] {
-      if (auto self = weak.lock()) self->MakeWatch(id, fd);
-    });
-  }
+  impl_->OnMain([id, fd](Impl& loop) { loop.MakeWatch(id, fd); });
   return id;
 }
 

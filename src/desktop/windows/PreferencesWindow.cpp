@@ -123,6 +123,19 @@ void PreferencesWindow::AddNumber(QFormLayout* form, const std::string& key, con
   form->addRow(QString::fromUtf8(label), spin);
 }
 
+void PreferencesWindow::AddChoice(QFormLayout* form, const std::string& key, const char* label,
+                                  const std::vector<std::pair<QString, int>>& choices, std::function<int()> shown) {
+  auto* box = new QComboBox(form->parentWidget());
+  box->setObjectName(QString::fromStdString(key));
+  for (const auto& [text, value] : choices) box->addItem(text, value);
+  Follow(key, [box, shown] {
+    const QSignalBlocker quiet(box);
+    box->setCurrentIndex(box->findData(shown()));
+  });
+  connect(box, &QComboBox::activated, this, [box, key](int i) { NSPrefs().SetInteger(key, box->itemData(i).toInt()); });
+  form->addRow(QString::fromUtf8(label), box);
+}
+
 void PreferencesWindow::SelectPane(int index) {
   if (index >= 0 && index < static_cast<int>(paneActions_.size())) paneActions_[static_cast<std::size_t>(index)]->setChecked(true);
   panes_->setCurrentIndex(index);
@@ -231,28 +244,12 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   });
   form->addRow(QStringLiteral("Sound:"), sounds_);
 
-  auto* mode = new QComboBox(pane);
-  mode->setObjectName(QString::fromStdString(kPreferenceKeyStatusItemMode));
-  mode->addItem(QStringLiteral("Icon"), 0);
-  mode->addItem(QStringLiteral("Progress"), 1);
-  Follow(kPreferenceKeyStatusItemMode, [mode] {
-    const QSignalBlocker quiet(mode);
-    mode->setCurrentIndex(mode->findData(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyStatusItemMode).value_or(0))));
-  });
-  connect(mode, &QComboBox::activated, this,
-          [mode](int i) { NSPrefs().SetInteger(kPreferenceKeyStatusItemMode, mode->itemData(i).toInt()); });
-  form->addRow(QStringLiteral("Tray icon shows:"), mode);
-
-  auto* size = new QComboBox(pane);
-  size->setObjectName(QString::fromStdString(kPreferenceKeyStatusItemIconSize));
-  for (const int offered : kOfferedStatusIconSizes) size->addItem(QStringLiteral("%1 px").arg(offered), offered);
-  Follow(kPreferenceKeyStatusItemIconSize, [size] {
-    const QSignalBlocker quiet(size);
-    size->setCurrentIndex(size->findData(UsableStatusItemIconSize(NSPrefs())));
-  });
-  connect(size, &QComboBox::activated, this,
-          [size](int i) { NSPrefs().SetInteger(kPreferenceKeyStatusItemIconSize, size->itemData(i).toInt()); });
-  form->addRow(QStringLiteral("Icon size:"), size);
+  AddChoice(form, kPreferenceKeyStatusItemMode, "Tray icon shows:", {{"Icon", 0}, {"Progress", 1}},
+            [] { return static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyStatusItemMode).value_or(0)); });
+  std::vector<std::pair<QString, int>> sizes;
+  for (const int offered : kOfferedStatusIconSizes) sizes.emplace_back(QStringLiteral("%1 px").arg(offered), offered);
+  AddChoice(form, kPreferenceKeyStatusItemIconSize, "Icon size:", sizes,
+            [] { return UsableStatusItemIconSize(NSPrefs()); });
   return pane;
 }
 
@@ -285,18 +282,9 @@ QWidget* PreferencesWindow::MakeAdvancedPane() {
   form->setContentsMargins(12, 12, 12, 12);
   form->setLabelAlignment(Qt::AlignRight);
 
-  auto* polling = new QComboBox(pane);
-  polling->setObjectName(QString::fromStdString(kPreferenceKeyPollingMode));
-  polling->addItem(QStringLiteral("Normal (100 transfers a pass)"), 0);
-  polling->addItem(QStringLiteral("Light (25 transfers a pass)"), 1);
-  polling->addItem(QStringLiteral("Thorough (200 transfers a pass)"), 2);
-  Follow(kPreferenceKeyPollingMode, [polling] {
-    const QSignalBlocker quiet(polling);
-    polling->setCurrentIndex(polling->findData(static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyPollingMode).value_or(1))));
-  });
-  connect(polling, &QComboBox::activated, this,
-          [polling](int i) { NSPrefs().SetInteger(kPreferenceKeyPollingMode, polling->itemData(i).toInt()); });
-  form->addRow(QStringLiteral("Polling:"), polling);
+  AddChoice(form, kPreferenceKeyPollingMode, "Polling:",
+            {{"Normal (100 transfers a pass)", 0}, {"Light (25 transfers a pass)", 1}, {"Thorough (200 transfers a pass)", 2}},
+            [] { return static_cast<int>(NSPrefs().GetInteger(kPreferenceKeyPollingMode).value_or(1)); });
 
   AddCheck(form, kPreferenceKeyTrackIncomingDownloads, "Track received downloads", true);
   AddCheck(form, kPreferenceKeyDownloadErrorLogging, "Log downloads", true);

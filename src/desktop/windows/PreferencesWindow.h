@@ -7,10 +7,12 @@
 // the pane: the lowest control's bottom plus 94 points, the top edge kept.
 
 #include <QMainWindow>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -55,6 +57,10 @@ private:
   void AddCheck(QFormLayout* form, const std::string& key, const char* text, bool fallback);
   void AddNumber(QFormLayout* form, const std::string& key, const char* label, int low, int high, int fallback,
                  const char* suffix);
+  // A pop-up menu of integer choices bound to a key; `shown` is the value to
+  // select (the stored one, or its fallback when absent or of the wrong type).
+  void AddChoice(QFormLayout* form, const std::string& key, const char* label,
+                 const std::vector<std::pair<QString, int>>& choices, std::function<int()> shown);
   // Runs `refresh` now and whenever `key` changes (another process too).
   void Follow(const std::string& key, std::function<void()> refresh);
 
