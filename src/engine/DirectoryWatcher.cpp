@@ -286,16 +286,24 @@ struct DirectoryWatcher::Impl {
   }
 
   // Watches the nearest existing folder above the root.
-  void PlaceAnchor(RootState& root) {
-    std::string folder = ParentOf(root.path);
+  static std::string NearestExistingAbove(const std::string& path) {
+    std::string folder = ParentOf(path);
     while (!folder.empty() && !IdentityOf(folder)) folder = ParentOf(folder);
-    if (folder == root.anchor && root.anchorWd >= 0) return;
-    ReleaseAnchor(root);
-    if (folder.empty()) return;
-    const int wd = ::inotify_add_watch(anchorFd, folder.c_str(), kAnchorEvents);
-    if (wd < 0) return;  // the folder went meanwhile: the root is looked at again by its own events
-    root.anchorWd = wd;
-    root.anchor = folder;
+    return folder;
+  }
+
+  void PlaceAnchor(RootState& root) {
+    // A folder made on the way down before the new watch is in place sends
+    // it no event: look again until the anchor stays put.
+    for (std::string folder = NearestExistingAbove(root.path);; folder = NearestExistingAbove(root.path)) {
+      if (folder == root.anchor && root.anchorWd >= 0) return;
+      ReleaseAnchor(root);
+      if (folder.empty()) return;
+      const int wd = ::inotify_add_watch(anchorFd, folder.c_str(), kAnchorEvents);
+      if (wd < 0) return;  // the folder went meanwhile: the root is looked at again by its own events
+      root.anchorWd = wd;
+      root.anchor = folder;
+    }
   }
 
   // Watches the root's tree when its folder is there; `report` says what of
@@ -330,11 +338,14 @@ struct DirectoryWatcher::Impl {
       if (!identity) {
         WriteDiagnosticLine("The watched folder " + root.path + " is gone; watching for it to come back.");
         PlaceAnchor(root);
+        if (IdentityOf(root.path)) Recheck(index);  // already back before the anchor saw it
         return;
       }
     }
     if (!identity) {
       PlaceAnchor(root);  // a folder on the way down may have appeared
+      // The root itself may have been made before the anchor could see it.
+      if (IdentityOf(root.path)) Recheck(index);
       return;
     }
     // Made again, renamed into place or replaced by a link: what it holds now
@@ -454,7 +465,14 @@ struct DirectoryWatcher::Impl {
     for (;;) {
       const double readTime = WallClockSeconds();
       const ssize_t n = ::read(inotifyFd, buffer, sizeof buffer);
-      if (n <= 0) break;
+      if (n <= 0) {
+        // Empty at `readTime`: every change before it has been read. Only
+        // such a moment bounds what an overflow can have lost; the time of
+        // a read that left events queued does not (a queue that filled
+        // while a long burst was read in pieces lost changes from before it).
+        lastReadTime = readTime;
+        break;
+      }
       bool overflowed = false;
       for (ssize_t offset = 0; offset < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
@@ -462,7 +480,6 @@ struct DirectoryWatcher::Impl {
         offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
       if (overflowed) Recover(lastReadTime);
-      lastReadTime = readTime;
     }
     // A folder moved away whose arrival was not seen left the watched trees.
     for (const auto& [cookie, path] : movedAway) Forget(path);
