@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSystemTrayIcon>
 
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,9 @@ int RunDesktopApplication(int& argc, char** argv, const std::optional<std::strin
             }
             loop.Quit();
           });
+        // No tray to click: the popover is an ordinary window from the start.
+        if (!QSystemTrayIcon::isSystemTrayAvailable() && controller.GetTracker() != nullptr)
+          face.OpenPopover(*controller.GetTracker());
         if (afterLaunch) afterLaunch();
         if (rescan) controller.PerformRescan(false);
         QApplication::exec();

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
-#include <QToolTip>
 
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "desktop/helpers/QtMainLoop.h"
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
+#include "desktop/popover/TransferListViewController.h"
 #include "desktop/status/StatusItem.h"
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
@@ -41,7 +41,11 @@ DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
     : loop_(loop),
       folder_(std::move(folder)),
       appearance_(new Appearance(this)),
-      notifier_(new DesktopNotifier(this)) {}
+      notifier_(new DesktopNotifier(this)) {
+  notifier_->SetActivationAction([this] {
+    if (tracker_) OpenPopover(*tracker_);
+  });
+}
 
 DesktopFace::~DesktopFace() = default;
 
@@ -119,13 +123,40 @@ void DesktopFace::ShowPreferences() { PreferencesWindow::Open(commands_); }
 
 void DesktopFace::ShowUpdatePortal() { UpdatePortalWindow::CheckForUpdates(kPortalEndpoint); }
 
-void DesktopFace::TogglePopover() {
-  // Until the popover exists, a click shows what its header would say.
-  if (statusItem_) QToolTip::showText(QCursor::pos(), statusItem_->ToolTip());
+void DesktopFace::TogglePopover(TICloudTracker& tracker) {
+  if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown()) {
+    shown->closePopover();
+    return;
+  }
+  ShowPopover(tracker);
+}
+
+void DesktopFace::OpenPopover(TICloudTracker& tracker) {
+  if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown()) {
+    if (QWidget* window = shown->Popover()) {
+      window->raise();
+      window->activateWindow();
+    }
+    return;
+  }
+  ShowPopover(tracker);
+}
+
+void DesktopFace::ShowPopover(TICloudTracker& tracker) {
+  tracker_ = &tracker;
+  const bool tray = statusItem_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
+  auto* controller = new TTransferListViewController(tracker, commands_, [this](bool highlighted) {
+    if (statusItem_) statusItem_->SetHighlighted(highlighted);
+  });
+  const QRect anchor = statusItem_ ? statusItem_->ClickAnchor() : QRect(QCursor::pos(), QSize(1, 1));
+  controller->showRelativeToRect(anchor, PopoverWindow::KindForThisDesktop(tray));
 }
 
 void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
+  if (tracker) tracker_ = tracker;
   if (statusItem_ && tracker) statusItem_->TrackerStatusChanged(*tracker);
+  if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown())
+    shown->updateStatus();
 }
 
 void DesktopFace::DeliverNotification(const UserNotification& notification) { notifier_->Deliver(notification); }

@@ -1,8 +1,8 @@
 #pragma once
 // The desktop face: the application in the system tray. It owns the tray
 // icon, its menu and the notifier, and answers the controller's questions
-// with its windows and the desktop's own dialogs. The preferences window,
-// the update portal and the popover come later. Main thread only.
+// with its windows and the desktop's own dialogs; a click on the icon opens
+// the popover (with no tray, an ordinary window at launch). Main thread only.
 
 #include <QObject>
 #include <QPointer>
@@ -44,7 +44,10 @@ public:
   void SetStatusItemLength(int length) override;
   void TrackerStatusChanged(TICloudTracker* tracker) override;
   void DeliverNotification(const UserNotification& notification) override;
-  void TogglePopover() override;
+  void TogglePopover(TICloudTracker& tracker) override;
+  // Opens the popover unless it is shown (a notification was clicked, or
+  // there is no tray to click).
+  void OpenPopover(TICloudTracker& tracker);
   void ShowPreferences() override;
   void ShowUpdatePortal() override;
   void OpenAtLogin(bool open) override;
@@ -58,6 +61,7 @@ public:
 
 private:
   void BuildMenu();
+  void ShowPopover(TICloudTracker& tracker);
 
   QtMainLoop& loop_;
   std::optional<std::string> folder_;
@@ -68,6 +72,8 @@ private:
   std::unique_ptr<QMenu> menu_;
   // One window per running scan (gone when its user closed it).
   std::map<TScanner*, QPointer<ScannerWindow>> scannerWindows_;
+  // The tracker the popover shows (known from its first opening).
+  TICloudTracker* tracker_ = nullptr;
   int exitCode_ = 0;
 };
 

@@ -124,7 +124,10 @@ bool TAppController::RunWelcome() {
   return true;
 }
 
-void TAppController::statusItemClicked() { face_.TogglePopover(); }
+void TAppController::statusItemClicked() {
+  // Nothing to show before the launch has made the tracker.
+  if (tracker_) face_.TogglePopover(*tracker_);
+}
 
 void TAppController::showUpdatePortal() {
   if (GetNetworkReachability() != 0) face_.ShowUpdatePortal();

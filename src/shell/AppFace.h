@@ -74,8 +74,9 @@ public:
   // The tracker's state changed: the status item and an open popover follow.
   virtual void TrackerStatusChanged(TICloudTracker* tracker) = 0;
   virtual void DeliverNotification(const UserNotification& notification) = 0;
-  // The popover under the tray icon: opens it, or closes it when shown.
-  virtual void TogglePopover() {}
+  // The popover under the tray icon, showing `tracker`: opens it, or closes
+  // it when shown.
+  virtual void TogglePopover(TICloudTracker& tracker) { (void)tracker; }
   virtual void ShowPreferences() {}
   virtual void ShowUpdatePortal() {}
   // Makes the application start, or stop starting, at login.

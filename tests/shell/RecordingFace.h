@@ -20,7 +20,7 @@ public:
     ++welcomes;
     return welcomeChoice;
   }
-  void TogglePopover() override { ++popoverToggles; }
+  void TogglePopover(TICloudTracker&) override { ++popoverToggles; }
   void ShowPreferences() override { ++preferencesShown; }
   void ShowUpdatePortal() override { ++portalsShown; }
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override {

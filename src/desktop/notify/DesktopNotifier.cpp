@@ -20,7 +20,18 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 constexpr const char* kDefaultSoundName = "message-new-instant";
 }  // namespace
 
-DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) { AskCapabilities(); }
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {
+  AskCapabilities();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected())
+    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                SLOT(ActionInvoked(uint, QString)));
+}
+
+void DesktopNotifier::ActionInvoked(uint id, const QString& action) {
+  // Other programs' notifications raise the same signal.
+  if (action == QLatin1String("default") && deliveredIds_.contains(id) && activated_) activated_();
+}
 
 DesktopNotifier::~DesktopNotifier() = default;
 
@@ -88,7 +99,8 @@ void DesktopNotifier::Deliver(const UserNotification& notification) {
   // A server that plays no sounds gets none to ignore; the face plays it.
   const bool playHere = serverPlaysSounds_.has_value() && !*serverPlaysSounds_;
   call << QStringLiteral("Vantorel") << 0u << QStringLiteral("vantorel") << QString::fromStdString(notification.title)
-       << QString::fromStdString(notification.subtitle) << QStringList() << HintsFor(sent) << -1;
+       << QString::fromStdString(notification.subtitle)
+       << QStringList{QStringLiteral("default"), QStringLiteral("Open")} << HintsFor(sent) << -1;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, notification, playHere](QDBusPendingCallWatcher* w) {
@@ -98,6 +110,7 @@ void DesktopNotifier::Deliver(const UserNotification& notification) {
               Fallback(notification);
               return;
             }
+            deliveredIds_.insert(reply.value());
             if (playHere) PlaySound(notification);
             if (delivered_) delivered_(Route::Server);
           });

@@ -7,6 +7,7 @@
 // one line.
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -20,6 +21,8 @@ class QSystemTrayIcon;
 namespace vantorel {
 
 class DesktopNotifier : public QObject {
+  Q_OBJECT
+
 public:
   explicit DesktopNotifier(QObject* parent = nullptr);
   ~DesktopNotifier() override;
@@ -28,6 +31,9 @@ public:
   void SetTrayIcon(QSystemTrayIcon* tray) { tray_ = tray; }
 
   void Deliver(const UserNotification& notification);
+
+  // A click on one of this run's notifications (its default action).
+  void SetActivationAction(std::function<void()> action) { activated_ = std::move(action); }
 
   // The hints a notification carries for its sound (and the rest).
   static QVariantMap HintsFor(const UserNotification& notification);
@@ -40,6 +46,9 @@ public:
   enum class Route { Server, TrayBalloon, Line };
   void SetDeliveredHook(std::function<void(Route)> hook) { delivered_ = std::move(hook); }
 
+private slots:
+  void ActionInvoked(uint id, const QString& action);
+
 private:
   void AskCapabilities();
   void Fallback(const UserNotification& notification);
@@ -48,6 +57,9 @@ private:
   // Nothing until the server answered; then whether it plays sounds.
   std::optional<bool> serverPlaysSounds_;
   std::function<void(Route)> delivered_;
+  std::function<void()> activated_;
+  // The server's ids of the notifications this run delivered.
+  QSet<uint> deliveredIds_;
 };
 
 }  // namespace vantorel

@@ -1,5 +1,6 @@
 #include "desktop/status/StatusItem.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -52,7 +53,9 @@ StatusItem::StatusItem(std::function<bool()> isInterfaceStyleDark, QObject* pare
   throttle_->setSingleShot(true);
   connect(throttle_, &QTimer::timeout, this, [this] { HandOver(); });
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick) && clicked_) clicked_();
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::MiddleClick) return;
+    clickAnchor_ = tray_->geometry().isValid() ? tray_->geometry() : QRect(QCursor::pos(), QSize(1, 1));
+    if (clicked_) clicked_();
   });
   preferenceObservers_.push_back(
       NSPrefs().AddObserver(kPreferenceKeyStatusItemIconSize, [this](const std::string&) { IconSizeChanged(); }));
@@ -72,6 +75,11 @@ StatusItem::~StatusItem() {
 }
 
 void StatusItem::Show() { tray_->show(); }
+
+QRect StatusItem::ClickAnchor() const {
+  if (clickAnchor_.isValid()) return clickAnchor_;
+  return tray_->geometry().isValid() ? tray_->geometry() : QRect(QCursor::pos(), QSize(1, 1));
+}
 
 void StatusItem::Hide() { tray_->hide(); }
 

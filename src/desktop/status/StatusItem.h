@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRect>
 
 #include <chrono>
 #include <functional>
@@ -42,6 +43,10 @@ public:
   QSystemTrayIcon* Tray() const { return tray_; }
   // A left click (or the tray's activation).
   void SetClickAction(std::function<void()> action) { clicked_ = std::move(action); }
+  // Where the popover goes: the icon's geometry when the tray reports one,
+  // else a 1×1 rectangle at the pointer's position at the last click (or
+  // now, before any click). Global coordinates.
+  QRect ClickAnchor() const;
 
   void TrackerStatusChanged(TICloudTracker& tracker);
   void SetHighlighted(bool highlighted);
@@ -72,6 +77,7 @@ private:
   StatusImageSet images_;
   std::unique_ptr<TStatusItemTrackingView> view_;
   QImage handedOver_;
+  QRect clickAnchor_;
   std::chrono::steady_clock::time_point lastHandOver_{};
   TRef<Observer> observer_;
   std::vector<std::uint64_t> preferenceObservers_;

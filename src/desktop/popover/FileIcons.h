@@ -1,0 +1,20 @@
+#pragma once
+// The icons of the popover's rows: a file's icon from the desktop's icon
+// theme by its MIME type (named from its extension: a file still being
+// written is never opened to guess), the generic file image for a file that
+// has gone, and the check mark of a finished transfer. Main thread only;
+// icons are made once per MIME type.
+
+#include <QIcon>
+
+#include <string>
+
+namespace vantorel {
+
+QIcon FileIcon(const std::string& path);
+// The shared generic file image.
+QIcon UnknownFileImage();
+// A finished transfer.
+QIcon CheckImage();
+
+}  // namespace vantorel

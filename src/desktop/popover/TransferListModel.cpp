@@ -1,0 +1,66 @@
+#include "desktop/popover/TransferListModel.h"
+
+#include "desktop/popover/FileIcons.h"
+#include "desktop/popover/RowFacts.h"
+
+namespace vantorel {
+
+TransferListModel::TransferListModel(Kind kind, QObject* parent) : QAbstractListModel(parent), kind_(kind) {}
+
+void TransferListModel::SetPaths(std::vector<std::string> paths) {
+  beginResetModel();
+  paths_ = std::move(paths);
+  rows_.assign(paths_.size(), std::nullopt);
+  rowsRead_ = 0;
+  endResetModel();
+}
+
+void TransferListModel::Refresh(int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, rowCount() - 1);
+  if (first > last) return;
+  for (int row = first; row <= last; ++row) rows_[static_cast<std::size_t>(row)].reset();
+  emit dataChanged(index(first), index(last));
+}
+
+int TransferListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(paths_.size());
+}
+
+const TransferListModel::Row& TransferListModel::Read(int row) const {
+  auto& slot = rows_[static_cast<std::size_t>(row)];
+  if (slot) return *slot;
+  const std::string& path = paths_[static_cast<std::size_t>(row)];
+  const RowFacts facts = kind_ == Kind::Transfers ? TransferRowFacts(path) : RecentRowFacts(path);
+  Row read;
+  read.exists = facts.exists;
+  // Names that are not UTF-8 show replacement characters; the path keeps
+  // the real bytes for every action.
+  read.name = QString::fromUtf8(facts.name.data(), static_cast<qsizetype>(facts.name.size()));
+  read.secondary = QString::fromStdString(facts.secondary);
+  read.complete = kind_ == Kind::Transfers && facts.exists && isComplete_ && isComplete_(path);
+  if (!facts.exists)
+    read.icon = UnknownFileImage();
+  else
+    read.icon = read.complete ? CheckImage() : FileIcon(path);
+  ++rowsRead_;
+  slot = std::move(read);
+  return *slot;
+}
+
+QVariant TransferListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const int row = index.row();
+  if (role == PathRole) return QByteArray::fromStdString(paths_[static_cast<std::size_t>(row)]);
+  switch (role) {
+    case Qt::DisplayRole: return Read(row).name;
+    case Qt::DecorationRole: return Read(row).icon;
+    case Qt::ToolTipRole: return QString::fromUtf8(paths_[static_cast<std::size_t>(row)]);
+    case SecondaryRole: return Read(row).secondary;
+    case ExistsRole: return Read(row).exists;
+    case CompleteRole: return Read(row).complete;
+    default: return {};
+  }
+}
+
+}  // namespace vantorel

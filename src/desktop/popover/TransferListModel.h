@@ -1,0 +1,58 @@
+#pragma once
+// The rows of one of the popover's lists: a snapshot of paths, each row's
+// name, second line and icon read from the file system only when the view
+// asks for it (so only rows on screen cost a look at their file), and read
+// again for the rows a refresh names. Main thread only.
+
+#include <QAbstractListModel>
+#include <QIcon>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+class TransferListModel : public QAbstractListModel {
+public:
+  // Transfers show the size; recent transfers the date added.
+  enum class Kind { Transfers, Recents };
+  enum Role { PathRole = Qt::UserRole + 1, SecondaryRole, ExistsRole, CompleteRole };
+
+  TransferListModel(Kind kind, QObject* parent);
+
+  // Whether the transfer of a path is complete (the check image, no remove
+  // button). Transfers only.
+  void SetCompletionQuery(std::function<bool(const std::string&)> isComplete) { isComplete_ = std::move(isComplete); }
+
+  void SetPaths(std::vector<std::string> paths);
+  const std::vector<std::string>& Paths() const { return paths_; }
+  const std::string& PathAt(int row) const { return paths_.at(static_cast<std::size_t>(row)); }
+
+  // Rows first…last are read again when next shown.
+  void Refresh(int first, int last);
+  // How many rows have been read since the last SetPaths (tests, benchmark).
+  int RowsRead() const { return rowsRead_; }
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+  struct Row {
+    bool exists = false;
+    bool complete = false;
+    QString name;
+    QString secondary;
+    QIcon icon;
+  };
+  const Row& Read(int row) const;
+
+  Kind kind_;
+  std::function<bool(const std::string&)> isComplete_;
+  std::vector<std::string> paths_;
+  mutable std::vector<std::optional<Row>> rows_;
+  mutable int rowsRead_ = 0;
+};
+
+}  // namespace vantorel

@@ -1,0 +1,541 @@
+#include "desktop/popover/TransferListViewController.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWidgetAction>
+
+#include <cstdio>
+#include <fstream>
+
+#include "desktop/helpers/WidgetHelpers.h"
+#include "desktop/helpers/Workspace.h"
+#include "desktop/popover/DelayedCall.h"
+#include "desktop/popover/DiskUsageProbe.h"
+#include "desktop/popover/HelpCenter.h"
+#include "desktop/popover/HelpMenuRows.h"
+#include "desktop/popover/ProgressWheelWidget.h"
+#include "desktop/popover/SegmentedControl.h"
+#include "desktop/popover/TransferListModel.h"
+#include "desktop/popover/TransferListView.h"
+#include "desktop/popover/TransferOrder.h"
+#include "desktop/windows/AboutWindow.h"
+#include "engine/Tracker.h"
+#include "shell/AppCommands.h"
+#include "shell/BuildInfo.h"
+#include "shell/StatusLine.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
+#include "units/text/ShortString.h"
+
+namespace vantorel {
+
+namespace {
+QPointer<TTransferListViewController> shared;
+
+constexpr int kReleaseDelay = 100;       // milliseconds after closing
+constexpr int kRecentsReloadDelay = 500;  // while the history tab shows
+const QString kTransfersTab = QStringLiteral("transfers");
+const QString kHistoryTab = QStringLiteral("history");
+
+QFrame* Separator(QWidget* parent) {
+  auto* line = new QFrame(parent);
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Plain);
+  line->setFixedHeight(1);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
+  line->setPalette(palette);
+  return line;
+}
+
+QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIcon, const QString& label,
+                          const QString& tip) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(QLatin1String(name));
+  button->setAutoRaise(true);
+  button->setIconSize(QSize(18, 18));
+  button->setFixedHeight(28);
+  const QIcon icon = QIcon::fromTheme(QLatin1String(themeIcon));
+  if (icon.isNull()) {
+    button->setText(label);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  } else {
+    button->setIcon(icon);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  }
+  button->setToolTip(tip);
+  button->setFocusPolicy(Qt::NoFocus);
+  return button;
+}
+
+QMenu* FooterMenu(QToolButton* button) {
+  auto* menu = new QMenu(button);
+  menu->setPalette(PopoverWindow::LightPalette());
+  button->setMenu(menu);
+  button->setPopupMode(QToolButton::InstantPopup);
+  return menu;
+}
+
+QString Short(const std::string& text) { return QString::fromStdString(shortString(text)); }
+}  // namespace
+
+TTransferListViewController* TTransferListViewController::sharedController() { return shared; }
+
+TTransferListViewController::TTransferListViewController(TICloudTracker& tracker, TAppCommands* commands,
+                                                         std::function<void(bool)> setHighlighted)
+    : tracker_(tracker),
+      commands_(commands),
+      setHighlighted_(std::move(setHighlighted)),
+      supportAddress_(QLatin1String(kSupportPageAddress)),
+      reloadRecentsLater_(new DelayedCall([this] { reloadRecents(); }, this)),
+      releaseLater_(new DelayedCall([this] { releasePopover(); }, this)) {
+  setObjectName(QStringLiteral("transferListViewController"));
+  setPalette(PopoverWindow::LightPalette());
+  setAutoFillBackground(true);
+  setFixedWidth(PopoverWindow::kWidth);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  BuildHeader(layout);
+  layout->addWidget(Separator(this));
+
+  tabButton_ = new SegmentedControl({QStringLiteral("Transfers"), QStringLiteral("Recent")}, this);
+  tabButton_->setObjectName(QStringLiteral("tabButton"));
+  tabButton_->SetChangeAction([this] { tabButtonChanged(); });
+  auto* segmentRow = new QHBoxLayout;
+  segmentRow->setContentsMargins(0, 5, 0, 5);
+  segmentRow->addStretch();
+  segmentRow->addWidget(tabButton_);
+  segmentRow->addStretch();
+  layout->addLayout(segmentRow);
+
+  tabView_ = new QStackedWidget(this);
+  tabView_->setObjectName(QStringLiteral("tabView"));
+  transferList_ = new TransferListView(true, tabView_);
+  transferList_->setObjectName(kTransfersTab);
+  transferModel_ = new TransferListModel(TransferListModel::Kind::Transfers, this);
+  transferModel_->SetCompletionQuery([this](const std::string& path) { return tracker_.IsTransferComplete(path); });
+  transferList_->setModel(transferModel_);
+  transferList_->SetRowClickAction([this](int row) { RevealRow(transferList_, row); });
+  transferList_->SetDeleteAction([this] { deleteTransfers(); });
+  transferList_->SetRemoveAction([this](int row) { RemoveRow(row); });
+  transferList_->SetRevealAction([this](int row) {
+    const std::string& path = transferModel_->PathAt(row);
+    if (doesFileExist(path))
+      RevealInFileManager(path);
+    else
+      Beep();
+  });
+  tabView_->addWidget(transferList_);
+
+  historyPage_ = new QStackedWidget(tabView_);
+  historyPage_->setObjectName(kHistoryTab);
+  recentTransfers_ = new TransferListView(false, historyPage_);
+  recentTransfers_->setObjectName(QStringLiteral("recentTransfers"));
+  recentModel_ = new TransferListModel(TransferListModel::Kind::Recents, this);
+  recentTransfers_->setModel(recentModel_);
+  recentTransfers_->SetRowClickAction([this](int row) { RevealRow(recentTransfers_, row); });
+  recentEmptyField_ = new QLabel(historyPage_);
+  recentEmptyField_->setObjectName(QStringLiteral("recentEmptyField"));
+  recentEmptyField_->setAlignment(Qt::AlignCenter);
+  recentEmptyField_->setAutoFillBackground(true);
+  QPalette grey = recentEmptyField_->palette();
+  grey.setColor(QPalette::Window, grey.color(QPalette::Base));
+  grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
+  recentEmptyField_->setPalette(grey);
+  historyPage_->addWidget(recentTransfers_);
+  historyPage_->addWidget(recentEmptyField_);
+  tabView_->addWidget(historyPage_);
+  layout->addWidget(tabView_, 1);
+
+  layout->addWidget(Separator(this));
+  BuildFooter(layout);
+
+  // What the popover shows as it opens: the history, until a transfer runs.
+  reloadRecents();
+  tabButton_->SetSelectedSegment(1);
+  tabButton_->SetSegmentEnabled(0, false);
+  if (const auto folder = folderSettingPath(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("")))
+    new DiskUsageProbe(*folder, [this](const std::string& size) { updateICloudDiskUsageUI(size); }, this);
+  updateStatus();
+  shared = this;
+}
+
+TTransferListViewController::~TTransferListViewController() {
+  if (helpController_) helpController_->Close();
+}
+
+void TTransferListViewController::BuildHeader(QLayout* layout) {
+  auto* header = new QWidget(this);
+  header->setFixedHeight(56);
+  auto* row = new QHBoxLayout(header);
+  row->setContentsMargins(12, 8, 12, 8);
+  row->setSpacing(10);
+  progressWheel_ = new ProgressWheelWidget(header);
+  row->addWidget(progressWheel_, 0, Qt::AlignVCenter);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(1);
+  statusField_ = new QLabel(header);
+  statusField_->setObjectName(QStringLiteral("statusField"));
+  statusField_->setTextFormat(Qt::PlainText);
+  QFont semibold = statusField_->font();
+  semibold.setWeight(QFont::DemiBold);
+  statusField_->setFont(semibold);
+  diskStatusField_ = new QLabel(header);
+  diskStatusField_->setObjectName(QStringLiteral("diskStatusField"));
+  diskStatusField_->setTextFormat(Qt::PlainText);
+  QFont small = diskStatusField_->font();
+  small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.85));
+  diskStatusField_->setFont(small);
+  QPalette grey = diskStatusField_->palette();
+  grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
+  diskStatusField_->setPalette(grey);
+  const auto stored = NSPrefs().GetString(kPreferenceKeyICloudDiskUsage);
+  diskStatusField_->setText(stored ? Short(*stored + " on disk") : QStringLiteral("Calculating disk usage..."));
+  texts->addStretch();
+  texts->addWidget(statusField_);
+  texts->addWidget(diskStatusField_);
+  texts->addStretch();
+  row->addLayout(texts, 1);
+  layout->addWidget(header);
+}
+
+void TTransferListViewController::BuildFooter(QLayout* layout) {
+  auto* footer = new QWidget(this);
+  footer->setFixedHeight(32);
+  auto* row = new QHBoxLayout(footer);
+  row->setContentsMargins(6, 2, 6, 2);
+  row->setSpacing(2);
+
+  auto* folder = FooterButton(footer, "openICloudDrive", "folder", QStringLiteral("Folder"),
+                              QStringLiteral("Open the watched folder"));
+  connect(folder, &QToolButton::clicked, this, [this] { openICloudDrive(); });
+  auto* web = FooterButton(footer, "openICloudOnline", "web-browser", QStringLiteral("Web"),
+                           QStringLiteral("Open the cloud service's web site"));
+  connect(web, &QToolButton::clicked, this, [this] { openICloudOnline(); });
+  auto* again = FooterButton(footer, "rescan", "view-refresh", QStringLiteral("Rescan"),
+                             QStringLiteral("Look through the folder for transfers again"));
+  connect(again, &QToolButton::clicked, this, [this] { rescan(); });
+  row->addWidget(folder);
+  row->addWidget(web);
+  row->addWidget(again);
+  row->addStretch();
+
+  auto* log = FooterButton(footer, "logMenu", "text-x-generic", QStringLiteral("Log"), QStringLiteral("The log"));
+  QMenu* logMenu = FooterMenu(log);
+  logMenu->addAction(QStringLiteral("Open Log"), this, [this] { openLog(); })->setObjectName("openLog");
+  logMenu->addAction(QStringLiteral("Reveal Log"), this, [this] { revealLogInFinder(); })->setObjectName("revealLog");
+  logMenu->addAction(QStringLiteral("Clear History…"), this, [this] { clearLog(); })->setObjectName("clearLog");
+
+  auto* help = FooterButton(footer, "helpMenu", "help-browser", QStringLiteral("?"), QStringLiteral("Help"));
+  helpMenu_ = FooterMenu(help);
+  helpMenu_->setObjectName(QStringLiteral("helpMenu"));
+  connect(helpMenu_, &QMenu::aboutToShow, this, [this] { menuWillOpen(); });
+  connect(helpMenu_, &QMenu::aboutToHide, this, [this] { menuDidClose(); });
+
+  auto* gear = FooterButton(footer, "settingsMenu", "emblem-system", QStringLiteral("Settings"),
+                            QStringLiteral("Preferences and more"));
+  QMenu* gearMenu = FooterMenu(gear);
+  gearMenu->addAction(QStringLiteral("Preferences…"), this, [this] { openPreferences(); });
+  gearMenu->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(); });
+  gearMenu->addAction(QStringLiteral("About Vantorel"), this, [this] { openAbout(); });
+  gearMenu->addSeparator();
+  gearMenu->addAction(QStringLiteral("Quit Vantorel"), this, [this] { quit(); });
+  row->addWidget(log);
+  row->addWidget(help);
+  row->addWidget(gear);
+  layout->addWidget(footer);
+}
+
+// --- the popover -------------------------------------------------------
+
+void TTransferListViewController::showRelativeToRect(const QRect& anchor, PopoverWindow::Kind kind) {
+  if (popover_) {
+    std::puts("popover is already shown.");
+    std::fflush(stdout);
+    return;
+  }
+  popover_ = new PopoverWindow(kind);
+  popover_->SetWillShow([this] { popoverWillShow(); });
+  popover_->SetDidClose([this] { popoverDidClose(); });
+  // The window keeps the controller as long as it exists.
+  popover_->SetContent(this);
+  popover_->ShowBeside(anchor);
+}
+
+void TTransferListViewController::closePopover() {
+  if (popover_ && popover_->isVisible()) popover_->close();
+}
+
+void TTransferListViewController::popoverWillShow() {
+  if (setHighlighted_) setHighlighted_(true);
+  updatePopoverSize();
+}
+
+void TTransferListViewController::popoverDidClose() {
+  if (helpMenu_ && helpMenu_->isVisible()) helpMenu_->close();
+  releaseLater_->Schedule(kReleaseDelay);
+  if (setHighlighted_) setHighlighted_(false);
+  // An ordinary window stands for the tray when there is none: closing it
+  // is leaving the application.
+  if (popover_ && popover_->WindowKind() == PopoverWindow::Kind::Window && commands_) commands_->terminate();
+}
+
+void TTransferListViewController::releasePopover() {
+  if (!popover_) return;
+  PopoverWindow* window = popover_;
+  popover_ = nullptr;
+  // Deferred: this controller is the window's content and goes with it.
+  window->deleteLater();
+}
+
+// --- tabs and lists ------------------------------------------------------
+
+void TTransferListViewController::SelectTab(int index) {
+  if (index < 0 || index >= tabView_->count() || index == tabView_->currentIndex()) return;
+  // Before the history tab shows, its list is brought up to date.
+  if (tabView_->widget(index)->objectName() == kHistoryTab) reloadRecents();
+  tabView_->setCurrentIndex(index);
+  updatePopoverSize();
+}
+
+void TTransferListViewController::tabButtonChanged() { SelectTab(tabButton_->SelectedSegment()); }
+
+QString TTransferListViewController::SelectedTabIdentifier() const { return tabView_->currentWidget()->objectName(); }
+
+void TTransferListViewController::updatePopoverSize() {
+  if (!popover_) return;
+  const QString tab = SelectedTabIdentifier();
+  if (tab == kTransfersTab || tab == kHistoryTab) popover_->SetContentHeight(kPopoverHeight);
+}
+
+void TTransferListViewController::reloadTransfers() {
+  transfers_ = tracker_.GetTotalTransfers();
+  SortTransfersByName(transfers_);
+  // A finished batch lists nothing, though its paths are kept until cleared.
+  transferModel_->SetPaths(tracker_.IsFinishedTransfering() ? std::vector<std::string>{} : transfers_);
+  transferList_->SetButtonsHidden(-1, true);
+}
+
+void TTransferListViewController::reloadRecents() {
+  tracker_.CleanRecentTransfers();
+  const auto recent = tracker_.GetRecentTransfers();
+  recentModel_->SetPaths(recent.value_or(std::vector<std::string>{}));
+  if (!recent)
+    recentEmptyField_->setText(QStringLiteral("History is unavailable"));
+  else if (recent->empty())
+    recentEmptyField_->setText(QStringLiteral("No recent transfers"));
+  historyPage_->setCurrentWidget(recent && !recent->empty() ? static_cast<QWidget*>(recentTransfers_)
+                                                            : static_cast<QWidget*>(recentEmptyField_));
+}
+
+void TTransferListViewController::RefreshVisibleRows(TransferListView* list) {
+  // Only rows on screen are read again; the rest are read when scrolled to.
+  const auto [first, last] = list->VisibleRows();
+  if (first >= 0) static_cast<TransferListModel*>(list->model())->Refresh(first, last);
+}
+
+void TTransferListViewController::updateStatus() {
+  const bool inProgress = tracker_.GetTransferCount() > 0;
+  if (inProgress != transfersInProgress_) tabButton_->SetSelectedSegment(inProgress ? 0 : 1);
+  tabButton_->setVisible(tracker_.GetStatus() != 0);
+  statusField_->setText(QString::fromStdString(
+      StatusLineText(tracker_, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime())));
+  const int transferCount = tracker_.GetTransferCount();
+  if (transferModel_->rowCount() != tracker_.GetTotalTransferCount() || transferCount == 0) reloadTransfers();
+  RefreshVisibleRows(transferList_);
+  ProgressWheelState& wheel = progressWheel_->Wheel();
+  const bool running = transferCount > 0;
+  wheel.SetMinValue(0.0);
+  wheel.SetMaxValue(running ? tracker_.GetTotalTransferCount() : 0.0);
+  wheel.SetCurrentValue(running ? tracker_.GetCompletedTransferCount() : 0.0);
+  progressWheel_->Changed();
+  tabButton_->SetSegmentEnabled(0, running);
+  transfersInProgress_ = tracker_.GetTransferCount() > 0;
+  if (SelectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
+  tabButtonChanged();
+  updatePopoverSize();
+}
+
+int TTransferListViewController::RunAlert(const QString& message, const QString& informative,
+                                          const QStringList& buttons) {
+  // A grabbing popup would take the alert's clicks for clicks elsewhere:
+  // it steps aside while the alert runs and comes back after.
+  QPointer<PopoverWindow> window = popover_;
+  const bool popup = window && window->isVisible() && window->WindowKind() == PopoverWindow::Kind::Popup;
+  if (window) window->SetTransient(false);
+  if (popup) window->hide();
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), message);
+  box.setObjectName(QStringLiteral("alert"));
+  box.setInformativeText(informative);
+  std::vector<QAbstractButton*> made;
+  for (int i = 0; i < buttons.size(); ++i)
+    made.push_back(box.addButton(buttons[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+  if (!made.empty()) box.setDefaultButton(static_cast<QPushButton*>(made.front()));
+  box.exec();
+  int answer = static_cast<int>(made.size()) - 1;  // closed: the last choice, a Cancel
+  for (std::size_t i = 0; i < made.size(); ++i)
+    if (box.clickedButton() == made[i]) answer = static_cast<int>(i);
+  if (window) {
+    window->SetTransient(true);
+    if (popup) window->show();
+  }
+  return answer;
+}
+
+void TTransferListViewController::deleteTransfers() {
+  const std::vector<std::int32_t> rows = selectedRows(*transferList_);
+  if (rows.empty()) return;
+  // The paths as they are now: the answer may come after the list changed.
+  std::vector<std::string> paths;
+  for (const std::int32_t row : rows)
+    if (row < transferModel_->rowCount()) paths.push_back(transferModel_->PathAt(row));
+  const int answer = RunAlert(QStringLiteral("Are you sure you want to ignore %1 transfers?").arg(rows.size()),
+                              QStringLiteral("The files you ignore will still be transferred by iCloud but not "
+                                             "tracked within the app."),
+                              {QStringLiteral("Ignore"), QStringLiteral("Cancel")});
+  if (answer != 0) return;
+  // Every selected row, on screen or not: the question counted them all.
+  std::vector<std::string> present;
+  bool missing = false;
+  for (const std::string& path : paths) (doesFileExist(path) ? present.push_back(path) : void(missing = true));
+  if (missing) Beep();
+  if (present.empty()) return;
+  tracker_.RemoveTransfers(present);
+  updateStatus();
+}
+
+void TTransferListViewController::RemoveRow(int row) {
+  const std::string path = transferModel_->PathAt(row);
+  if (!doesFileExist(path)) {
+    Beep();
+    return;
+  }
+  tracker_.RemoveTransfers({path});
+  transferList_->SetButtonsHidden(-1, true);
+  transferModel_->Refresh(row, row);
+  updateStatus();
+}
+
+void TTransferListViewController::RevealRow(TransferListView* list, int row) {
+  const auto* model = static_cast<TransferListModel*>(list->model());
+  RevealInFileManager(model->PathAt(row));
+  closePopover();
+}
+
+// --- commands --------------------------------------------------------------
+
+void TTransferListViewController::clearLog() {
+  const int answer = RunAlert(QStringLiteral("Are you sure you want to clear the history log?"),
+                              QStringLiteral("This action is undoable."),
+                              {QStringLiteral("Clear"), QStringLiteral("Cancel")});
+  if (answer != 0) return;
+  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) std::ofstream(*log, std::ios::trunc);
+  // The tracker's list goes too, or the next batch would write it back.
+  tracker_.ClearRecentTransfers();
+  reloadRecents();
+}
+
+void TTransferListViewController::openLog() {
+  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) OpenWithDefaultHandler(*log);
+  closePopover();
+}
+
+void TTransferListViewController::revealLogInFinder() {
+  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) RevealInFileManager(*log);
+}
+
+void TTransferListViewController::openICloudDrive() {
+  const std::string setting = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or(kDefaultICloudDriveFolder);
+  OpenWithDefaultHandler(folderSettingPath(setting).value_or(fileURL(kDefaultICloudDriveFolder)));
+  closePopover();
+}
+
+void TTransferListViewController::openICloudOnline() { OpenWithDefaultHandler(kCloudWebAddress); }
+
+// The commands that open a window close the popover first: a grabbing
+// popup would keep the window from the pointer.
+void TTransferListViewController::openPreferences() {
+  closePopover();
+  if (commands_) commands_->openPreferences();
+}
+
+void TTransferListViewController::rescan() {
+  closePopover();
+  if (commands_) commands_->PerformRescan(false);
+}
+
+void TTransferListViewController::openAbout() {
+  closePopover();
+  AboutWindow::Open();
+}
+
+void TTransferListViewController::checkForUpdates() {
+  closePopover();
+  if (commands_) commands_->showUpdatePortal();
+}
+
+void TTransferListViewController::quit() {
+  closePopover();
+  if (commands_) commands_->terminate();
+}
+
+void TTransferListViewController::updateICloudDiskUsageUI(const std::string& size) {
+  NSPrefs().SetString(kPreferenceKeyICloudDiskUsage, size);
+  diskStatusField_->setText(Short(size + " on disk"));
+}
+
+// --- help menu ---------------------------------------------------------------
+
+void TTransferListViewController::menuWillOpen() {
+  if (popover_) popover_->SetTransient(false);
+  helpMenu_->clear();
+  auto* loading = new QWidgetAction(helpMenu_);
+  loading->setText(QStringLiteral("Downloading articles..."));
+  loading->setDefaultWidget(MakeLoadingRow(helpMenu_));
+  helpMenu_->addAction(loading);
+  HelpCenter::Delegate delegate;
+  delegate.didLoad = [this] { helpMenu_->clear(); };
+  delegate.failed = [this] {
+    helpMenu_->clear();
+    helpMenu_->addAction(QStringLiteral("Error downloading articles"))->setEnabled(false);
+  };
+  delegate.didReceiveArticle = [this](const HelpArticle& article) {
+    auto* item = new QWidgetAction(helpMenu_);
+    item->setText(QStringLiteral("article"));
+    item->setDefaultWidget(new ArticleRow(
+        article,
+        [this](const std::string& link) {
+          OpenWithDefaultHandler(link);
+          helpMenu_->close();
+          closePopover();
+        },
+        helpMenu_));
+    helpMenu_->addAction(item);
+  };
+  if (helpController_) helpController_->Close();
+  helpController_ = new HelpCenter(supportAddress_, std::move(delegate), this);
+}
+
+void TTransferListViewController::menuDidClose() {
+  std::puts("closed menu");
+  std::fflush(stdout);
+  if (helpController_) {
+    helpController_->Close();
+    helpController_->deleteLater();
+    helpController_ = nullptr;
+  }
+  if (popover_) popover_->SetTransient(true);
+}
+
+}  // namespace vantorel

@@ -1,0 +1,137 @@
+#pragma once
+// The popover's controller and content: a header (status line, progress
+// wheel, disk usage), a two-segment switch between the transfers in
+// progress and the recent transfers, and a footer of commands (the watched
+// folder, the web site, rescan, the log, help, settings). A new one is made
+// each time the popover opens; the most recent one is the shared
+// controller. It reads everything it shows from the tracker and changes it
+// only through the row actions and the clearing of the history.
+// Main thread only, apart from the disk-usage probe's own thread.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "desktop/popover/PopoverWindow.h"
+
+class QLabel;
+class QMenu;
+class QStackedWidget;
+class QToolButton;
+
+namespace vantorel {
+
+class DelayedCall;
+class HelpCenter;
+class ProgressWheelWidget;
+class SegmentedControl;
+class TAppCommands;
+class TICloudTracker;
+class TransferListModel;
+class TransferListView;
+
+class TTransferListViewController : public QWidget {
+public:
+  static constexpr int kPopoverHeight = 264;
+
+  // `setHighlighted`: the tray icon's highlight while the popover shows.
+  TTransferListViewController(TICloudTracker& tracker, TAppCommands* commands,
+                              std::function<void(bool)> setHighlighted);
+  ~TTransferListViewController() override;
+
+  // The most recently made controller (none once it has gone).
+  static TTransferListViewController* sharedController();
+
+  // --- the popover ----------------------------------------------------
+  // Shows the popover beside `anchor` (global coordinates); while one
+  // exists, only says "popover is already shown.".
+  void showRelativeToRect(const QRect& anchor, PopoverWindow::Kind kind);
+  // True from showing until 0.1 s after closing (when it is released).
+  bool isPopoverShown() const { return popover_ != nullptr; }
+  void closePopover();
+  PopoverWindow* Popover() const { return popover_; }
+
+  // --- tabs and lists -------------------------------------------------
+  void tabButtonChanged();
+  void updatePopoverSize();
+  // "transfers" or "history".
+  QString SelectedTabIdentifier() const;
+  void reloadTransfers();
+  void reloadRecents();
+  // The Delete key on the transfer list: asks, then stops tracking the
+  // selected rows.
+  void deleteTransfers();
+  void updateStatus();
+
+  // --- commands -------------------------------------------------------
+  void clearLog();
+  void openLog();
+  void revealLogInFinder();
+  void openICloudDrive();
+  void openICloudOnline();
+  void openPreferences();
+  void rescan();
+  void openAbout();
+  void checkForUpdates();
+  void quit();
+
+  // --- help menu ------------------------------------------------------
+  // Where the article list comes from (a build-time constant by default).
+  void SetSupportAddress(const QString& address) { supportAddress_ = address; }
+  QMenu* HelpMenu() const { return helpMenu_; }
+  void menuWillOpen();
+  void menuDidClose();
+
+  // Runs an alert over the popover (which stays, and is back afterwards);
+  // returns the index of the button chosen. Tests answer it.
+  int RunAlert(const QString& message, const QString& informative, const QStringList& buttons);
+
+  TransferListView* TransferList() const { return transferList_; }
+  TransferListView* RecentList() const { return recentTransfers_; }
+  TransferListModel* TransferModel() const { return transferModel_; }
+  TransferListModel* RecentModel() const { return recentModel_; }
+  const std::vector<std::string>& Transfers() const { return transfers_; }
+  SegmentedControl* TabButton() const { return tabButton_; }
+
+private:
+  void BuildHeader(QLayout* layout);
+  void BuildFooter(QLayout* layout);
+  void popoverWillShow();
+  void popoverDidClose();
+  void releasePopover();
+  void updateICloudDiskUsageUI(const std::string& size);
+  void RefreshVisibleRows(TransferListView* list);
+  void RemoveRow(int row);
+  void RevealRow(TransferListView* list, int row);
+  void SelectTab(int index);
+
+  TICloudTracker& tracker_;
+  TAppCommands* commands_;
+  std::function<void(bool)> setHighlighted_;
+  QPointer<PopoverWindow> popover_;
+  QString supportAddress_;
+
+  QLabel* statusField_;
+  ProgressWheelWidget* progressWheel_;
+  QLabel* diskStatusField_;
+  SegmentedControl* tabButton_;
+  QStackedWidget* tabView_;
+  TransferListView* transferList_;
+  TransferListModel* transferModel_;
+  QStackedWidget* historyPage_;
+  TransferListView* recentTransfers_;
+  TransferListModel* recentModel_;
+  QLabel* recentEmptyField_;
+  QMenu* helpMenu_ = nullptr;
+  HelpCenter* helpController_ = nullptr;
+
+  std::vector<std::string> transfers_;
+  bool transfersInProgress_ = false;
+  DelayedCall* reloadRecentsLater_;
+  DelayedCall* releaseLater_;
+};
+
+}  // namespace vantorel

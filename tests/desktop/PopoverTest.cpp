@@ -1,0 +1,461 @@
+// The popover driven as a user would, over a real tracker whose passes the
+// test runs: what it says, which tab and rows it shows, what its rows and
+// commands do, and the help menu against a server the test runs itself.
+// Pictures of both tabs are kept in artefacts/.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidgetAction>
+
+#include <functional>
+
+#include "desktop/helpers/Workspace.h"
+#include "desktop/popover/DelayedCall.h"
+#include "desktop/popover/SegmentedControl.h"
+#include "desktop/popover/TransferListModel.h"
+#include "desktop/popover/TransferListView.h"
+#include "desktop/popover/TransferListViewController.h"
+#include "shell/StatusLine.h"
+#include "support/TrackerFixture.h"
+#include "units/fs/PathUtilities.h"
+#include "units/prefs/PropertyListIO.h"
+
+namespace vantorel {
+namespace {
+
+void Keep(QWidget& window, const char* name) {
+  QDir().mkpath(QStringLiteral("artefacts"));
+  window.grab().save(QStringLiteral("artefacts/%1.png").arg(QLatin1String(name)));
+}
+
+bool SpinUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+  for (int waited = 0; waited < milliseconds && !done(); waited += 10) {
+    QEventLoop wait;
+    QTimer::singleShot(10, &wait, &QEventLoop::quit);
+    wait.exec();
+  }
+  return done();
+}
+
+// Answers the next alert with the button `answer`, keeping what it asked.
+void AnswerAlert(const QString& answer, QString* asked) {
+  QTimer::singleShot(0, [answer, asked] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    if (asked) *asked = box->text();
+    for (QAbstractButton* button : box->buttons())
+      if (button->text() == answer) button->click();
+  });
+}
+
+class PopoverTest : public test::TrackerFixture {
+protected:
+  void SetUp() override {
+    TrackerFixture::SetUp();
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    SetWorkspaceHookForTesting([this](const std::string& verb, const std::string& target) {
+      requests.push_back(verb + " " + target);
+    });
+    auto& t = MakeTracker();
+    t.SetDelegate(&delegate);
+    t.SetDirectory(cloud);
+    t.SetTransferLog(logFile);
+    NSPrefs().SetString(kPreferenceKeyHistoryLog, logFile);
+    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  }
+  void TearDown() override {
+    delete controller;
+    SetWorkspaceHookForTesting(nullptr);
+    ::unsetenv("XDG_CACHE_HOME");
+    TrackerFixture::TearDown();
+  }
+  TTransferListViewController& Open() {
+    controller = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+    controller->resize(PopoverWindow::kWidth, TTransferListViewController::kPopoverHeight);
+    controller->show();
+    return *controller;
+  }
+  // Files that start uploading.
+  std::vector<std::string> Uploading(const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const auto& name : names) paths.push_back(Item(name, false, 1000));
+    for (const auto& path : paths) tracker->QueueFile(path);
+    Pass();
+    return paths;
+  }
+  void Finish(const std::string& path) {
+    MarkUploaded(path);
+    tracker->QueueFile(path);
+    Pass();
+  }
+  QString Status() const { return controller->findChild<QLabel*>(QStringLiteral("statusField"))->text(); }
+
+  ManualDelayClock delays;
+  QPointer<TTransferListViewController> controller;
+  std::vector<bool> highlights;
+  std::vector<std::string> requests;
+};
+
+TEST_F(PopoverTest, TheTabsFollowTheTransfersAndTheHeaderTellsTheTruth) {
+  auto& c = Open();
+  // Nothing yet: the switch hidden, the history shown, transfers disabled.
+  EXPECT_EQ(Status(), "No files are being transferred.");
+  EXPECT_FALSE(c.TabButton()->isVisible());
+  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  EXPECT_FALSE(c.TabButton()->IsSegmentEnabled(0));
+  EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("recentEmptyField"))->text(), "No recent transfers");
+
+  const auto one = Uploading({"solo.txt"});
+  c.updateStatus();
+  EXPECT_EQ(Status(), "1 file is being transferred...");
+  EXPECT_TRUE(c.TabButton()->isVisible());
+  EXPECT_TRUE(c.TabButton()->IsSegmentEnabled(0));
+  EXPECT_EQ(c.TabButton()->SelectedSegment(), 0);
+  EXPECT_EQ(c.SelectedTabIdentifier(), "transfers");
+
+  // The user looks at the history meanwhile: it stays chosen while
+  // transfers go on, and is read again half a second after each change.
+  QTest::mouseClick(c.TabButton()->Segment(1), Qt::LeftButton);
+  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  const auto more = Uploading({"b.txt", "c.txt", "d.txt"});
+  Finish(one[0]);
+  c.updateStatus();
+  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  EXPECT_EQ(Status().toStdString(), StatusLineText(*tracker, std::nullopt, CurrentAbsoluteTime()));
+  EXPECT_EQ(Status(), "3 files are being transferred (25%)...");
+  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  delays.Advance(499);
+  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  delays.Advance(1);
+  EXPECT_EQ(c.RecentModel()->rowCount(), 1);
+
+  // The batch ends: the history again, the transfers segment disabled.
+  for (const auto& path : more) Finish(path);
+  c.updateStatus();
+  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  EXPECT_FALSE(c.TabButton()->IsSegmentEnabled(0));
+  EXPECT_EQ(c.TransferModel()->rowCount(), 0);
+  Keep(c, "popover-history");
+}
+
+TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {
+  auto& c = Open();
+  const auto paths = Uploading({"b/Zeta.txt", "a/alpha.TXT", "Alpha.pdf", "gone.txt"});
+  Item("Mid.key/Index.zip", false, 3000);
+  Item("Mid.key/Data/tree.bin", false, 2000);
+  tracker->QueueFile(cloud + "/Mid.key");
+  Pass();
+  ::unlink(paths[3].c_str());
+  c.updateStatus();
+  std::vector<QString> names, seconds;
+  for (int row = 0; row < c.TransferModel()->rowCount(); ++row) {
+    names.push_back(c.TransferModel()->index(row).data().toString());
+    seconds.push_back(c.TransferModel()->index(row).data(TransferListModel::SecondaryRole).toString());
+  }
+  // "alpha.TXT" and "Alpha.pdf" are equal names and keep the tracker's order.
+  ASSERT_EQ(names.size(), 5u);
+  EXPECT_EQ(names[0].toLower().left(5), "alpha");
+  EXPECT_EQ(names[1].toLower().left(5), "alpha");
+  EXPECT_EQ(names[2], "gone.txt");
+  EXPECT_EQ(seconds[2], "") << "a file that has gone has no size";
+  EXPECT_EQ(names[3], "Mid.key");
+  EXPECT_EQ(seconds[3], "5 kB") << "a package counts its whole tree";
+  EXPECT_EQ(names[4], "Zeta.txt");
+  Keep(c, "popover-transfers");
+
+  // A thousand more: only the rows on screen are ever read.
+  std::vector<std::string> many;
+  for (int i = 0; i < 1000; ++i) many.push_back(dir / ("cloud/many/f" + std::to_string(i) + ".bin"));
+  c.TransferModel()->SetPaths(many);
+  QApplication::processEvents();
+  c.TransferList()->viewport()->repaint();
+  EXPECT_GT(c.TransferModel()->RowsRead(), 0);
+  EXPECT_LT(c.TransferModel()->RowsRead(), 12);
+}
+
+TEST_F(PopoverTest, AMissingFileAndANameThatIsNotUtf8) {
+  auto& c = Open();
+  const std::string odd = Item(std::string("caf\xe9-menu.txt"), false, 10);
+  tracker->QueueFile(odd);
+  Pass();
+  c.updateStatus();
+  ASSERT_EQ(c.TransferModel()->rowCount(), 1);
+  const QModelIndex row = c.TransferModel()->index(0);
+  EXPECT_EQ(row.data().toString(), QStringLiteral("caf\uFFFD-menu.txt"));
+  EXPECT_EQ(row.data(TransferListModel::SecondaryRole).toString(), "10 B");
+  // A click reveals the real bytes and closes without selecting the row.
+  const QRect rect = c.TransferList()->visualRect(row);
+  QTest::mouseClick(c.TransferList()->viewport(), Qt::LeftButton, {}, rect.center());
+  EXPECT_EQ(requests, std::vector<std::string>{"reveal " + odd});
+  EXPECT_FALSE(c.TransferList()->selectionModel()->hasSelection());
+
+  // Gone: the hover buttons only beep.
+  ::unlink(odd.c_str());
+  c.updateStatus();
+  EXPECT_FALSE(c.TransferModel()->index(0).data(TransferListModel::ExistsRole).toBool());
+  EXPECT_EQ(c.TransferModel()->index(0).data(TransferListModel::SecondaryRole).toString(), "");
+  c.TransferList()->SetButtonsHidden(0, false);
+  requests.clear();
+  c.TransferList()->RemoveButton()->click();
+  c.TransferList()->SetButtonsHidden(0, false);
+  c.TransferList()->RevealButton()->click();
+  EXPECT_EQ(requests, (std::vector<std::string>{"beep ", "beep "}));
+  EXPECT_EQ(tracker->GetTransferCount(), 1);
+}
+
+TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
+  auto& c = Open();
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back("file" + std::to_string(10 + i) + ".txt");
+  const auto paths = Uploading(names);
+  Finish(paths[1]);  // complete, still listed in the batch
+  c.updateStatus();
+  TransferListView& list = *c.TransferList();
+  QApplication::processEvents();
+  const QPoint first = list.visualRect(c.TransferModel()->index(0)).center();
+  QTest::mouseMove(list.viewport(), first);
+  EXPECT_EQ(list.ButtonsRow(), -1);
+  delays.Advance(TransferListView::kHoverDelay - 1);
+  EXPECT_EQ(list.ButtonsRow(), -1);
+  delays.Advance(1);
+  EXPECT_EQ(list.ButtonsRow(), 0);
+  EXPECT_TRUE(list.RemoveButton()->isVisible());
+  EXPECT_TRUE(list.RevealButton()->isVisible());
+  // The finished transfer offers reveal only.
+  QTest::mouseMove(list.viewport(), list.visualRect(c.TransferModel()->index(1)).center());
+  EXPECT_EQ(list.ButtonsRow(), -1) << "leaving a row hides its buttons at once";
+  delays.Advance(TransferListView::kHoverDelay);
+  EXPECT_EQ(list.ButtonsRow(), 1);
+  EXPECT_FALSE(list.RemoveButton()->isVisible());
+  EXPECT_TRUE(list.RevealButton()->isVisible());
+
+  // Scrolling hides them until 0.15 s after the last scroll.
+  list.verticalScrollBar()->setValue(10);
+  EXPECT_EQ(list.ButtonsRow(), -1);
+  EXPECT_TRUE(list.PostedScrollingChanges());
+  delays.Advance(100);
+  list.verticalScrollBar()->setValue(20);
+  delays.Advance(100);
+  EXPECT_EQ(list.ButtonsRow(), -1);
+  delays.Advance(50);
+  EXPECT_FALSE(list.PostedScrollingChanges());
+  EXPECT_EQ(list.ButtonsRow(), list.RowUnderPointer());
+  EXPECT_GE(list.ButtonsRow(), 0);
+
+  // Remove stops the tracking of that file.
+  const int row = 2;
+  const std::string path = c.TransferModel()->PathAt(row);
+  list.SetButtonsHidden(row, false);
+  ASSERT_TRUE(list.RemoveButton()->isVisible());
+  list.RemoveButton()->click();
+  const auto left = tracker->GetTransfers();
+  EXPECT_EQ(std::count(left.begin(), left.end(), path), 0);
+}
+
+TEST_F(PopoverTest, DeleteAsksWithTheCountAndIgnoresEverySelectedRow) {
+  auto& c = Open();
+  const auto paths = Uploading({"a.txt", "b.txt", "c.txt", "d.txt"});
+  c.updateStatus();
+  TransferListView& list = *c.TransferList();
+  list.setFocus();
+  QTest::keyClick(&list, Qt::Key_Delete);
+  EXPECT_EQ(requests, std::vector<std::string>{"beep "}) << "nothing selected";
+
+  list.selectionModel()->select(QItemSelection(c.TransferModel()->index(0), c.TransferModel()->index(2)),
+                                QItemSelectionModel::Select);
+  QString asked;
+  AnswerAlert(QStringLiteral("Cancel"), &asked);
+  QTest::keyClick(&list, Qt::Key_Delete);
+  EXPECT_EQ(asked, "Are you sure you want to ignore 3 transfers?");
+  EXPECT_EQ(tracker->GetTransferCount(), 4);
+
+  AnswerAlert(QStringLiteral("Ignore"), &asked);
+  QTest::keyClick(&list, Qt::Key_Backspace);
+  EXPECT_EQ(tracker->GetTransfers(), std::vector<std::string>{paths[3]});
+  EXPECT_EQ(c.TransferModel()->rowCount(), tracker->GetTotalTransferCount());
+}
+
+TEST_F(PopoverTest, ClearingTheHistoryEmptiesTheListTheFileAndTheLogForGood) {
+  auto& c = Open();
+  const auto first = Uploading({"first.txt", "second.txt"});
+  for (const auto& path : first) Finish(path);
+  c.updateStatus();
+  delays.Advance(500);
+  ASSERT_EQ(c.RecentModel()->rowCount(), 2);
+  QString asked;
+  AnswerAlert(QStringLiteral("Cancel"), &asked);
+  c.clearLog();
+  EXPECT_EQ(asked, "Are you sure you want to clear the history log?");
+  EXPECT_EQ(c.RecentModel()->rowCount(), 2);
+  AnswerAlert(QStringLiteral("Clear"), nullptr);
+  c.clearLog();
+  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{});
+  // The next batch brings only itself.
+  const auto next = Uploading({"third.txt"});
+  Finish(next[0]);
+  c.reloadRecents();
+  EXPECT_EQ(c.RecentModel()->Paths(), next);
+  EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{PlistValue(next[0])});
+}
+
+TEST_F(PopoverTest, DiskUsageOfAFolderWhoseNameWouldRunCommands) {
+  const std::string marker = dir / "ran";
+  const std::string folder = dir.MakeFolder("q\"uote $(touch " + marker + ") `touch " + marker + "`");
+  dir.Write(folder.substr(dir.path().size() + 1) + "/data.bin", std::string(50000, 'x'));
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, folder);
+  NSPrefs().Remove(kPreferenceKeyICloudDiskUsage);
+  auto& c = Open();
+  auto* line = c.findChild<QLabel*>(QStringLiteral("diskStatusField"));
+  EXPECT_EQ(line->text(), "Calculating disk usage...");
+  ASSERT_TRUE(SpinUntil([line] { return line->text().endsWith(QLatin1String(" on disk")); }));
+  EXPECT_FALSE(doesFileExist(marker)) << "a command in the folder's name ran";
+  const auto stored = NSPrefs().GetString(kPreferenceKeyICloudDiskUsage);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(line->text().toStdString(), *stored + " on disk");
+  EXPECT_NE(*stored, "0");
+}
+
+TEST_F(PopoverTest, ThePopoverHighlightsTheIconOpensOnceAndIsReleasedAfterClosing) {
+  auto* c = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  controller = c;
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  ASSERT_TRUE(c->isPopoverShown());
+  EXPECT_EQ(highlights, std::vector<bool>{true});
+  EXPECT_EQ(c->Popover()->height(), TTransferListViewController::kPopoverHeight + 2);
+  EXPECT_EQ(TTransferListViewController::sharedController(), c);
+  testing::internal::CaptureStdout();
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "popover is already shown.\n");
+  Keep(*c->Popover(), "popover-window");
+  c->closePopover();
+  EXPECT_EQ(highlights, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(c->isPopoverShown()) << "released a moment later";
+  delays.Advance(100);
+  EXPECT_FALSE(c->isPopoverShown());
+  ASSERT_TRUE(SpinUntil([this] { return controller.isNull(); }));
+}
+
+// A tiny HTTP server: one answer per connection.
+class HelpServer {
+public:
+  QByteArray status = "200 OK";
+  QByteArray body;
+  bool silent = false;
+  int requests = 0;
+  HelpServer() {
+    server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server, &QTcpServer::newConnection, [this] {
+      QTcpSocket* socket = server.nextPendingConnection();
+      QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+        socket->readAll();
+        ++requests;
+        if (silent) return;
+        socket->write("HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+      });
+    });
+  }
+  QString Address() const { return QStringLiteral("http://127.0.0.1:%1/support.php?Vantorel").arg(server.serverPort()); }
+  QTcpServer server;
+};
+
+QStringList MenuTitles(QMenu* menu) {
+  QStringList titles;
+  for (QAction* action : menu->actions()) titles << action->text();
+  return titles;
+}
+
+TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
+  auto& c = Open();
+  HelpServer server;
+  c.SetSupportAddress(server.Address());
+  QMenu* menu = c.HelpMenu();
+  server.body = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>
+    <dict><key>title</key><string>Getting started</string><key>excerpt</key><string>First steps with the tray icon and the popover.</string><key>link</key><string>https://vantorel.example.com/a</string></dict>
+    <dict><key>title</key><string>Filters</string><key>excerpt</key><string>Which files are tracked.</string><key>link</key><string>https://vantorel.example.com/b</string></dict>
+    <dict><key>title</key><string>History</string><key>excerpt</key><string>The log and the list.</string><key>link</key><string>https://vantorel.example.com/c</string></dict>
+  </array></plist>)";
+  testing::internal::CaptureStdout();
+  menu->popup(QPoint(10, 10));
+  EXPECT_EQ(MenuTitles(menu), QStringList{"Downloading articles..."});
+  ASSERT_TRUE(SpinUntil([menu] { return menu->actions().size() == 3; }));
+  EXPECT_EQ(MenuTitles(menu), (QStringList{"article", "article", "article"}));
+  QStringList shown;
+  for (QAction* action : menu->actions())
+    shown << static_cast<QWidgetAction*>(action)->defaultWidget()->findChild<QLabel*>("titleField")->text();
+  EXPECT_EQ(shown, (QStringList{"Getting started", "Filters", "History"}));
+  Keep(*menu, "help-menu");
+  auto* read = static_cast<QWidgetAction*>(menu->actions()[1])->defaultWidget()->findChild<QPushButton*>("openLink");
+  read->click();
+  EXPECT_EQ(requests, std::vector<std::string>{"open https://vantorel.example.com/b"});
+  EXPECT_FALSE(menu->isVisible());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "closed menu\n");
+
+  // A server error or an empty body: the loading row stays.
+  server.status = "500 Internal Server Error";
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(SpinUntil([&server] { return server.requests == 2; }));
+  SpinUntil([] { return false; }, 200);
+  EXPECT_EQ(MenuTitles(menu), QStringList{"Downloading articles..."});
+  menu->close();
+  server.status = "200 OK";
+  const QByteArray list = server.body;
+  server.body.clear();
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(SpinUntil([&server] { return server.requests == 3; }));
+  SpinUntil([] { return false; }, 200);
+  EXPECT_EQ(MenuTitles(menu), QStringList{"Downloading articles..."});
+  menu->close();
+
+  // The list cannot be kept: the error row.
+  server.body = list;
+  ::setenv("XDG_CACHE_HOME", dir.Write("cache-is-a-file", "x").c_str(), 1);
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(SpinUntil([menu] { return MenuTitles(menu) == QStringList{"Error downloading articles"}; }));
+  menu->close();
+
+  // Closed while downloading: nothing arrives afterwards.
+  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  server.silent = true;
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(SpinUntil([&server] { return server.requests == 5; }));
+  menu->close();
+  menu->clear();
+  server.silent = false;
+  SpinUntil([] { return false; }, 300);
+  EXPECT_TRUE(menu->actions().isEmpty());
+}
+
+TEST_F(PopoverTest, CommandsReachTheDesktopAndTheWatchedFolder) {
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  auto& c = Open();
+  c.openICloudDrive();
+  c.openLog();
+  c.revealLogInFinder();
+  c.openICloudOnline();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0], "open " + cloud) << "the stored folder, not a fixed path";
+  EXPECT_EQ(requests[1], "open " + logFile);
+  EXPECT_EQ(requests[2], "reveal " + logFile);
+  EXPECT_EQ(requests[3].rfind("open http", 0), 0u);
+}
+
+}  // namespace
+}  // namespace vantorel
