@@ -65,6 +65,34 @@ sleep 0.5
 history=$(dunstctl history 2>/dev/null)
 check "the notification reached the daemon" grep -q "1 transfer complete." <<<"$history"
 check "with its title" grep -q "iCloud Drive" <<<"$history"
+
+# The popover: a click on the icon opens it beside the icon, a click
+# elsewhere closes it, and another click opens it again.
+below() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 640x332+0+28 +repage rgb:- | md5sum | cut -d' ' -f1; }
+below_is() { [ "$(below "$1")" "$2" "$3" ]; }
+click_icon() {  # the panel: the trayer window at the top, as high as asked
+  local w
+  for w in $(xdotool search --class trayer); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$Y" -eq 0 ] && [ "$HEIGHT" -eq 28 ] && break
+  done
+  xdotool mousemove $((X + WIDTH - 12)) $((Y + HEIGHT / 2)) click 1
+}
+echo "slides" > "$cloud/Slides draft.txt"
+sleep 1.5
+closed=$(below 8-popover-closed)
+click_icon
+check "a click on the icon opens the popover" until_true 5 below_is 9-popover-open != "$closed"
+sleep 1
+below 9-popover-open >/dev/null
+xdotool mousemove 60 300 click 1
+check "a click elsewhere closes it" until_true 5 below_is 10-popover-closed-again = "$closed"
+sleep 0.5
+click_icon
+check "another click opens it again" until_true 5 below_is 11-popover-reopened != "$closed"
+click_icon
+check "and a click on the icon closes it" until_true 5 below_is 12-popover-closed-by-icon = "$closed"
+sleep 0.5
 kill -TERM "$pid"
 wait "$pid"
 check "quits cleanly" test $? -eq 0

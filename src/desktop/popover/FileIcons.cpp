@@ -34,6 +34,8 @@ QIcon Themed(const QString& name, const QString& generic) {
 }
 }  // namespace
 
+QIcon ThemeIcon(const QString& name) { return Themed(name, QString()); }
+
 QIcon UnknownFileImage() {
   static const QIcon icon = [] {
     QIcon themed = Themed(QStringLiteral("text-x-generic"), QStringLiteral("unknown"));

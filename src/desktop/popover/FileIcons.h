@@ -12,6 +12,9 @@
 namespace vantorel {
 
 QIcon FileIcon(const std::string& path);
+// An icon of the desktop's theme by name (a complete theme stands behind
+// the current one); null when none has it.
+QIcon ThemeIcon(const QString& name);
 // The shared generic file image.
 QIcon UnknownFileImage();
 // A finished transfer.

@@ -93,7 +93,8 @@ ArticleRow::ArticleRow(const HelpArticle& article, std::function<void(const std:
   QFont bold = title->font();
   bold.setWeight(QFont::DemiBold);
   title->setFont(bold);
-  const int textWidth = kWidth - 12 - 8 - 60;
+  constexpr int kButtonWidth = 56;
+  const int textWidth = kWidth - 12 - 8 - kButtonWidth - layout->spacing();
   title->setText(QFontMetrics(bold).elidedText(title->text(), Qt::ElideRight, textWidth));
   auto* excerpt = new QLabel(this);
   excerpt->setObjectName(QStringLiteral("excerptField"));
@@ -105,12 +106,15 @@ ArticleRow::ArticleRow(const HelpArticle& article, std::function<void(const std:
   grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
   excerpt->setPalette(grey);
   excerpt->setText(Elided(QFontMetrics(small), QString::fromStdString(article.excerpt), textWidth, 2));
+  title->setFixedWidth(textWidth);
+  excerpt->setFixedWidth(textWidth);
   texts->addWidget(title);
   texts->addWidget(excerpt);
   layout->addLayout(texts, 1);
   auto* read = new QPushButton(QStringLiteral("Read"), this);
   read->setObjectName(QStringLiteral("openLink"));
   read->setFlat(true);
+  read->setFixedWidth(kButtonWidth);
   read->setToolTip(QString::fromStdString(article.link));
   const std::string link = article.link;
   connect(read, &QPushButton::clicked, this, [openLink, link] { openLink(link); });

@@ -19,6 +19,7 @@
 #include "desktop/helpers/Workspace.h"
 #include "desktop/popover/DelayedCall.h"
 #include "desktop/popover/DiskUsageProbe.h"
+#include "desktop/popover/FileIcons.h"
 #include "desktop/popover/HelpCenter.h"
 #include "desktop/popover/HelpMenuRows.h"
 #include "desktop/popover/ProgressWheelWidget.h"
@@ -64,7 +65,7 @@ QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIc
   button->setAutoRaise(true);
   button->setIconSize(QSize(18, 18));
   button->setFixedHeight(28);
-  const QIcon icon = QIcon::fromTheme(QLatin1String(themeIcon));
+  const QIcon icon = ThemeIcon(QLatin1String(themeIcon));
   if (icon.isNull()) {
     button->setText(label);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -112,12 +113,15 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   tabButton_ = new SegmentedControl({QStringLiteral("Transfers"), QStringLiteral("Recent")}, this);
   tabButton_->setObjectName(QStringLiteral("tabButton"));
   tabButton_->SetChangeAction([this] { tabButtonChanged(); });
-  auto* segmentRow = new QHBoxLayout;
+  // The row hides with the switch, margins and all.
+  tabRow_ = new QWidget(this);
+  auto* segmentRow = new QHBoxLayout(tabRow_);
   segmentRow->setContentsMargins(0, 5, 0, 5);
   segmentRow->addStretch();
+  tabButton_->setParent(tabRow_);
   segmentRow->addWidget(tabButton_);
   segmentRow->addStretch();
-  layout->addLayout(segmentRow);
+  layout->addWidget(tabRow_);
 
   tabView_ = new QStackedWidget(this);
   tabView_->setObjectName(QStringLiteral("tabView"));
@@ -348,7 +352,7 @@ void TTransferListViewController::RefreshVisibleRows(TransferListView* list) {
 void TTransferListViewController::updateStatus() {
   const bool inProgress = tracker_.GetTransferCount() > 0;
   if (inProgress != transfersInProgress_) tabButton_->SetSelectedSegment(inProgress ? 0 : 1);
-  tabButton_->setVisible(tracker_.GetStatus() != 0);
+  tabRow_->setVisible(tracker_.GetStatus() != 0);
   statusField_->setText(QString::fromStdString(
       StatusLineText(tracker_, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime())));
   const int transferCount = tracker_.GetTransferCount();

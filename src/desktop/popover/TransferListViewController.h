@@ -118,6 +118,7 @@ private:
   ProgressWheelWidget* progressWheel_;
   QLabel* diskStatusField_;
   SegmentedControl* tabButton_;
+  QWidget* tabRow_;
   QStackedWidget* tabView_;
   TransferListView* transferList_;
   TransferListModel* transferModel_;
