@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -26,6 +27,7 @@ class FakeNotificationServer : public QObject {
 public:
   struct Call {
     QString appName, icon, summary, body;
+    QStringList actions;
     QVariantMap hints;
   };
   QStringList capabilities{QStringLiteral("body"), QStringLiteral("sound")};
@@ -34,8 +36,8 @@ public:
 public slots:
   QStringList GetCapabilities() { return capabilities; }
   uint Notify(const QString& appName, uint, const QString& icon, const QString& summary, const QString& body,
-              const QStringList&, const QVariantMap& hints, int) {
-    calls.push_back({appName, icon, summary, body, hints});
+              const QStringList& actions, const QVariantMap& hints, int) {
+    calls.push_back({appName, icon, summary, body, actions, hints});
     return static_cast<uint>(calls.size());
   }
 };
@@ -104,6 +106,25 @@ TEST(Notifier, TheServerReceivesTitleBodyAndHints) {
   EXPECT_EQ(server.calls[0].summary, QStringLiteral("iCloud Drive"));
   EXPECT_EQ(server.calls[0].body, QStringLiteral("3 transfers complete."));
   EXPECT_TRUE(server.calls[0].hints.value(QStringLiteral("suppress-sound")).toBool());
+  EXPECT_EQ(server.calls[0].actions.value(0), QStringLiteral("default"));
+
+  // A click on it (its default action) reaches the face; a click on another
+  // program's notification, or another action, does not.
+  int activations = 0;
+  notifier.SetActivationAction([&] { ++activations; });
+  const auto invoke = [&serverBus](uint id, const QString& action) {
+    QDBusMessage message = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                     QStringLiteral("org.freedesktop.Notifications"),
+                                                     QStringLiteral("ActionInvoked"));
+    message << id << action;
+    serverBus.send(message);
+  };
+  invoke(99, QStringLiteral("default"));
+  invoke(1, QStringLiteral("Open"));
+  invoke(1, QStringLiteral("default"));
+  ASSERT_TRUE(ServeUntil([&] { return activations > 0; }));
+  ServeUntil([] { return false; }, 100);
+  EXPECT_EQ(activations, 1);
 
   // The server goes away: the notification still reaches the user.
   serverBus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
