@@ -47,7 +47,15 @@ DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
   });
 }
 
-DesktopFace::~DesktopFace() = default;
+DesktopFace::~DesktopFace() {
+  // The popover goes with the face (its tracker is gone by now).
+  if (auto* shown = TTransferListViewController::sharedController()) {
+    if (PopoverWindow* window = shown->Popover())
+      delete window;  // and the controller, its content
+    else
+      delete shown;
+  }
+}
 
 std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
 
@@ -125,6 +133,9 @@ void DesktopFace::ShowUpdatePortal() { UpdatePortalWindow::CheckForUpdates(kPort
 
 void DesktopFace::TogglePopover(TICloudTracker& tracker) {
   if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown()) {
+    // The window that stood in for a missing tray is brought forward.
+    if (shown->Popover() && shown->Popover()->WindowKind() == PopoverWindow::Kind::Window)
+      return OpenPopover(tracker);
     shown->closePopover();
     return;
   }

@@ -38,6 +38,7 @@ namespace vantorel {
 namespace {
 
 void Keep(QWidget& window, const char* name) {
+  QApplication::processEvents();  // laid out as the user would see it
   QDir().mkpath(QStringLiteral("artefacts"));
   window.grab().save(QStringLiteral("artefacts/%1.png").arg(QLatin1String(name)));
 }
@@ -149,7 +150,16 @@ TEST_F(PopoverTest, TheTabsFollowTheTransfersAndTheHeaderTellsTheTruth) {
   EXPECT_EQ(c.SelectedTabIdentifier(), "history");
   EXPECT_FALSE(c.TabButton()->IsSegmentEnabled(0));
   EXPECT_EQ(c.TransferModel()->rowCount(), 0);
+  delays.Advance(500);
+  EXPECT_EQ(c.RecentModel()->rowCount(), 4);
   Keep(c, "popover-history");
+
+  // A scan pauses the tracker: the popover still opens and tells the same.
+  tracker->Pause();
+  TTransferListViewController during(*tracker, nullptr, nullptr);
+  EXPECT_EQ(during.findChild<QLabel*>(QStringLiteral("statusField"))->text(), Status());
+  EXPECT_EQ(during.SelectedTabIdentifier(), "history");
+  tracker->Resume();
 }
 
 TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWidgetAction>
@@ -278,7 +279,9 @@ void TTransferListViewController::showRelativeToRect(const QRect& anchor, Popove
 }
 
 void TTransferListViewController::closePopover() {
-  if (popover_ && popover_->isVisible()) popover_->close();
+  // An ordinary window (no tray) stays until its user closes it: closing it
+  // after a command would end the application.
+  if (popover_ && popover_->isVisible() && popover_->WindowKind() != PopoverWindow::Kind::Window) popover_->close();
 }
 
 void TTransferListViewController::popoverWillShow() {
@@ -539,7 +542,11 @@ void TTransferListViewController::menuDidClose() {
     helpController_->deleteLater();
     helpController_ = nullptr;
   }
-  if (popover_) popover_->SetTransient(true);
+  // After the click that closed the menu has been dealt with: that click is
+  // not one that closes the popover.
+  QTimer::singleShot(0, this, [this] {
+    if (popover_) popover_->SetTransient(true);
+  });
 }
 
 }  // namespace vantorel

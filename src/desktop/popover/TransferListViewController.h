@@ -51,6 +51,7 @@ public:
   void showRelativeToRect(const QRect& anchor, PopoverWindow::Kind kind);
   // True from showing until 0.1 s after closing (when it is released).
   bool isPopoverShown() const { return popover_ != nullptr; }
+  // Closes it (an ordinary window, with no tray, stays).
   void closePopover();
   PopoverWindow* Popover() const { return popover_; }
 
