@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "units/prefs/OldStylePlistText.h"
+#include "units/text/DateUtilities.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/UserDefaults.h"
 
@@ -70,37 +71,6 @@ std::optional<Number> ParseWhole(const std::string& text) {
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
   if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
   return value;
-}
-
-// "YYYY-MM-DD HH:MM:SS +ZZZZ" (or "... -ZZZZ"; without a zone, UTC).
-std::optional<AbsoluteTime> ParseDate(const std::string& text) {
-  int year, month, day, hour, minute, second, consumed = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
-                  &consumed) != 6)
-    return std::nullopt;
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 || hour < 0 ||
-      minute < 0 || second < 0)
-    return std::nullopt;
-  std::string_view rest = std::string_view(text).substr(static_cast<std::size_t>(consumed));
-  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-  int offsetSeconds = 0;
-  if (!rest.empty()) {
-    if (rest.size() != 5 || (rest[0] != '+' && rest[0] != '-')) return std::nullopt;
-    const auto hh = ParseWhole<int>(std::string(rest.substr(1, 2)));
-    const auto mm = ParseWhole<int>(std::string(rest.substr(3, 2)));
-    if (!hh || !mm || *hh > 23 || *mm > 59) return std::nullopt;
-    offsetSeconds = (*hh * 3600 + *mm * 60) * (rest[0] == '-' ? -1 : 1);
-  }
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  const std::time_t utc = timegm(&tm);
-  if (tm.tm_mday != day) return std::nullopt;  // 31 April and the like
-  return AbsoluteFromUnixTime(static_cast<double>(utc - offsetSeconds));
 }
 
 std::optional<PlistValue::Data> ParseHex(const std::string& text) {
@@ -207,7 +177,7 @@ public:
         if (!r || !std::isfinite(*r)) return Usage("not a number: '" + text + "'");
         value = PlistValue(*r);
       } else if (kind == "-date") {
-        const auto d = ParseDate(text);
+        const auto d = parseDateStamp(text, false);
         if (!d) return Usage("not a date: '" + text + "' (use \"YYYY-MM-DD HH:MM:SS +ZZZZ\")");
         value = PlistValue(PlistValue::Date{*d});
       } else {  // -data

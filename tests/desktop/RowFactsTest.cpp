@@ -51,7 +51,7 @@ TEST(RowFacts, APackageCountsItsWholeTreeAndAFolderOrLinkOnlyItself) {
 
 TEST(RowFacts, TheDateAddedComesFromADateOrFromItsTextFormOnly) {
   ::setenv("TZ", "UTC", 1);
-  const auto parsed = ParseDateAddedText("2026-03-01 10:42:00 +0100");
+  const auto parsed = parseDateStamp("2026-03-01 10:42:00 +0100", true);
   ASSERT_TRUE(parsed);
   EXPECT_DOUBLE_EQ(UnixTimeFromAbsolute(*parsed), 1772358120.0);  // 09:42 UTC
   EXPECT_EQ(DateAddedLine(PlistValue("2026-03-01 10:42:00 +0100")), shortDateString(*parsed, true));
@@ -62,7 +62,7 @@ TEST(RowFacts, TheDateAddedComesFromADateOrFromItsTextFormOnly) {
       << DateAddedLine(PlistValue(PlistValue::Date{now}));
   for (const char* bad : {"2026-03-01 10:42:00", "2026-02-30 10:42:00 +0000", "2026-03-01 10:42:00 +0100x",
                           "yesterday", "2026-13-01 10:42:00 +0000", ""})
-    EXPECT_EQ(ParseDateAddedText(bad), std::nullopt) << bad;
+    EXPECT_EQ(parseDateStamp(bad, true), std::nullopt) << bad;
   EXPECT_EQ(DateAddedLine(PlistValue(42)), "");
   EXPECT_EQ(DateAddedLine(PlistValue("not a date")), "");
   ::unsetenv("TZ");

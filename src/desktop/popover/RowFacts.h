@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "units/prefs/PlistValue.h"
 
@@ -34,7 +33,5 @@ RowFacts RecentRowFacts(const std::string& path);
 // "yyyy-MM-dd HH:mm:ss Z" (numeric zone, as "+0100"), in the locale's short
 // relative style ("Today, 10:42"); empty for anything else.
 std::string DateAddedLine(const PlistValue& value);
-// The text form above, parsed; nothing when it is not one.
-std::optional<AbsoluteTime> ParseDateAddedText(std::string_view text);
 
 }  // namespace vantorel

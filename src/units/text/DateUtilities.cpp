@@ -5,6 +5,8 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace vantorel {
@@ -49,6 +51,41 @@ std::string shortDateString(AbsoluteTime date, bool relative) {
   std::string utf8;
   text.toUTF8String(utf8);
   return utf8;
+}
+
+std::optional<AbsoluteTime> parseDateStamp(std::string_view text, bool zoneRequired) {
+  const std::string copy(text);
+  int year, month, day, hour, minute, second, consumed = 0;
+  if (std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
+                  &consumed) != 6)
+    return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 60)
+    return std::nullopt;
+  std::string_view rest = text.substr(static_cast<std::size_t>(consumed));
+  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  int offsetSeconds = 0;
+  if (rest.empty()) {
+    if (zoneRequired) return std::nullopt;
+  } else {
+    const auto digit = [&rest](std::size_t i) { return rest[i] >= '0' && rest[i] <= '9'; };
+    if (rest.size() != 5 || (rest[0] != '+' && rest[0] != '-') || !digit(1) || !digit(2) || !digit(3) || !digit(4))
+      return std::nullopt;
+    const int hh = (rest[1] - '0') * 10 + (rest[2] - '0');
+    const int mm = (rest[3] - '0') * 10 + (rest[4] - '0');
+    if (hh > 23 || mm > 59) return std::nullopt;
+    offsetSeconds = (hh * 3600 + mm * 60) * (rest[0] == '-' ? -1 : 1);
+  }
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  const std::time_t utc = ::timegm(&tm);
+  if (tm.tm_mday != day) return std::nullopt;  // 31 April and the like roll over
+  return AbsoluteFromUnixTime(static_cast<double>(utc - offsetSeconds));
 }
 
 std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago, AbsoluteTime now) {

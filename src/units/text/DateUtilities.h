@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "units/runtime/AbsoluteTime.h"
 
@@ -13,6 +14,11 @@ namespace vantorel {
 // With `relative`, the date part is worded relatively ("Today", "Yesterday")
 // where the locale has words for it.
 std::string shortDateString(AbsoluteTime date, bool relative);
+
+// "yyyy-MM-dd HH:mm:ss Z", Z a numeric zone such as "+0100" (without one,
+// UTC, unless `zoneRequired`). Nothing for any other text, or for a day the
+// month does not have.
+std::optional<AbsoluteTime> parseDateStamp(std::string_view text, bool zoneRequired);
 
 // "one second", "%d seconds", "1 minute", "%d minutes", "1 hour", "%d hours",
 // "yesterday", "%d days", "1 month", "%d months", "one year" or "%d years" for
