@@ -126,10 +126,11 @@ void TransferListView::mouseMoveEvent(QMouseEvent* event) {
   if (event->buttons() == Qt::NoButton) QListView::mouseMoveEvent(event);
 }
 
-void TransferListView::leaveEvent(QEvent* event) {
-  // The pointer over a hover button is still over the list.
-  if (!viewport()->rect().contains(viewport()->mapFromGlobal(QCursor::pos()))) PointerOverRow(-1);
-  QListView::leaveEvent(event);
+bool TransferListView::viewportEvent(QEvent* event) {
+  // Leaving the rows (for the scroll bar or beyond); a hover button, being
+  // the rows' own child, is no leaving.
+  if (event->type() == QEvent::Leave) PointerOverRow(-1);
+  return QListView::viewportEvent(event);
 }
 
 void TransferListView::mousePressEvent(QMouseEvent* event) {
