@@ -25,6 +25,9 @@
 #include "units/fs/AtomicFile.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"
+#include "console/ControlClient.h"
+#include "shell/ControlService.h"
+#include "units/runtime/ControlSocket.h"
 #include "units/runtime/InstanceLock.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/PollMainLoop.h"
@@ -38,6 +41,8 @@ namespace {
 constexpr const char* kHelp =
     "Usage: vantorel [--headless] [--folder PATH] [--rescan]\n"
     "       vantorel [--headless] --demo\n"
+    "       vantorel status [--json] [--follow] | wait-idle [--timeout SECONDS]\n"
+    "       vantorel open | preferences | rescan [PATH] | quit\n"
     "Reports which files of a synchronised folder are being uploaded or downloaded.\n"
     "With a display it sits in the system tray; without one, or with --headless,\n"
     "it runs on the terminal.\n"
@@ -55,11 +60,25 @@ constexpr const char* kHelp =
     "                  support folder of its own; quitting stops both and removes it\n"
     "  --help          show this text\n"
     "\n"
+    "Commands for the running Vantorel (over its control socket):\n"
+    "  status          print the status line; --json: the state as one JSON object;\n"
+    "                  --follow: again at every change, until interrupted\n"
+    "  wait-idle       return once nothing is in progress and no received-download\n"
+    "                  batch is open; --timeout SECONDS: give up after that long\n"
+    "  open            open or close the popover (the tray face)\n"
+    "  preferences     open the preferences window (the tray face)\n"
+    "  rescan [PATH]   scan the watched folder, or PATH, for transfers in progress\n"
+    "  quit            quit in order (the history is saved)\n"
+    "Exit codes: 0 done, 1 timed out, 2 no Vantorel runs (or a wrong command),\n"
+    "3 refused or failed. A second plain launch opens the running one's popover.\n"
+    "\n"
     "Files:\n"
     "  $XDG_CONFIG_HOME/vantorel/com.quellmark.vantorel.plist   preferences\n"
     "                  (read and written with vantorel-defaults)\n"
     "  $XDG_DATA_HOME/Vantorel/vantorel_log.txt                 transfer log\n"
     "  $XDG_DATA_HOME/Vantorel/recent_transfers.plist           recent transfers\n"
+    "  $XDG_RUNTIME_DIR/vantorel/control                        control socket\n"
+    "                  ($XDG_DATA_HOME/Vantorel/run/control without a runtime folder)\n"
     "(~/.config and ~/.local/share when the variables are not set.)\n"
     "\n"
     "Quit with Ctrl-C (SIGINT) or SIGTERM.\n";
@@ -164,6 +183,10 @@ void WarnWhenNothingCanBeTracked() {
 
 int main(int argc, char** argv) {
   using namespace vantorel;
+  // A command for the running instance: nothing of this run's own starts.
+  if (argc > 1 && IsControlCommand(argv[1]))
+    return RunControlCommand(std::vector<std::string>(argv + 1, argv + argc),
+                             ControlSocket::DefaultPath(DataHome() + "/" + kBundleName));
   Arguments args = Parse(argc, argv);
   if (args.help) {
     std::fputs(kHelp, stdout);
@@ -195,19 +218,34 @@ int main(int argc, char** argv) {
 
   // One instance per user: a second one (autostart plus a manual start)
   // would track, notify and rewrite the history and the log beside the
-  // first. Taken before any file is touched. A demonstration has files of
-  // its own and runs beside anything.
+  // first. The control socket is the guard, taken before any file is
+  // touched; a second launch asks the first to open its popover instead.
+  // A demonstration has files of its own and runs beside anything.
+  std::unique_ptr<ControlSocket> control;
   std::unique_ptr<InstanceLock> instance;
   if (!demo) {
-    pid_t holder = 0;
+    const std::string support = DataHome() + "/" + kBundleName;
+    const std::string socketPath = ControlSocket::DefaultPath(support);
+    ControlSocket::Outcome outcome = ControlSocket::Outcome::Failed;
     std::string problem;
-    instance = InstanceLock::Acquire(InstanceLock::DefaultPath(DataHome() + "/" + kBundleName), &holder, &problem);
-    if (!instance && problem.empty()) {
-      WriteDiagnosticLine(holder > 0 ? "Vantorel is already running (process " + std::to_string(holder) + ")."
-                                     : std::string("Vantorel is already running."));
+    control = ControlSocket::Listen(socketPath, &outcome, &problem);
+    if (outcome == ControlSocket::Outcome::AlreadyRunning) {
+      if (!HandOverToRunningInstance(socketPath)) WriteDiagnosticLine(problem + ".");
       return 0;
     }
-    if (!instance) WriteDiagnosticLine("Cannot make sure no other Vantorel runs: " + problem + ".");
+    if (!control) {
+      WriteDiagnosticLine("Scripts cannot reach this Vantorel: " + problem + ".");
+      // The lock file alone still keeps a second instance away.
+      pid_t holder = 0;
+      problem.clear();
+      instance = InstanceLock::Acquire(InstanceLock::DefaultPath(support), &holder, &problem);
+      if (!instance && problem.empty()) {
+        WriteDiagnosticLine(holder > 0 ? "Vantorel is already running (process " + std::to_string(holder) + ")."
+                                       : std::string("Vantorel is already running."));
+        return 0;
+      }
+      if (!instance) WriteDiagnosticLine("Cannot make sure no other Vantorel runs: " + problem + ".");
+    }
   }
 
   // SIGINT and SIGTERM arrive through the main loop, on no other thread.
@@ -230,7 +268,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
 #ifdef VANTOREL_HAS_DESKTOP
   if (desktop) {
-    exitCode = RunDesktopApplication(argc, argv, args.folder, args.rescan, signalFd, afterLaunch);
+    exitCode = RunDesktopApplication(argc, argv, args.folder, args.rescan, signalFd, afterLaunch, control.get());
     if (signalFd >= 0) ::close(signalFd);
     if (demo) StopDemo(*demo);
     return exitCode;
@@ -258,6 +296,8 @@ int main(int argc, char** argv) {
           loop.Quit();
         });
       afterLaunch();
+      std::optional<ControlService> service;
+      if (control) service.emplace(controller, *control);
       if (args.rescan) controller.PerformRescan(false);
       loop.Run();
     }

@@ -15,6 +15,7 @@
 #include "desktop/DesktopFace.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "shell/AppController.h"
+#include "shell/ControlService.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
 
@@ -61,7 +62,7 @@ bool CanReachDisplay() {
 }
 
 int RunDesktopApplication(int& argc, char** argv, const std::optional<std::string>& folder, bool rescan,
-                          int signalFd, const std::function<void()>& afterLaunch) {
+                          int signalFd, const std::function<void()>& afterLaunch, ControlSocket* control) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vantorel"));
   QApplication::setDesktopFileName(QStringLiteral("vantorel"));
@@ -91,6 +92,9 @@ int RunDesktopApplication(int& argc, char** argv, const std::optional<std::strin
         if (!QSystemTrayIcon::isSystemTrayAvailable() && controller.GetTracker() != nullptr)
           face.OpenPopover(*controller.GetTracker());
         if (afterLaunch) afterLaunch();
+        // Answered from here on, and no longer once the controller is gone.
+        std::optional<ControlService> service;
+        if (control) service.emplace(controller, *control);
         if (rescan) controller.PerformRescan(false);
         QApplication::exec();
         exitCode = face.ExitCode();

@@ -37,6 +37,7 @@ public:
 
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return true; }
+  bool HasWindows() const override { return true; }
   WelcomeChoice RunWelcome() override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;

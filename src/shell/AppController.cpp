@@ -231,6 +231,11 @@ void TAppController::PerformRescan(bool ask) {
   if (auto scanner = vantorel::PerformRescan(ask, this, &face_)) scanners_.push_back(std::move(scanner));
 }
 
+void TAppController::RescanFolder(const std::string& folder) {
+  std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
+  if (auto scanner = TScanner::ScanDirectory(folder, this, &face_)) scanners_.push_back(std::move(scanner));
+}
+
 void TAppController::trackerError(TICloudTracker*, const std::string& error) { std::cerr << error << std::endl; }
 
 void TAppController::trackerDebugInfo(TICloudTracker*, const PlistValue::Dictionary&) {}

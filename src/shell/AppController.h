@@ -5,6 +5,7 @@
 // around a rescan. Toolkit-free: it reaches the user through a TAppFace.
 // Main thread only.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ public:
   void Quit();
 
   TICloudTracker* GetTracker() const { return tracker_.get(); }
+  TAppFace& Face() const { return face_; }
+  // Called after the face has heard of each change of the tracker's state.
+  void SetStatusListener(std::function<void()> listener) { statusListener_ = std::move(listener); }
+  // Scans `folder` for transfers in progress, as a rescan does.
+  void RescanFolder(const std::string& folder);
   bool IsFirstLaunch() const { return firstLaunch_; }
 
   // TAppCommands
@@ -87,6 +93,7 @@ private:
   bool firstLaunch_ = false;
   bool quitInWelcome_ = false;
   bool statusItemLoaded_ = false;
+  std::function<void()> statusListener_;
 };
 
 }  // namespace vantorel

@@ -60,6 +60,8 @@ public:
   virtual void SetCommands(TAppCommands* commands) { (void)commands; }
   // Whether panels and alerts can be put to a user at all.
   virtual bool IsInteractive() = 0;
+  // Whether it has a popover and windows (the desktop face).
+  virtual bool HasWindows() const { return false; }
   // The first-run welcome, modal: returns the user's choice when it has closed.
   virtual WelcomeChoice RunWelcome() = 0;
   // A modal folder panel: the chosen folder, or nothing when cancelled.

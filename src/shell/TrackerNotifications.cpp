@@ -41,6 +41,7 @@ void TAppController::CancelPendingNotifications() {
 void TAppController::trackerStatusChanged(TICloudTracker*) {
   if (!tracker_) return;
   face_.TrackerStatusChanged(tracker_.get());
+  if (statusListener_) statusListener_();
   CancelPendingNotifications();  // on every change, finished or not
   if (tracker_->IsFinishedTransfering()) {
     if (!trackerNotificationStats_) trackerNotificationStats_.emplace();

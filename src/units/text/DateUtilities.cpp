@@ -5,6 +5,7 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -86,6 +87,15 @@ std::optional<AbsoluteTime> parseDateStamp(std::string_view text, bool zoneRequi
   const std::time_t utc = ::timegm(&tm);
   if (tm.tm_mday != day) return std::nullopt;  // 31 April and the like roll over
   return AbsoluteFromUnixTime(static_cast<double>(utc - offsetSeconds));
+}
+
+std::string iso8601String(AbsoluteTime date) {
+  const auto seconds = static_cast<std::time_t>(std::floor(UnixTimeFromAbsolute(date)));
+  std::tm parts{};
+  ::gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
 }
 
 std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago, AbsoluteTime now) {

@@ -20,6 +20,9 @@ std::string shortDateString(AbsoluteTime date, bool relative);
 // month does not have.
 std::optional<AbsoluteTime> parseDateStamp(std::string_view text, bool zoneRequired);
 
+// ISO 8601 in UTC, to the second: "2026-12-08T13:20:01Z".
+std::string iso8601String(AbsoluteTime date);
+
 // "one second", "%d seconds", "1 minute", "%d minutes", "1 hour", "%d hours",
 // "yesterday", "%d days", "1 month", "%d months", "one year" or "%d years" for
 // the time from `date` to `now`, with " ago" appended when `ago` is set (never

@@ -1,0 +1,160 @@
+#include "shell/ControlService.h"
+
+#include "engine/Tracker.h"
+#include "shell/AppController.h"
+#include "shell/StatusLine.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/fs/PathUtilities.h"
+#include "units/net/NetworkReachability.h"
+#include "units/prefs/PreferenceKeys.h"
+#include "units/prefs/UserDefaults.h"
+#include "units/text/DateUtilities.h"
+#include "units/text/JsonText.h"
+#include "units/text/ShortString.h"
+
+namespace vantorel {
+
+namespace {
+constexpr std::size_t kRecentInStatus = 10;
+// Waiters are also looked at this often, in case a change went unreported.
+constexpr double kWaiterCheckInterval = 1.0;
+const char* const kNoWindows = "error this Vantorel runs on the terminal: it has no popover or windows";
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + JsonQuoted(items[i]);
+  return out + "]";
+}
+}  // namespace
+
+ControlService::ControlService(TAppController& controller, ControlSocket& socket)
+    : controller_(controller), socket_(socket) {
+  socket_.SetClosedHandler([this](ControlSocket::ConnectionId id) { Closed(id); });
+  controller_.SetStatusListener([this] { StatusChanged(); });
+  socket_.Serve(*MainLoop::Main(), [this](ControlSocket::ConnectionId id, const std::string& line) { Request(id, line); });
+}
+
+ControlService::~ControlService() {
+  socket_.SetClosedHandler(nullptr);
+  socket_.StopServing();
+  controller_.SetStatusListener(nullptr);
+  if (waiterTimerSet_) MainLoop::Main()->CancelTimer(waiterTimer_);
+}
+
+std::string ControlService::StatusLine() const {
+  const TICloudTracker* tracker = controller_.GetTracker();
+  if (tracker == nullptr) return "Starting...";
+  return StatusLineText(*tracker, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime());
+}
+
+std::string ControlService::StatusJson() const {
+  const TICloudTracker* t = controller_.GetTracker();
+  if (t == nullptr) return "{\"status\":0,\"starting\":true}";
+  const auto last = NSPrefs().GetDate(kPreferenceKeyLastTransferDate);
+  std::vector<std::string> recent = t->GetRecentTransfers().value_or(std::vector<std::string>{});
+  if (recent.size() > kRecentInStatus) recent.resize(kRecentInStatus);
+  std::string out = "{";
+  out += "\"status\":" + std::to_string(t->GetStatus());
+  out += ",\"statusLine\":" + JsonQuoted(StatusLine());
+  out += ",\"transfers\":" + std::to_string(t->GetTransferCount());
+  out += ",\"completed\":" + std::to_string(t->GetCompletedTransferCount());
+  out += ",\"total\":" + std::to_string(t->GetTotalTransferCount());
+  out += ",\"completedDownloads\":" + std::to_string(t->GetCompletedDownloadCount());
+  out += std::string(",\"paused\":") + (t->IsPaused() ? "true" : "false");
+  out += std::string(",\"network\":") + (GetNetworkReachability() != 0 ? "true" : "false");
+  out += ",\"folders\":" + JsonList(t->GetWatchedFolders());
+  out += ",\"lastTransfer\":" + (last ? JsonQuoted(iso8601String(*last)) : std::string("null"));
+  out += ",\"recent\":" + JsonList(recent);
+  return out + "}";
+}
+
+bool ControlService::IsIdle() const {
+  const TICloudTracker* t = controller_.GetTracker();
+  return t != nullptr && t->GetTransferCount() == 0 && t->GetStatus() == 0;
+}
+
+void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {
+  const std::size_t space = line.find(' ');
+  const std::string command = line.substr(0, space);
+  const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
+  const bool json = rest == "json";
+  if ((command == "status" || command == "follow") && (rest.empty() || json)) {
+    std::string answer = json ? StatusJson() : StatusLine();
+    socket_.Send(id, "ok " + answer);
+    if (command == "follow") followers_[id] = {json, std::move(answer)};
+  } else if (command == "wait-idle" && rest.empty()) {
+    if (IsIdle()) {
+      socket_.Send(id, "ok idle");
+    } else {
+      waiters_.insert(id);
+      KeepCheckingWaiters();
+    }
+  } else if ((command == "open" || command == "preferences") && rest.empty()) {
+    if (!controller_.Face().HasWindows()) {
+      socket_.Send(id, kNoWindows);
+    } else {
+      socket_.Send(id, "ok");
+      if (command == "open")
+        controller_.statusItemClicked();
+      else
+        controller_.openPreferences();
+    }
+  } else if (command == "rescan") {
+    if (rest.empty()) {
+      socket_.Send(id, "ok");
+      controller_.PerformRescan(false);
+    } else if (rest.front() != '/' || !isDirectory(rest)) {
+      socket_.Send(id, "error " + shortString(rest) + " is not a folder (give an absolute path)");
+    } else {
+      socket_.Send(id, "ok");
+      controller_.RescanFolder(rest);
+    }
+  } else if (command == "quit" && rest.empty()) {
+    socket_.Send(id, "ok");
+    controller_.terminate();
+  } else if (line.empty()) {
+    socket_.Send(id, "error empty request");
+  } else {
+    // Echoed short and only as far as it is text: the request may be anything.
+    socket_.Send(id, "error unknown request '" + TruncateUtf8(line, 64) + "'");
+  }
+}
+
+void ControlService::StatusChanged() {
+  // A send may drop its peer, which takes it out of the map: walk a copy.
+  std::vector<ControlSocket::ConnectionId> ids;
+  for (const auto& entry : followers_) ids.push_back(entry.first);
+  for (const auto id : ids) {
+    auto it = followers_.find(id);
+    if (it == followers_.end()) continue;
+    std::string now = it->second.first ? StatusJson() : StatusLine();
+    if (now == it->second.second) continue;
+    it->second.second = now;
+    socket_.Send(id, "ok " + now);
+  }
+  AnswerWaiters();
+}
+
+void ControlService::AnswerWaiters() {
+  if (waiters_.empty() || !IsIdle()) return;
+  const auto waiting = std::move(waiters_);
+  waiters_.clear();
+  for (const auto id : waiting) socket_.Send(id, "ok idle");
+}
+
+void ControlService::KeepCheckingWaiters() {
+  if (waiterTimerSet_ || waiters_.empty()) return;
+  waiterTimerSet_ = true;
+  waiterTimer_ = MainLoop::Main()->AddTimer(kWaiterCheckInterval, [this] {
+    waiterTimerSet_ = false;
+    AnswerWaiters();
+    KeepCheckingWaiters();
+  });
+}
+
+void ControlService::Closed(ControlSocket::ConnectionId id) {
+  followers_.erase(id);
+  waiters_.erase(id);
+}
+
+}  // namespace vantorel
