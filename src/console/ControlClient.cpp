@@ -171,7 +171,7 @@ int RunControlCommand(const std::vector<std::string>& args, const std::string& s
   return code;
 }
 
-bool HandOverToRunningInstance(const std::string& socketPath) {
+bool HandOverToRunningInstance(const std::string& socketPath, const std::string& running) {
   std::string error;
   const int fd = ConnectControlSocket(socketPath, &error);
   if (fd < 0) return false;
@@ -180,8 +180,7 @@ bool HandOverToRunningInstance(const std::string& socketPath) {
   const bool answered = SendLine(fd, "open") && reader.Next(&answer, kAnswerTimeout) == LineReader::Result::Line;
   ::close(fd);
   if (!answered) return false;
-  WriteDiagnosticLine(answer == "ok" ? "Vantorel is already running; its popover is open."
-                                     : "Vantorel is already running (on the terminal).");
+  WriteDiagnosticLine(running + (answer == "ok" ? "; its popover is open." : " on the terminal."));
   return true;
 }
 

@@ -16,8 +16,9 @@ bool IsControlCommand(const std::string& word);
 // socket is `socketPath`; returns the exit code.
 int RunControlCommand(const std::vector<std::string>& args, const std::string& socketPath);
 
-// A second launch: asks the running instance to open its popover. False
+// A second launch: asks the running instance to open its popover, and says
+// so after `running` ("Vantorel is already running (process N)"). False
 // when no instance answered.
-bool HandOverToRunningInstance(const std::string& socketPath);
+bool HandOverToRunningInstance(const std::string& socketPath, const std::string& running);
 
 }  // namespace vantorel

@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     std::string problem;
     control = ControlSocket::Listen(socketPath, &outcome, &problem);
     if (outcome == ControlSocket::Outcome::AlreadyRunning) {
-      if (!HandOverToRunningInstance(socketPath)) WriteDiagnosticLine(problem + ".");
+      if (!HandOverToRunningInstance(socketPath, problem)) WriteDiagnosticLine(problem + ".");
       return 0;
     }
     if (!control) {

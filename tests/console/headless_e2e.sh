@@ -84,7 +84,7 @@ listing() { find "$T/config" "$T/data" "$T/run" -printf '%p %s %T@\n' | sort; }
 before=$(listing)
 "$app" --headless > "$T/second.txt" 2>&1
 check "a second instance exits 0" test $? -eq 0
-check "a second instance names the first" grep -qxF "Vantorel is already running (process $pid)." "$T/second.txt"
+check "a second instance names the first" grep -qxF "Vantorel is already running (process $pid) on the terminal." "$T/second.txt"
 check "a second instance touches no file" test "$before" = "$(listing)"
 
 # A placeholder whose item arrives under its own path before it reads as
