@@ -125,6 +125,7 @@ std::unique_ptr<ControlSocket> ControlSocket::Listen(const std::string& path, Ou
   const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   const int bindError = errno;
   ::umask(saved);
+  if (bound == 0) ::chmod(path.c_str(), 0600);
   if (bound != 0 || ::listen(fd, 128) != 0) {
     *error = "cannot listen at " + path + ": " + std::strerror(bound != 0 ? bindError : errno);
     ::close(fd);
