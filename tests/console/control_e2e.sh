@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The running `vantorel --headless` asked from scripts, as a user's scripts
+# would: every subcommand against it, its JSON parsed, an upload waited
+# for, a second launch handing over, a socket left by a killed run, and a
+# peer of another user refused (when run as root).
+set -uo pipefail
+app=$1
+command -v jq >/dev/null || { echo "skipped: jq is not installed"; exit 77; }
+T=$(mktemp -d)
+trap 'kill $pid $follower 2>/dev/null; rm -rf "$T"' EXIT
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+mkdir -m 700 "$T/run"
+cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"  # where the first-launch patterns look
+mkdir -p "$cloud"
+passed=0 failed=0 pid= follower=
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+until_true() {  # until_true SECONDS COMMAND...
+  local deadline=$((SECONDS + $1)); shift
+  while [ $SECONDS -lt $deadline ]; do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+answers() { "$app" status >/dev/null 2>&1; }
+status_is() { [ "$("$app" status 2>&1)" = "$1" ]; }
+start() {
+  "$app" --headless --folder "$cloud" > "$T/app.log" 2>&1 &
+  pid=$!
+  until_true 10 answers
+}
+start
+"$app" status > "$T/status.txt"
+check "status prints the status line" grep -qxF "No files are being transferred." "$T/status.txt"
+"$app" status --json > "$T/status.json"
+check "status --json is one JSON object" jq -e 'type == "object"' "$T/status.json"
+check "with its state" jq -e --arg c "$cloud" '.status == 0 and .transfers == 0 and .total == 0 and .paused == false
+  and (.network | type == "boolean") and .folders == [$c] and .lastTransfer == null and .recent == []' "$T/status.json"
+check "idle at once" "$app" wait-idle --timeout 5
+
+# Everything counts here, and an upload in progress is waited for.
+"$app" status --follow > "$T/follow.txt" 2>&1 &
+follower=$!
+printf 'draft' > "$cloud/report.txt"
+check "status shows the upload" until_true 10 status_is "1 file is being transferred..."
+"$app" wait-idle --timeout 0.5
+check "wait-idle times out with 1 while it runs" test $? -eq 1
+"$app" wait-idle --timeout 20 > "$T/idle.txt" &
+waiter=$!
+sleep 0.5
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
+wait $waiter
+check "wait-idle returns 0 once it is uploaded" test $? -eq 0
+check "follow printed the change" until_true 5 grep -qxF "1 file is being transferred..." "$T/follow.txt"
+"$app" status --json > "$T/after.json"
+check "the JSON names the upload" jq -e --arg f "$cloud/report.txt" '.recent[0] == $f and (.lastTransfer | test("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z$"))' "$T/after.json"
+kill $follower 2>/dev/null; follower=
+
+# Commands, and errors that say so.
+"$app" open 2> "$T/open.txt"
+check "open on the terminal face is refused with 3" test $? -eq 3
+check "and says why" grep -q "runs on the terminal" "$T/open.txt"
+"$app" rescan "$T/none" 2> "$T/rescan.txt"
+check "rescan of a missing folder is refused" test $? -eq 3
+check "rescan of the folder is taken" "$app" rescan "$cloud"
+"$app" status --bogus 2>/dev/null
+check "an unknown option is a usage error" test $? -eq 2
+"$app" --headless --folder "$cloud" > "$T/second.txt" 2>&1
+check "a second launch ends with 0" test $? -eq 0
+check "and hands over to the first" grep -qxF "Vantorel is already running (process $pid) on the terminal." "$T/second.txt"
+
+# Quit in order: the history is saved, and then nothing answers.
+check "quit is taken" "$app" quit
+wait $pid
+check "the instance ended with 0" test $? -eq 0
+pid=
+"$app" status 2> "$T/none.txt"
+check "with no instance: 2" test $? -eq 2
+check "and one line" grep -qxF "vantorel: no Vantorel is running" "$T/none.txt"
+"$app" wait-idle --timeout 1 2>/dev/null
+check "wait-idle with no instance: 2" test $? -eq 2
+
+# A run killed outright leaves its socket; the next run replaces it.
+start
+kill -9 $pid
+wait $pid 2>/dev/null
+check "the killed run's socket stays" test -S "$T/run/vantorel/control"
+check "and nothing answers there" test "$("$app" status 2>&1)" = "vantorel: no Vantorel is running"
+start
+check "the next run answers" answers
+check "with the folder owned by the user alone" test "$(stat -c %a "$T/run/vantorel")" = 700
+check "and the socket too" test "$(stat -c %a "$T/run/vantorel/control")" = 600
+
+# Another user's request is refused (root reaches the folder; the instance
+# runs as nobody and looks at who asks).
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  "$app" quit; wait $pid; pid=
+  chown -R 65534:65534 "$T"
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$app" --headless --folder "$cloud" > "$T/nobody.log" 2>&1 &
+  pid=$!
+  until_true 10 test -S "$T/run/vantorel/control"
+  sleep 0.5
+  "$app" status 2> "$T/refused.txt"
+  check "another user's request is refused with 3" test $? -eq 3
+  check "and told why" grep -qF "refused: the request comes from another user" "$T/refused.txt"
+else
+  echo "note: not root, so the other-user check is skipped (setpriv needs root)"
+fi
+kill -TERM $pid 2>/dev/null; wait $pid 2>/dev/null; pid=
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
