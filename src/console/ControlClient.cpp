@@ -146,10 +146,11 @@ int RunControlCommand(const std::vector<std::string>& args, const std::string& s
   LineReader reader(fd);
   std::string answer;
   int code = kDone;
-  if (!SendLine(fd, request)) {
-    std::fprintf(stderr, "vantorel: the running Vantorel closed the connection\n");
-    code = kNoInstance;
-  } else if (follow) {
+  // A refusal may come before the request has gone (the instance turns
+  // the peer away as it connects): it is read even when sending failed.
+  const bool sent = SendLine(fd, request);
+  if (!sent) timeout = std::min(timeout < 0 ? kAnswerTimeout : timeout, 1000);
+  if (follow && sent) {
     // Until the instance ends or the user interrupts.
     while (reader.Next(&answer, -1) == LineReader::Result::Line)
       if ((code = Print(answer)) != kDone) break;
@@ -177,7 +178,8 @@ bool HandOverToRunningInstance(const std::string& socketPath, const std::string&
   if (fd < 0) return false;
   LineReader reader(fd);
   std::string answer;
-  const bool answered = SendLine(fd, "open") && reader.Next(&answer, kAnswerTimeout) == LineReader::Result::Line;
+  const bool sent = SendLine(fd, "open");
+  const bool answered = reader.Next(&answer, sent ? kAnswerTimeout : 1000) == LineReader::Result::Line;
   ::close(fd);
   if (!answered) return false;
   WriteDiagnosticLine(running + (answer == "ok" ? "; its popover is open." : " on the terminal."));

@@ -109,6 +109,8 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
       socket_.Send(id, "ok");
       controller_.RescanFolder(rest);
     }
+  } else if (command == "ping" && rest.empty()) {
+    socket_.Send(id, "ok");
   } else if (command == "quit" && rest.empty()) {
     socket_.Send(id, "ok");
     controller_.terminate();

@@ -12,6 +12,7 @@
 //   open | preferences  the popover (toggled) or the preferences window
 //   rescan [PATH]       a rescan of the watched folder, or of PATH
 //   quit                an orderly quit
+//   ping                "ok" (is anyone there?)
 
 #include <map>
 #include <set>

@@ -101,7 +101,9 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   until_true 10 test -S "$T/run/vantorel/control"
   sleep 0.5
   "$app" status 2> "$T/refused.txt"
-  check "another user's request is refused with 3" test $? -eq 3
+  code=$?
+  [ $code -eq 3 ] || { echo "--- exit $code:"; cat "$T/refused.txt" "$T/nobody.log"; }
+  check "another user's request is refused with 3" test $code -eq 3
   check "and told why" grep -qF "refused: the request comes from another user" "$T/refused.txt"
 else
   echo "note: not root, so the other-user check is skipped (setpriv needs root)"

@@ -93,6 +93,18 @@ check "another click opens it again" until_true 5 below_is 11-popover-reopened !
 click_icon
 check "and a click on the icon closes it" until_true 5 below_is 12-popover-closed-by-icon = "$closed"
 sleep 0.5
+# From scripts: `vantorel open` toggles it, and a second launch opens it.
+"$app" open
+check "vantorel open opens the popover" until_true 5 below_is 13-popover-by-command != "$closed"
+"$app" open
+check "and closes it again" until_true 5 below_is 14-popover-closed-by-command = "$closed"
+sleep 0.5
+"$app" --folder "$cloud" > "$T/second.txt" 2>&1
+check "a second launch ends with 0" test $? -eq 0
+check "and opens the running one's popover" until_true 5 below_is 15-popover-by-second-launch != "$closed"
+check "saying so" grep -qF "its popover is open." "$T/second.txt"
+xdotool mousemove 60 300 click 1
+sleep 0.5
 kill -TERM "$pid"
 wait "$pid"
 check "quits cleanly" test $? -eq 0

@@ -139,6 +139,13 @@ TEST_F(ControlSocketTest, AFolderOpenToOthersOrAPathTooLongIsRefusedInOneLine) {
   EXPECT_FALSE(ControlSocket::Listen(deep, &outcome, &error));
   EXPECT_EQ(error.rfind("the control socket's path is too long for a Unix socket (", 0), 0u) << error;
   EXPECT_EQ(error.find('\n'), std::string::npos);
+  if (::getuid() == 0) {  // root can hand a folder to someone else
+    const std::string theirs = dir.MakeFolder("theirs");
+    ::chmod(theirs.c_str(), 0700);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(ControlSocket::Listen(theirs + "/control", &outcome, &error));
+    EXPECT_EQ(error, theirs + " belongs to another user (uid 65534); refusing to put the control socket there");
+  }
   const std::string blocked = dir.MakeFolder("blocked");
   ::chmod(blocked.c_str(), 0700);
   dir.Write("blocked/control", "a file");
