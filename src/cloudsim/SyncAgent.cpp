@@ -113,6 +113,16 @@ void SyncAgent::SweepPending(const std::string& folder) {
   }
 }
 
+bool SyncAgent::StaysLocal(const std::string& name) {
+  // Hidden files and folders are synchronised like any other (a clone's
+  // ".git", a project's ".ci"): only what the agent itself keeps local is not.
+  const auto endsWith = [&name](std::string_view end) {
+    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+  };
+  if (name.empty() || name == ".DS_Store") return true;
+  return name[0] == '.' && (endsWith(".icloud") || endsWith(".arriving"));  // placeholders, downloads on their way
+}
+
 std::string SyncAgent::ItemFor(const std::string& path) const {
   if (path.size() <= root_.size() || path.compare(0, root_.size(), root_) != 0 || path[root_.size()] != '/') return {};
   // The outermost package between the root and the path is the item.
@@ -121,7 +131,7 @@ std::string SyncAgent::ItemFor(const std::string& path) const {
     const std::size_t slash = path.find('/', start);
     const std::string prefix = path.substr(0, slash);
     const std::string name = lastPathComponent(prefix);
-    if (name.empty() || name[0] == '.') return {};  // hidden, placeholders, .DS_Store
+    if (StaysLocal(name)) return {};
     if (slash != std::string::npos && isPackage(prefix)) return prefix;
     if (slash == std::string::npos) break;
     start = slash + 1;

@@ -61,6 +61,9 @@ private:
   // The item an event stands for: the outermost package around the path, or
   // the path; empty when the agent leaves it alone.
   std::string ItemFor(const std::string& path) const;
+  // Whether an item of this name is never uploaded: ".DS_Store", a
+  // placeholder (".NAME.icloud"), a download on its way (".NAME.arriving").
+  static bool StaysLocal(const std::string& name);
   void BeginUpload(const std::string& item, const Identity& identity);
   void Tick(const std::string& item);
   void SweepPending(const std::string& folder);

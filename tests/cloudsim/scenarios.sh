@@ -103,6 +103,17 @@ check "1000 uploads, none lost" wait_count 1000 '] /burst/f' "$log" 120
 distinct=$(grep -a '] /burst/f' "$log" | sed 's/^.*] //' | sort -u | wc -l)
 check "1000 distinct files" test "$distinct" -eq 1000
 
+# Hidden folders are synchronised too (a clone's .git): everything the
+# tracker counts there ends.
+mkdir -p "$cloud/project/.git/objects" "$cloud/project/.ci"
+echo "ref" > "$cloud/project/.git/HEAD"
+echo "blob" > "$cloud/project/.git/objects/ab12"
+echo "run" > "$cloud/project/.ci/run"
+echo "code" > "$cloud/project/main.c"
+check "a file in a hidden folder is uploaded" wait_for "] /project/.git/objects/ab12" "$log" 30
+check "and the others" wait_count 4 "] /project/" "$log" 30
+check "nothing is left in progress" "$app" wait-idle --timeout 30
+
 # A name that is not UTF-8.
 name=$(printf 'caf\xe9 menu.txt')
 echo "menu" > "$cloud/$name"
