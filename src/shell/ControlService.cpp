@@ -2,6 +2,7 @@
 
 #include "engine/Tracker.h"
 #include "shell/AppController.h"
+#include "shell/ControlRequest.h"
 #include "shell/StatusLine.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"
@@ -74,51 +75,53 @@ bool ControlService::IsIdle() const {
 }
 
 void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {
-  const std::size_t space = line.find(' ');
-  const std::string command = line.substr(0, space);
-  const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
-  const bool json = rest == "json";
-  if ((command == "status" || command == "follow") && (rest.empty() || json)) {
-    std::string answer = json ? StatusJson() : StatusLine();
-    socket_.Send(id, "ok " + answer);
-    if (command == "follow") followers_[id] = {json, std::move(answer)};
-  } else if (command == "wait-idle" && rest.empty()) {
-    if (IsIdle()) {
-      socket_.Send(id, "ok idle");
-    } else {
-      waiters_.insert(id);
-      KeepCheckingWaiters();
+  using Kind = ControlRequest::Kind;
+  const ControlRequest request = ParseControlRequest(line);
+  switch (request.kind) {
+    case Kind::Status:
+    case Kind::Follow: {
+      std::string answer = request.json ? StatusJson() : StatusLine();
+      socket_.Send(id, "ok " + answer);
+      if (request.kind == Kind::Follow) followers_[id] = {request.json, std::move(answer)};
+      break;
     }
-  } else if ((command == "open" || command == "preferences") && rest.empty()) {
-    if (!controller_.Face().HasWindows()) {
-      socket_.Send(id, kNoWindows);
-    } else {
+    case Kind::WaitIdle:
+      if (IsIdle()) {
+        socket_.Send(id, "ok idle");
+      } else {
+        waiters_.insert(id);
+        KeepCheckingWaiters();
+      }
+      break;
+    case Kind::Open:
+    case Kind::Preferences:
+      if (!controller_.Face().HasWindows()) {
+        socket_.Send(id, kNoWindows);
+        break;
+      }
       socket_.Send(id, "ok");
-      if (command == "open")
+      if (request.kind == Kind::Open)
         controller_.statusItemClicked();
       else
         controller_.openPreferences();
-    }
-  } else if (command == "rescan") {
-    if (rest.empty()) {
+      break;
+    case Kind::Rescan:
+      if (request.folder.empty()) {
+        socket_.Send(id, "ok");
+        controller_.PerformRescan(false);
+      } else if (!isDirectory(request.folder)) {
+        socket_.Send(id, "error " + shortString(request.folder) + " is not a folder (give an absolute path)");
+      } else {
+        socket_.Send(id, "ok");
+        controller_.RescanFolder(request.folder);
+      }
+      break;
+    case Kind::Ping: socket_.Send(id, "ok"); break;
+    case Kind::Quit:
       socket_.Send(id, "ok");
-      controller_.PerformRescan(false);
-    } else if (rest.front() != '/' || !isDirectory(rest)) {
-      socket_.Send(id, "error " + shortString(rest) + " is not a folder (give an absolute path)");
-    } else {
-      socket_.Send(id, "ok");
-      controller_.RescanFolder(rest);
-    }
-  } else if (command == "ping" && rest.empty()) {
-    socket_.Send(id, "ok");
-  } else if (command == "quit" && rest.empty()) {
-    socket_.Send(id, "ok");
-    controller_.terminate();
-  } else if (line.empty()) {
-    socket_.Send(id, "error empty request");
-  } else {
-    // Echoed short and only as far as it is text: the request may be anything.
-    socket_.Send(id, "error unknown request '" + TruncateUtf8(line, 64) + "'");
+      controller_.terminate();
+      break;
+    case Kind::Invalid: socket_.Send(id, "error " + request.error); break;
   }
 }
 

@@ -1,0 +1,43 @@
+#include "shell/ControlRequest.h"
+
+#include "units/text/ShortString.h"
+
+namespace vantorel {
+
+ControlRequest ParseControlRequest(const std::string& line) {
+  using Kind = ControlRequest::Kind;
+  ControlRequest request;
+  const std::size_t space = line.find(' ');
+  const std::string command = line.substr(0, space);
+  const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
+  const bool bare = space == std::string::npos;
+  if ((command == "status" || command == "follow") && (bare || rest == "json")) {
+    request.kind = command == "status" ? Kind::Status : Kind::Follow;
+    request.json = !bare;
+  } else if (bare && command == "wait-idle") {
+    request.kind = Kind::WaitIdle;
+  } else if (bare && command == "open") {
+    request.kind = Kind::Open;
+  } else if (bare && command == "preferences") {
+    request.kind = Kind::Preferences;
+  } else if (bare && command == "quit") {
+    request.kind = Kind::Quit;
+  } else if (bare && command == "ping") {
+    request.kind = Kind::Ping;
+  } else if (command == "rescan") {
+    if (!bare && (rest.empty() || rest.front() != '/' || rest.find('\0') != std::string::npos)) {
+      request.error = shortString(rest) + " is not a folder (give an absolute path)";
+    } else {
+      request.kind = Kind::Rescan;
+      request.folder = rest;
+    }
+  } else if (line.empty()) {
+    request.error = "empty request";
+  } else {
+    // Echoed short and only as far as it is text: the request may be anything.
+    request.error = "unknown request '" + TruncateUtf8(line, 64) + "'";
+  }
+  return request;
+}
+
+}  // namespace vantorel
