@@ -44,7 +44,7 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
   if (statusListener_) statusListener_();
   CancelPendingNotifications();  // on every change, finished or not
   if (tracker_->IsFinishedTransfering()) {
-    if (!trackerNotificationStats_) trackerNotificationStats_.emplace();
+    if (!trackerNotificationStats_) trackerNotificationStats_ = NotificationStats{};
     NotificationStats& stats = *trackerNotificationStats_;
     stats.elapsedTransferTime =
         static_cast<float>(static_cast<double>(stats.elapsedTransferTime) + tracker_->GetElapsedTransferTime());

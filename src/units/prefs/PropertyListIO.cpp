@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -85,11 +87,17 @@ bool FromNode(plist_t node, PlistValue& out) {
     }
     case PLIST_STRING:
     case PLIST_KEY: {
+      if (plist_get_node_type(node) == PLIST_STRING) {
+        // Read in place: copying it out asserts (and so aborts the program)
+        // on a damaged file's string that holds a NUL. The text stops there,
+        // as a C string would.
+        std::uint64_t length = 0;
+        const char* s = plist_get_string_ptr(node, &length);
+        out = PlistValue(s ? std::string(s, ::strnlen(s, static_cast<std::size_t>(length))) : std::string());
+        return true;
+      }
       char* s = nullptr;
-      if (plist_get_node_type(node) == PLIST_STRING)
-        plist_get_string_val(node, &s);
-      else
-        plist_get_key_val(node, &s);
+      plist_get_key_val(node, &s);
       out = PlistValue(std::string(s ? s : ""));
       std::free(s);
       return true;
