@@ -2,10 +2,10 @@
 
 #include <plist/plist.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -87,17 +87,13 @@ bool FromNode(plist_t node, PlistValue& out) {
     }
     case PLIST_STRING:
     case PLIST_KEY: {
-      if (plist_get_node_type(node) == PLIST_STRING) {
-        // Read in place: copying it out asserts (and so aborts the program)
-        // on a damaged file's string that holds a NUL. The text stops there,
-        // as a C string would.
-        std::uint64_t length = 0;
-        const char* s = plist_get_string_ptr(node, &length);
-        out = PlistValue(s ? std::string(s, ::strnlen(s, static_cast<std::size_t>(length))) : std::string());
-        return true;
-      }
+      // (A string holding a NUL, on which the library asserts, never gets
+      // here: such a list is refused before it is parsed.)
       char* s = nullptr;
-      plist_get_key_val(node, &s);
+      if (plist_get_node_type(node) == PLIST_STRING)
+        plist_get_string_val(node, &s);
+      else
+        plist_get_key_val(node, &s);
       out = PlistValue(std::string(s ? s : ""));
       std::free(s);
       return true;
@@ -150,10 +146,73 @@ bool FromNode(plist_t node, PlistValue& out) {
   }
 }
 
+// True when a binary list holds a string (a value or a dictionary key) with
+// a NUL in it. The library asserts on reading such a string, which would end
+// the program on a damaged file; such a file is refused instead. Anything
+// this walk cannot follow is left to the library to judge.
+bool BinaryListHasNulInString(std::string_view bytes) {
+  constexpr std::size_t kTrailer = 32;
+  if (bytes.size() < 8 + kTrailer || bytes.substr(0, 6) != "bplist") return false;
+  const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const auto number = [&](std::size_t at, std::size_t width, std::uint64_t* out) {
+    if (width == 0 || width > 8 || at > bytes.size() || bytes.size() - at < width) return false;
+    std::uint64_t n = 0;
+    for (std::size_t i = 0; i < width; ++i) n = n << 8 | byte(at + i);
+    *out = n;
+    return true;
+  };
+  const std::size_t trailer = bytes.size() - kTrailer;
+  const std::size_t offsetWidth = byte(trailer + 6);
+  std::uint64_t objects = 0, table = 0;
+  if (!number(trailer + 8, 8, &objects) || !number(trailer + 24, 8, &table)) return false;
+  if (offsetWidth == 0 || offsetWidth > 8 || table >= trailer || objects > (trailer - table) / offsetWidth) return false;
+  for (std::uint64_t k = 0; k < objects; ++k) {
+    std::uint64_t at = 0;
+    if (!number(static_cast<std::size_t>(table + k * offsetWidth), offsetWidth, &at) || at >= trailer) continue;
+    const unsigned marker = byte(static_cast<std::size_t>(at));
+    const unsigned kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;  // ASCII and UTF-16 strings
+    std::uint64_t count = marker & 0xF;
+    std::size_t start = static_cast<std::size_t>(at) + 1;
+    if (count == 0xF) {  // the length follows as an integer object
+      if (start >= trailer || (byte(start) >> 4) != 0x1) continue;
+      const std::size_t width = std::size_t{1} << (byte(start) & 0x3);
+      if (!number(start + 1, width, &count)) continue;
+      start += 1 + width;
+    }
+    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (start > trailer || count > (trailer - start) / unit) continue;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::size_t c = start + static_cast<std::size_t>(i * unit);
+      if (byte(c) == 0 && (unit == 1 || byte(c + 1) == 0)) return true;
+    }
+  }
+  return false;
+}
+
+// The same for a text (XML) list: a NUL byte, or a character reference to
+// NUL ("&#0;", "&#x0;"), which the library decodes into a string.
+bool TextListHasNul(std::string_view bytes) {
+  if (bytes.find('\0') != std::string_view::npos) return true;
+  for (std::size_t at = bytes.find("&#"); at != std::string_view::npos; at = bytes.find("&#", at + 2)) {
+    std::size_t i = at + 2;
+    const bool hex = i < bytes.size() && (bytes[i] == 'x' || bytes[i] == 'X');
+    if (hex) ++i;
+    const std::size_t digits = i;
+    bool zero = true;
+    for (; i < bytes.size() && std::isxdigit(static_cast<unsigned char>(bytes[i])); ++i)
+      if (bytes[i] != '0') zero = false;
+    if (i > digits && i < bytes.size() && bytes[i] == ';' && zero) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ParsePropertyList(std::string_view bytes, PlistValue& value) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  const bool binary = bytes.substr(0, 6) == "bplist";
+  if (binary ? BinaryListHasNulInString(bytes) : TextListHasNul(bytes)) return false;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
   if (root == nullptr) return false;
