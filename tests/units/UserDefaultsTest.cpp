@@ -268,6 +268,21 @@ TEST_F(UserDefaultsTest, AFailedSaveIsReportedAndRetriedLater) {
   EXPECT_EQ(TUserDefaults(file).GetInteger("pending"), 2);
 }
 
+TEST_F(UserDefaultsTest, AFileReplacedByAFolderIsToldOnceAndLeftAlone) {
+  std::filesystem::create_directories(file);  // where the file should be
+  CaptureDiagnostics diagnostics;
+  TUserDefaults prefs(file);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(prefs.SetInteger("k" + std::to_string(i), i));
+  EXPECT_EQ(prefs.GetInteger("k4"), 4) << "still in effect for this process";
+  const std::string text = diagnostics.Text();
+  std::size_t lines = 0;
+  for (std::size_t at = text.find("Preferences not saved"); at != std::string::npos;
+       at = text.find("Preferences not saved", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << text;
+  EXPECT_TRUE(std::filesystem::is_directory(file)) << "the folder is left as it is";
+}
+
 TEST_F(UserDefaultsTest, ConcurrentReadersAndWritersSeeWholeValues) {
   PollMainLoop loop;
   TUserDefaults prefs(file, &loop);

@@ -105,6 +105,9 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
   FileStamp stamp;
   bool fileUnreadable = false;
   std::optional<std::string> fileProblem;
+  // The last save failure told; the same one is not told again at every
+  // write, only once it has cleared and comes back.
+  std::string toldSaveProblem;
 
   // `observersMutex` guards the observer table; never held while one runs.
   std::mutex observersMutex;
@@ -217,22 +220,23 @@ struct TUserDefaults::Impl : std::enable_shared_from_this<Impl> {
     stamp = now;
   }
 
+  bool SaveFailed(const std::string& line) {
+    if (line != toldSaveProblem) WriteDiagnosticLine(line);
+    toldSaveProblem = line;
+    return false;
+  }
+
   bool SaveLocked() {
     if (unsaved.empty()) return true;
-    if (fileUnreadable) {
-      WriteDiagnosticLine("Preferences not saved: " + filePath + " cannot be read, so it is left as it is.");
-      return false;
-    }
+    if (fileUnreadable)
+      return SaveFailed("Preferences not saved: " + filePath + " cannot be read, so it is left as it is.");
     std::string error;
-    if (!MakeDirectories(folder)) {
-      WriteDiagnosticLine("Could not save preferences: cannot create the folder " + folder + ": " +
-                          std::strerror(errno));
-      return false;
-    }
-    if (!WritePropertyListFile(filePath, PlistValue(domain), &error)) {
-      WriteDiagnosticLine("Could not save preferences to " + filePath + ": " + error);
-      return false;
-    }
+    if (!MakeDirectories(folder))
+      return SaveFailed("Could not save preferences: cannot create the folder " + folder + ": " +
+                        std::strerror(errno));
+    if (!WritePropertyListFile(filePath, PlistValue(domain), &error))
+      return SaveFailed("Could not save preferences to " + filePath + ": " + error);
+    toldSaveProblem.clear();
     unsaved.clear();
     stamp = StampOf(filePath);
     return true;
