@@ -5,7 +5,6 @@
 #include "shell/ControlRequest.h"
 #include "shell/StatusLine.h"
 #include "units/fs/FileObjectUtilities.h"
-#include "units/fs/PathUtilities.h"
 #include "units/net/NetworkReachability.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"

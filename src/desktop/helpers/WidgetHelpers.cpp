@@ -21,6 +21,15 @@ std::vector<std::int32_t> selectedRows(const QAbstractItemView& view) {
   return rows;
 }
 
+void setSecondaryText(QWidget& widget, qreal fontScale) {
+  QFont font = widget.font();
+  font.setPointSizeF(std::max(6.0, font.pointSizeF() * fontScale));
+  widget.setFont(font);
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+  widget.setPalette(palette);
+}
+
 void setNeedsDisplay(QWidget& widget) { widget.update(); }
 
 TStatusItemTrackingView& trackingView(StatusItem& statusItem) { return statusItem.View(); }

@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers the windows and the popover share.
 
+#include <QtGlobal>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +23,10 @@ Alert alertWithMessage(const std::string& message);
 
 // The selected rows of a list or table, ascending, each once.
 std::vector<std::int32_t> selectedRows(const QAbstractItemView& view);
+
+// A secondary line: the palette's grey, the font scaled by `fontScale`
+// (never below 6 points).
+void setSecondaryText(QWidget& widget, qreal fontScale = 1.0);
 
 // Marks the whole widget as needing to be painted again.
 void setNeedsDisplay(QWidget& widget);

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "desktop/helpers/WidgetHelpers.h"
+
 namespace vantorel {
 
 namespace {
@@ -99,13 +101,8 @@ ArticleRow::ArticleRow(const HelpArticle& article, std::function<void(const std:
   auto* excerpt = new QLabel(this);
   excerpt->setObjectName(QStringLiteral("excerptField"));
   excerpt->setTextFormat(Qt::PlainText);
-  QFont small = excerpt->font();
-  small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.9));
-  excerpt->setFont(small);
-  QPalette grey = excerpt->palette();
-  grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
-  excerpt->setPalette(grey);
-  excerpt->setText(Elided(QFontMetrics(small), QString::fromStdString(article.excerpt), textWidth, 2));
+  setSecondaryText(*excerpt, 0.9);
+  excerpt->setText(Elided(QFontMetrics(excerpt->font()), QString::fromStdString(article.excerpt), textWidth, 2));
   title->setFixedWidth(textWidth);
   excerpt->setFixedWidth(textWidth);
   texts->addWidget(title);

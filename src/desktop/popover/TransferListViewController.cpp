@@ -154,10 +154,10 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   recentEmptyField_->setObjectName(QStringLiteral("recentEmptyField"));
   recentEmptyField_->setAlignment(Qt::AlignCenter);
   recentEmptyField_->setAutoFillBackground(true);
-  QPalette grey = recentEmptyField_->palette();
-  grey.setColor(QPalette::Window, grey.color(QPalette::Base));
-  grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
-  recentEmptyField_->setPalette(grey);
+  setSecondaryText(*recentEmptyField_);
+  QPalette onBase = recentEmptyField_->palette();
+  onBase.setColor(QPalette::Window, onBase.color(QPalette::Base));
+  recentEmptyField_->setPalette(onBase);
   historyPage_->addWidget(recentTransfers_);
   historyPage_->addWidget(recentEmptyField_);
   tabView_->addWidget(historyPage_);
@@ -199,12 +199,7 @@ void TTransferListViewController::BuildHeader(QLayout* layout) {
   diskStatusField_ = new QLabel(header);
   diskStatusField_->setObjectName(QStringLiteral("diskStatusField"));
   diskStatusField_->setTextFormat(Qt::PlainText);
-  QFont small = diskStatusField_->font();
-  small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.85));
-  diskStatusField_->setFont(small);
-  QPalette grey = diskStatusField_->palette();
-  grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
-  diskStatusField_->setPalette(grey);
+  setSecondaryText(*diskStatusField_, 0.85);
   const auto stored = NSPrefs().GetString(kPreferenceKeyICloudDiskUsage);
   diskStatusField_->setText(stored ? Short(*stored + " on disk") : QStringLiteral("Calculating disk usage..."));
   texts->addStretch();
