@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cloudsim/Journal.h"
 #include "engine/DirectoryWatcher.h"
 #include "engine/TrackPathUtilities.h"
 #include "units/runtime/Diagnostics.h"
@@ -213,6 +214,36 @@ void SyncAgent::Tick(const std::string& item) {
   uploaded_[item] = upload.identity;
   uploads_.erase(it);
   ++completed_;
+  std::string error;
+  if (!AppendJournalLine(options_.journal, "uploaded", item, &error) && !journalFailed_) {
+    journalFailed_ = true;
+    WriteDiagnosticLine("vantorel-cloudsim: " + error);
+  }
+}
+
+std::vector<std::string> SyncAgent::PendingItems(const std::string& root) {
+  std::vector<std::string> pending;
+  std::vector<std::string> folders{root};
+  while (!folders.empty()) {
+    const std::string folder = folders.back();
+    folders.pop_back();
+    DIR* d = ::opendir(folder.c_str());
+    if (!d) continue;
+    while (const dirent* e = ::readdir(d)) {
+      if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..") || StaysLocal(e->d_name)) continue;
+      const std::string child = folder + "/" + e->d_name;
+      struct stat st {};
+      if (::lstat(child.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode) && !isPackage(child)) {
+        folders.push_back(child);
+      } else if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (!isUploaded(child) || isUploading(child))) {
+        pending.push_back(child);
+      }
+    }
+    ::closedir(d);
+  }
+  std::sort(pending.begin(), pending.end());
+  return pending;
 }
 
 }  // namespace vantorel

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "units/runtime/MainLoop.h"
 
@@ -26,6 +27,7 @@ public:
   struct Options {
     double uploadDelay = 2.0;  // seconds, when no bandwidth is given
     double bandwidth = 0;      // bytes per second; 0: use uploadDelay
+    std::string journal;       // where finished uploads are recorded; empty: nowhere
   };
 
   SyncAgent(std::string root, Options options, MainLoop& loop);
@@ -43,6 +45,11 @@ public:
   // Marks `root` as belonging to the store; false with `error` when the file
   // system refuses user extended attributes.
   static bool MarkRoot(const std::string& root, std::string* error);
+
+  // The items below `root` the agent would still upload: not marked
+  // uploaded, or uploading. Placeholders, ".DS_Store", links and what a
+  // package holds (the package is the item) are not counted.
+  static std::vector<std::string> PendingItems(const std::string& root);
 
 private:
   struct Identity {
@@ -75,6 +82,7 @@ private:
   std::map<std::string, Upload> uploads_;
   std::map<std::string, Identity> uploaded_;  // what each item was when it finished
   std::uint64_t completed_ = 0;
+  bool journalFailed_ = false;  // said once, not at every upload
 };
 
 }  // namespace vantorel

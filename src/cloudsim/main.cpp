@@ -14,6 +14,7 @@
 
 #include "cloudsim/Demo.h"
 #include "cloudsim/Download.h"
+#include "cloudsim/Journal.h"
 #include "cloudsim/SyncAgent.h"
 #include "engine/TrackPathUtilities.h"
 #include "units/fs/AtomicFile.h"
@@ -33,14 +34,19 @@ constexpr const char* kHelp =
     "\n"
     "Commands:\n"
     "  mark ROOT            mark ROOT as belonging to the synchronised store\n"
-    "  run ROOT [--upload-delay SECONDS] [--bandwidth BYTES_PER_SECOND]\n"
+    "  run ROOT [--upload-delay SECONDS] [--bandwidth BYTES_PER_SECOND] [--journal FILE]\n"
     "                       watch ROOT and \"upload\" every new or changed file:\n"
     "                       not uploaded, then uploading (with a percentage), then\n"
-    "                       uploaded after the delay (default 2 s) or size/bandwidth\n"
-    "  download ROOT/PATH --size N [--delay SECONDS]\n"
+    "                       uploaded after the delay (default 2 s) or size/bandwidth;\n"
+    "                       with --journal, each finished upload is added to FILE\n"
+    "                       as a line \"uploaded<TAB>PATH\"\n"
+    "  download ROOT/PATH --size N [--delay SECONDS] [--journal FILE]\n"
     "                       an item arriving: its placeholder .NAME.icloud first,\n"
     "                       then after the delay (default 2 s) NAME with N bytes,\n"
     "                       uploaded and downloaded, and the placeholder removed\n"
+    "                       (recorded as \"downloaded<TAB>PATH\" with --journal)\n"
+    "  pending ROOT         list the items below ROOT not uploaded yet; exit 0 when\n"
+    "                       there are none, 1 when there are\n"
     "  status PATH          print the item's sync state\n"
     "  demo [ROOT]          the agent plus a steady stream of activity in ROOT\n"
     "                       (default: a fresh folder under /tmp whose path ends in\n"
@@ -148,6 +154,8 @@ int main(int argc, char** argv) {
         if (!value) return Usage("not a number: '" + args[i + 1] + "'");
         (args[i] == "--upload-delay" ? options.uploadDelay : options.bandwidth) = *value;
         ++i;
+      } else if (args[i] == "--journal" && i + 1 < args.size()) {
+        options.journal = args[++i];
       } else if (!root && args[i].rfind("--", 0) != 0) {
         root = fileURL(args[i]);
       } else {
@@ -177,11 +185,14 @@ int main(int argc, char** argv) {
   if (command == "download") {
     std::optional<std::string> path;
     std::optional<double> size, delay = 2.0;
+    std::string journal;
     for (std::size_t i = 1; i < args.size(); ++i) {
       if ((args[i] == "--size" || args[i] == "--delay") && i + 1 < args.size()) {
         (args[i] == "--size" ? size : delay) = Number(args[i + 1]);
         if (!(args[i] == "--size" ? size : delay)) return Usage("not a number: '" + args[i + 1] + "'");
         ++i;
+      } else if (args[i] == "--journal" && i + 1 < args.size()) {
+        journal = args[++i];
       } else if (!path && args[i].rfind("--", 0) != 0) {
         path = fileURL(args[i]);
       } else {
@@ -201,11 +212,24 @@ int main(int argc, char** argv) {
       finished = true;
     });
     while (!finished) loop.RunOnce(-1);
+    if (failure.empty()) AppendJournalLine(journal, "downloaded", *path, &failure);
     if (!failure.empty()) {
       std::fprintf(stderr, "vantorel-cloudsim: %s\n", failure.c_str());
       return 1;
     }
     return 0;
+  }
+
+  if (command == "pending") {
+    if (args.size() != 2) return Usage("'pending' needs a folder");
+    const std::string root = fileURL(args[1]);
+    if (!isDirectory(root)) {
+      std::fprintf(stderr, "vantorel-cloudsim: %s is not a folder\n", root.c_str());
+      return 2;
+    }
+    const auto pending = SyncAgent::PendingItems(root);
+    for (const std::string& item : pending) std::printf("%s\n", item.c_str());
+    return pending.empty() ? 0 : 1;
   }
 
   return Usage("unknown command '" + command + "'");

@@ -39,7 +39,8 @@ wait_count() {  # wait_count N TEXT FILE [SECONDS]: until FILE has N lines holdi
   done
   echo "--- $(count "$2" "$3") of $1 lines with '$2' in $3"; return 1
 }
-start_agent() { "$sim" run "$cloud" --upload-delay 4 >> "$T/agent.txt" 2>&1 & agent_pid=$!; sleep 0.5; }
+journal=$T/journal.txt
+start_agent() { "$sim" run "$cloud" --upload-delay 4 --journal "$journal" >> "$T/agent.txt" 2>&1 & agent_pid=$!; sleep 0.5; }
 stop_agent() { kill -TERM "$agent_pid"; wait "$agent_pid"; agent_pid=; }
 
 # Bad input: one clear line and a non-zero status.
@@ -69,14 +70,16 @@ for i in $(seq 1 20); do echo "content $i" > "$cloud/batch/file$i.txt"; done
 check "20 uploads summed up" wait_for "======== 20 files were transferred ========" "$log" 45
 check "20 files logged" test "$(grep -a '] /batch/file' "$log" | sed 's/^.*] //' | sort -u | wc -l)" -eq 20
 check "20 history entries" test "$(count "$cloud/batch/file" "$history")" -eq 20
+check "the agent's journal has the 20" test "$(grep -c "^uploaded	$cloud/batch/file" "$journal")" -eq 20
 check "last transfer date" sh -c '"$1" read LastTransferDate >/dev/null' sh "$defaults"
 
 # Three downloads through their placeholders.
 mkdir -p "$cloud/incoming"
-for i in 1 2 3; do "$sim" download "$cloud/incoming/item$i.bin" --size 2000 --delay 4 & done
+for i in 1 2 3; do "$sim" download "$cloud/incoming/item$i.bin" --size 2000 --delay 4 --journal "$journal" & done
 wait_count 3 '] /incoming/item' "$log" 40
 check "downloads logged under their own paths" test "$(count '] /incoming/item' "$log")" -eq 3
 check "downloads in the history" wait_count 3 "$cloud/incoming/item" "$history" 20
+check "the downloads journaled" wait_count 3 "downloaded	$cloud/incoming/item" "$journal" 10
 check "no placeholder left in the history" test "$(count '.icloud' "$history")" -eq 0
 
 # Edits of uploaded files while no agent runs: a received-download batch.
@@ -118,6 +121,21 @@ check "nothing is left in progress" "$app" wait-idle --timeout 30
 name=$(printf 'caf\xe9 menu.txt')
 echo "menu" > "$cloud/$name"
 check "non-UTF-8 name logged" wait_for "] /$name" "$log" 30
+
+# What the agent has not uploaded yet, as the soak run asks it.
+"$sim" pending "$cloud" > "$T/pending.txt"
+check "nothing pending once uploaded" test $? -eq 0
+stop_agent
+echo "late" > "$cloud/late.txt"
+echo "view" > "$cloud/.DS_Store"
+"$sim" pending "$cloud" > "$T/pending.txt"
+check "a new file is pending while no agent runs" test $? -eq 1
+check "and named" grep -qxF "$cloud/late.txt" "$T/pending.txt"
+check "a file the agent keeps local is not" test "$(wc -l < "$T/pending.txt")" -eq 1
+start_agent
+check "pending empties once the agent is back" wait_for "late.txt" "$journal" 30
+"$sim" pending "$T/nowhere" 2>/dev/null
+check "pending of no folder is refused" test $? -eq 2
 
 kill -TERM $app_pid; wait $app_pid; status=$?; app_pid=
 check "vantorel quits cleanly" test "$status" -eq 0
