@@ -185,6 +185,8 @@ private:
   // give its download up (the first sight starts the clock).
   bool IsAbandonedDownload(const std::string& placeholder);
   void AddSummaryLine(int count, const char* what);
+  // A log entry could not be written: said once until one is.
+  void LogWriteFailed(const std::string& path, int error);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
@@ -232,6 +234,11 @@ private:
   // Guards recentTransfers_ (apart from the transfer sets, so that a history
   // change never has to nest inside transfersLock_).
   mutable std::mutex historyLock_;
+  // Held for a whole history save (either thread: a batch's end, a clear);
+  // guards historyFileRegistered_ and historySaveFailing_.
+  std::mutex historySaveLock_;
+  std::string historyFileRegistered_;
+  bool historySaveFailing_ = false;
   // Guards the two paths the main thread sets and the poll thread reads.
   mutable std::mutex configLock_;
   std::optional<std::string> transferLogPath_;
@@ -241,7 +248,7 @@ private:
   // Poll thread only (and teardown, once that thread has ended).
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
-  std::string historyFileRegistered_;
+  bool logWriteFailing_ = false;
   std::set<std::string> reportedPatterns_;  // patterns already reported invalid or too costly
   struct RecentCompletion {
     std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "engine/Tracker.h"
 #include "units/text/DateUtilities.h"
@@ -70,6 +71,9 @@ void TICloudTracker::LoadRecentTransfers() {
 }
 
 bool TICloudTracker::SaveRecentTransfers() {
+  // One save at a time, each writing the list as it is when it starts: a
+  // save that began before a clear can never put the old entries back.
+  std::lock_guard save(historySaveLock_);
   std::vector<std::string> recent;
   {
     std::lock_guard lock(historyLock_);
@@ -85,7 +89,10 @@ bool TICloudTracker::SaveRecentTransfers() {
     historyFileRegistered_ = *path;
   }
   const bool saved = WritePropertyListFile(*path, PlistValue(PlistValue::Array(recent.begin(), recent.end())));
-  if (!saved) WriteDiagnosticLine("Failed to write recent transfers log to " + *path);
+  // Said once while it keeps failing (a full disk fails every batch alike),
+  // and again only after a save has gone through.
+  if (!saved && !historySaveFailing_) WriteDiagnosticLine("Failed to write recent transfers log to " + *path);
+  historySaveFailing_ = !saved;
   return saved;
 }
 
@@ -154,14 +161,34 @@ void TICloudTracker::AddLogEntry(const std::string& text) {
       fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
     }
     if (fd < 0) {
+      const int error = errno;
       UnregisterOwnFile(*path);
+      LogWriteFailed(*path, error);
       return;  // dropped; the next entry tries again
     }
     transferLogFile_ = fd;
     transferLogFilePath_ = *path;
   }
-  ::lseek(transferLogFile_, 0, SEEK_END);
-  WriteAll(transferLogFile_, TruncateUtf8(text, kLogEntryMaxBytes) + "\n");
+  const off_t end = ::lseek(transferLogFile_, 0, SEEK_END);
+  if (!WriteAll(transferLogFile_, TruncateUtf8(text, kLogEntryMaxBytes) + "\n")) {
+    const int error = errno;
+    // A line cut off by a full disk would run into the next one written.
+    if (end >= 0 && ::ftruncate(transferLogFile_, end) != 0) {
+      // Left as it is: the next line starts after the cut one.
+    }
+    LogWriteFailed(transferLogFilePath_, error);
+    return;
+  }
+  if (logWriteFailing_) WriteDiagnosticLine("Writing the transfer log " + transferLogFilePath_ + " again.");
+  logWriteFailing_ = false;
+}
+
+void TICloudTracker::LogWriteFailed(const std::string& path, int error) {
+  // Once while it keeps failing, not at every finished file.
+  if (!logWriteFailing_)
+    WriteDiagnosticLine("Failed to write to the transfer log " + path + ": " + std::strerror(error) +
+                        "; entries are dropped until it can be written.");
+  logWriteFailing_ = true;
 }
 
 void TICloudTracker::CheckLogSize() {

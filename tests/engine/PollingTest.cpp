@@ -134,6 +134,49 @@ TEST_F(PollingTest, AClearedHistoryStaysClearedAfterTheNextBatch) {
   EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{PlistValue(second)});
 }
 
+namespace {
+int Occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+}  // namespace
+
+TEST_F(PollingTest, FailingLogAndHistoryWritesAreToldOnceWhileTheyKeepFailing) {
+  CaptureDiagnostics diagnostics;
+  auto& t = MakeTracker();
+  t.SetDelegate(&delegate);
+  t.SetDirectory(cloud);
+  t.SetTransferLog("/dev/full");  // every write: no space left
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  const std::string gone = dir / "gone";
+  fs::create_directories(gone);
+  NSPrefs().SetString(kPreferenceKeyRecentsLog, gone + "/recent_transfers.plist");
+  fs::remove(gone);  // the history's folder is no more
+  const auto batch = [&](const std::string& name) {
+    const std::string item = Item(name);
+    t.QueueFile(item);
+    Pass();
+    MarkUploaded(item);
+    t.QueueFile(item);
+    Pass();
+  };
+  batch("one.txt");
+  batch("two.txt");
+  batch("three.txt");
+  const std::string text = diagnostics.Text();
+  EXPECT_EQ(Occurrences(text, "Failed to write to the transfer log /dev/full: No space left on device"), 1) << text;
+  EXPECT_EQ(Occurrences(text, "Failed to write recent transfers log to " + gone + "/recent_transfers.plist"), 1) << text;
+  // Once the folder is back the next save goes through, and a new failure
+  // after that is told again.
+  fs::create_directories(gone);
+  batch("four.txt");
+  ASSERT_TRUE(fs::exists(gone + "/recent_transfers.plist"));
+  fs::remove_all(gone);
+  batch("five.txt");
+  EXPECT_EQ(Occurrences(diagnostics.Text(), "Failed to write recent transfers log to "), 2);
+}
+
 TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   auto& t = Tracker();
   NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
