@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "units/prefs/OldStylePlistText.h"
+#include "units/prefs/PropertyListIO.h"
 #include "units/text/DateUtilities.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/UserDefaults.h"
@@ -25,6 +26,9 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  read                     print every preference\n"
+    "  read /PATH/FILE.plist [KEY]\n"
+    "                           print any property-list file (the history,\n"
+    "                           the help list) or one key of it, read only\n"
     "  read KEY                 print one preference: booleans as 1/0, numbers in\n"
     "                           decimal, strings as they are, dates as\n"
     "                           \"YYYY-MM-DD HH:MM:SS +0000\", arrays and dictionaries\n"
@@ -137,6 +141,29 @@ public:
     return 0;
   }
 
+  // `read /path/file.plist [KEY]`: a file of any kind, never changed.
+  int ReadFile(const std::string& file, const std::vector<std::string>& keys) {
+    if (keys.size() > 1) return Usage("'read' takes at most one key after the file");
+    const PlistReadResult read = ReadPropertyListFile(file);
+    if (read.status != PlistReadResult::Status::Ok) {
+      err_ << "vantorel-defaults: cannot read " << file << ": "
+           << (read.status == PlistReadResult::Status::Missing ? "there is no such file" : read.error) << "\n";
+      return 1;
+    }
+    if (keys.empty()) {
+      out_ << FormatOldStylePlist(read.value) << "\n";
+      return 0;
+    }
+    const auto* dictionary = read.value.AsDictionary();
+    const auto found = dictionary ? dictionary->find(keys[0]) : PlistValue::Dictionary::const_iterator{};
+    if (!dictionary || found == dictionary->end()) {
+      err_ << "vantorel-defaults: no key \"" << keys[0] << "\" in " << file << "\n";
+      return 1;
+    }
+    out_ << ReadText(found->second) << "\n";
+    return 0;
+  }
+
   int Write(const std::vector<std::string>& args) {
     if (args.size() < 2) return Usage("'write' needs a key and a value");
     const std::string& key = args[0];
@@ -241,6 +268,8 @@ int RunDefaultsTool(const std::vector<std::string>& args, const std::string& fil
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (!rest.empty() && rest.front() == TUserDefaults::kDomainName) rest.erase(rest.begin());
+  if (command == "read" && !rest.empty() && rest.front().rfind('/', 0) == 0)
+    return tool.ReadFile(rest.front(), std::vector<std::string>(rest.begin() + 1, rest.end()));
   if (command == "read") return tool.Read(rest);
   if (command == "write") return tool.Write(rest);
   if (command == "delete") return tool.Delete(rest);

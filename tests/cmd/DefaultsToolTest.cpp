@@ -6,6 +6,7 @@
 #include "cmd/DefaultsTool.h"
 #include "support/TempDir.h"
 #include "units/fs/AtomicFile.h"
+#include "units/prefs/PropertyListIO.h"
 
 namespace vantorel {
 namespace {
@@ -96,6 +97,26 @@ TEST_F(DefaultsToolTest, ReadingAnEmptyDomainSaysSo) {
   const Result r = Run({"read"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find(file), std::string::npos);
+}
+
+TEST_F(DefaultsToolTest, AnyPropertyListFileIsReadByItsPathAndLeftAlone) {
+  const std::string history = dir / "recent_transfers.plist";
+  ASSERT_TRUE(WritePropertyListFile(history, PlistValue(PlistValue::Array{PlistValue("/a b"), PlistValue("/c")})));
+  EXPECT_EQ(Run({"read", history}).out, "(\n    \"/a b\",\n    /c\n)\n");
+  const std::string help = dir / "help.plist";
+  ASSERT_TRUE(WritePropertyListFile(help, PlistValue(PlistValue::Dictionary{{"title", PlistValue("Read me")}})));
+  EXPECT_EQ(Run({"read", help, "title"}).out, "Read me\n");
+  Result r = Run({"read", help, "other"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no key \"other\""), std::string::npos);
+  EXPECT_EQ(Run({"read", history, "title"}).code, 1);  // a list has no keys
+  // A damaged file is reported in one line and stays as it is.
+  ASSERT_TRUE(WriteFileAtomically(history, "<plist><array><string>cut"));
+  r = Run({"read", history});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(history + ".corrupt"));
+  EXPECT_EQ(Run({"read", dir / "none.plist"}).code, 1);
 }
 
 }  // namespace
