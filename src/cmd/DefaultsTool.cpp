@@ -214,11 +214,8 @@ public:
       }
     }
     TUserDefaults prefs(path_);
-    if (!prefs.SetObject(key, std::move(*value))) {
-      err_ << "vantorel-defaults: could not save " << key << " to " << path_ << "\n";
-      return 1;
-    }
-    return 0;
+    // A refused save has been told, with its reason, by the store itself.
+    return prefs.SetObject(key, std::move(*value)) ? 0 : 1;
   }
 
   int Delete(const std::vector<std::string>& args) {
@@ -229,19 +226,11 @@ public:
              << path_ << ")\n";
         return 1;
       }
-      if (!TUserDefaults(path_).RemoveAll()) {
-        err_ << "vantorel-defaults: could not save the removal of every preference to " << path_ << "\n";
-        return 1;
-      }
-      return 0;
+      return TUserDefaults(path_).RemoveAll() ? 0 : 1;
     }
     TUserDefaults prefs(path_);
     if (!prefs.HasKey(args[0])) return Missing(args[0]);
-    if (!prefs.Remove(args[0])) {
-      err_ << "vantorel-defaults: could not save the removal of " << args[0] << " to " << path_ << "\n";
-      return 1;
-    }
-    return 0;
+    return prefs.Remove(args[0]) ? 0 : 1;
   }
 
 private:

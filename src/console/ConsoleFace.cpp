@@ -6,6 +6,7 @@
 #include "engine/Tracker.h"
 #include "shell/StatusLine.h"
 #include "units/runtime/Diagnostics.h"
+#include "units/runtime/MainLoop.h"
 #include "units/net/NetworkReachability.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -15,9 +16,19 @@
 
 namespace vantorel {
 
+namespace {
+constexpr double kNetworkSettle = 1.0;  // seconds a new state must hold to be told
+}
+
 ConsoleFace::ConsoleFace(std::optional<std::string> folder) : folder_(std::move(folder)) {}
 
+ConsoleFace::~ConsoleFace() {
+  if (networkTimer_ != 0 && MainLoop::Main() != nullptr) MainLoop::Main()->CancelTimer(networkTimer_);
+}
+
 void ConsoleFace::ObserveNetwork() {
+  networkTold_ = GetNetworkReachability() > 0;  // the state at launch goes without saying
+  networkReachable_ = *networkTold_;
   TNotificationCenter::DefaultCenter()->ObserveNotification(this, SCNetworkReachabilityChangedNotification,
                                                             &ConsoleFace::NetworkChanged);
 }
@@ -58,10 +69,24 @@ void ConsoleFace::ScannerResultsChanged(TScanner&, const std::string& results) {
 
 void ConsoleFace::NetworkChanged(TNotification* notification) {
   auto* status = dynamic_cast<TNumber*>(notification->Object());
-  if (status && status->IntegerValue() > 0)
-    WriteDiagnosticLine("Network reachable again: tracking resumes.");
-  else
-    WriteDiagnosticLine("Network unreachable: tracking pauses until it returns.");
+  networkReachable_ = status && status->IntegerValue() > 0;
+  MainLoop* loop = MainLoop::Main();
+  if (loop == nullptr) {
+    TellNetwork();
+    return;
+  }
+  if (networkTimer_ != 0) loop->CancelTimer(networkTimer_);
+  networkTimer_ = loop->AddTimer(kNetworkSettle, [this] {
+    networkTimer_ = 0;
+    TellNetwork();
+  });
+}
+
+void ConsoleFace::TellNetwork() {
+  if (networkTold_ == networkReachable_) return;  // down and back up: nothing to tell
+  networkTold_ = networkReachable_;
+  WriteDiagnosticLine(networkReachable_ ? "Network reachable again: tracking resumes."
+                                        : "Network unreachable: tracking pauses until it returns.");
 }
 
 void ConsoleFace::RequestQuit(int) { ::kill(::getpid(), SIGTERM); }

@@ -3,6 +3,7 @@
 // would show (the status line at every change, notifications, alerts, the
 // network coming and going) and puts no questions to anyone.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -41,8 +42,18 @@ public:
 
   void NetworkChanged(TNotification* notification);
 
+  ~ConsoleFace() override;
+
 private:
+  // Prints the network's state if it differs from the last one printed.
+  void TellNetwork();
+
   std::optional<std::string> folder_;
+  // Main thread only. A change is told once the state has held for a
+  // moment: a flapping link would otherwise print ten lines a second.
+  bool networkReachable_ = true;
+  std::optional<bool> networkTold_;
+  std::uint64_t networkTimer_ = 0;
   std::string lastStatusLine_;
 };
 

@@ -338,6 +338,9 @@ void TICloudTracker::UpdateTransferStatus() {
     if (options_.clock->Now() - lastDownloadTime_.load() > delay) {
       // No download for longer than the delay: the download batch closes.
       if (prefs.BoolForKey(kPreferenceKeyDownloadErrorLogging)) AddSummaryLine(downloads, "downloaded");
+      // The received items went into the history: kept now, not only when
+      // an upload batch ends or Vantorel quits (a crash would lose them).
+      SaveRecentTransfers();
       elapsedTransferTime_ = 0.0;
       previousCompletedDownloadCount_ = downloads;
       {
