@@ -181,6 +181,12 @@ int TICloudTracker::GetQueueSize() const {
   return queue_.Size();
 }
 
+bool TICloudTracker::HasUnexaminedPaths() const {
+  if (GetPendingQueueSize() > 0) return true;
+  std::unique_lock lock(queueLock_, std::try_to_lock);
+  return !lock.owns_lock() || queue_.Size() > 0;  // held: a scan is examining the queue
+}
+
 void TICloudTracker::SendStatusChanged(bool wait) {
   const std::shared_ptr<DelegateChannel> channel = delegate_;
   const auto deliver = [channel] {

@@ -108,6 +108,10 @@ public:
   // Paths waiting to be examined, and paths parked while the queue was busy.
   int GetQueueSize() const;
   int GetPendingQueueSize() const { return static_cast<int>(pendingQueue_ ? pendingQueue_->size() : 0); }
+  // Whether changed paths wait to be examined (queued, parked, or a scan of
+  // the queue is running): until they are, "no transfers" may not be the
+  // whole story. Never waits for the poll thread.
+  bool HasUnexaminedPaths() const;
   const DirectoryWatcher* GetEventStream() const { return eventStream_.get(); }
   // Holds the queue's lock as a poll-thread scan does (for tests).
   std::unique_lock<std::mutex> LockQueueForTesting() const { return std::unique_lock(queueLock_); }

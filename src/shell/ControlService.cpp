@@ -70,7 +70,7 @@ std::string ControlService::StatusJson() const {
 
 bool ControlService::IsIdle() const {
   const TICloudTracker* t = controller_.GetTracker();
-  return t != nullptr && t->GetTransferCount() == 0 && t->GetStatus() == 0;
+  return t != nullptr && t->GetTransferCount() == 0 && t->GetStatus() == 0 && !t->HasUnexaminedPaths();
 }
 
 void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {

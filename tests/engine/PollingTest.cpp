@@ -112,6 +112,23 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
 }
 
+TEST_F(PollingTest, PathsWaitingToBeExaminedAreToldApartFromNoTransfers) {
+  auto& t = Tracker();
+  EXPECT_FALSE(t.HasUnexaminedPaths());
+  const std::string item = Item("waiting.txt");
+  t.QueueFile(item);
+  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_TRUE(t.HasUnexaminedPaths());  // no transfer yet, but not idle either
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 1);
+  EXPECT_FALSE(t.HasUnexaminedPaths());
+  {
+    auto scanning = t.LockQueueForTesting();  // a scan runs: the answer cannot wait for it
+    EXPECT_TRUE(t.HasUnexaminedPaths());
+  }
+  EXPECT_FALSE(t.HasUnexaminedPaths());
+}
+
 TEST_F(PollingTest, AClearedHistoryStaysClearedAfterTheNextBatch) {
   auto& t = Tracker();
   const std::string first = Item("first.txt");

@@ -260,16 +260,20 @@ fault_flapping() {
   wait "$flapper"
   wait "$maker"
   check "Vantorel ran through it" alive
+  flapped=$(grep -c '^Network ' "$T/app.txt" || true)
+  check "the console does not tell every flap" test "$flapped" -le 2
   route_down
   check "with the network gone it ends paused" until_true 10 sh -c '[ "$("$1" status --json | jq .paused)" = true ]' sh "$app"
+  check "and says so once it has held" until_true 10 grep -qxF "Network unreachable: tracking pauses until it returns." "$T/app.txt"
   route_up
   check "and running once it is back" until_true 10 sh -c '[ "$("$1" status --json | jq .paused)" = false ]' sh "$app"
+  check "and says that too" until_true 10 grep -qxF "Network reachable again: tracking resumes." "$T/app.txt"
   check "everything made meanwhile is uploaded and logged" until_true 60 sh -c '"$1" pending "$2" >/dev/null && "$3" wait-idle --timeout 5 >/dev/null' sh "$sim" "$cloud" "$app"
   made=$(find "$cloud" -name 'flap-*' | wc -l)
-  check "all $made files in the log" test "$(grep -ac '] /flap-' "$log")" -ge "$made"
+  check "all $made files in the log" test "$(count '] /flap-' "$log")" -ge "$made"
   notes=$(grep -c '^iCloud Drive: ' "$T/app.txt" || true)
   changes=$(grep -c '^Network ' "$T/app.txt" || true)
-  echo "   ($changes network changes told, $notes notifications, $made files in $seconds s)"
+  echo "   ($flapped network changes told while flapping, $changes in all, $notes notifications, $made files in $seconds s)"
   # One for each batch that ends, and batches cannot end ten times a second.
   check "no notification storm" test "$notes" -le $((seconds / 10 + 2))
   check "quits in order" quit_app
