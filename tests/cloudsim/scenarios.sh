@@ -13,24 +13,8 @@ history="$T/data/Vantorel/recent_transfers.plist"
 mkdir -p "$cloud"
 app_pid= agent_pid=
 trap 'kill $app_pid $agent_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
-passed=0 failed=0
 started=$SECONDS
-
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-wait_for() {  # wait_for TEXT FILE [SECONDS]
-  local deadline=$((SECONDS + ${3:-30}))
-  while [ $SECONDS -lt $deadline ]; do
-    grep -aqF -- "$1" "$2" 2>/dev/null && return 0
-    sleep 0.2
-  done
-  echo "--- waited in vain for '$1' in $2:"; tail -20 "$2"; return 1
-}
-count() {  # count TEXT FILE: lines of FILE holding TEXT
-  grep -acF -- "$1" "$2" 2>/dev/null || true
-}
+. "$(dirname "$0")/../support/checks.sh"
 wait_count() {  # wait_count N TEXT FILE [SECONDS]: until FILE has N lines holding TEXT
   local deadline=$((SECONDS + ${4:-60}))
   while [ $SECONDS -lt $deadline ]; do
@@ -54,12 +38,12 @@ check "unknown command refused" test $? -eq 2
 
 # A first launch stores the first-launch preferences; the log starts with the second.
 "$app" --headless > "$T/first.txt" 2>&1 & app_pid=$!
-check "first launch" wait_for "Launched first time." "$T/first.txt"
+check "first launch" wait_for "Launched first time." "$T/first.txt" 30
 kill -TERM $app_pid; wait $app_pid; app_pid=
 
 start_agent
 "$app" --headless > "$T/out.txt" 2>&1 & app_pid=$!
-check "second launch" wait_for "Updated preferences to version 4" "$T/out.txt"
+check "second launch" wait_for "Updated preferences to version 4" "$T/out.txt" 30
 "$defaults" write DownloadBatchDelay -int 2
 "$defaults" write ExcludePatterns -array '\.tmp$'
 sleep 1
@@ -141,5 +125,4 @@ kill -TERM $app_pid; wait $app_pid; status=$?; app_pid=
 check "vantorel quits cleanly" test "$status" -eq 0
 stop_agent
 echo "scenarios took $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report

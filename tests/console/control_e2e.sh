@@ -12,16 +12,8 @@ export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$
 mkdir -m 700 "$T/run"
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"  # where the first-launch patterns look
 mkdir -p "$cloud"
-passed=0 failed=0 pid= follower=
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-until_true() {  # until_true SECONDS COMMAND...
-  local deadline=$((SECONDS + $1)); shift
-  while [ $SECONDS -lt $deadline ]; do "$@" && return 0; sleep 0.2; done
-  return 1
-}
+pid= follower=
+. "$(dirname "$0")/../support/checks.sh"
 answers() { "$app" status >/dev/null 2>&1; }
 status_is() { [ "$("$app" status 2>&1)" = "$1" ]; }
 start() {
@@ -109,5 +101,4 @@ else
   echo "note: not root, so the other-user check is skipped (setpriv needs root)"
 fi
 kill -TERM $pid 2>/dev/null; wait $pid 2>/dev/null; pid=
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report

@@ -10,20 +10,8 @@ trap 'kill $pid 2>/dev/null; rm -rf "$T"' EXIT
 export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
 mkdir -m 700 "$T/run"
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
-passed=0 failed=0 pid=
-
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-wait_for() {  # wait_for TEXT FILE [SECONDS]: true once FILE holds TEXT
-  local deadline=$((SECONDS + ${3:-20}))
-  while [ $SECONDS -lt $deadline ]; do
-    grep -qF -- "$1" "$2" 2>/dev/null && return 0
-    sleep 0.2
-  done
-  echo "--- $2:"; cat "$2"; return 1
-}
+pid=
+. "$(dirname "$0")/../support/checks.sh"
 start() {  # start OUTPUT [OPTIONS...]
   local out=$1; shift
   "$app" --headless "$@" > "$out" 2>&1 &
@@ -139,5 +127,4 @@ else
   echo "skipped: the ramfs check needs root to mount"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report

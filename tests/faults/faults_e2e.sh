@@ -35,17 +35,7 @@ route_up
 ROOT=$(mktemp -d)
 app_pid= agent_pid=
 trap 'kill -9 $app_pid $agent_pid 2>/dev/null; wait 2>/dev/null; umount -R "$ROOT"/*/mnt 2>/dev/null; [ -n "${FAULT_KEEP:-}" ] && echo "kept $ROOT" || rm -rf "$ROOT"' EXIT
-passed=0 failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-until_true() {  # until_true SECONDS COMMAND...
-  local deadline=$((SECONDS + $1)); shift
-  while [ $SECONDS -lt $deadline ]; do "$@" && return 0; sleep 0.2; done
-  return 1
-}
-count() { grep -acF -- "$1" "$2" 2>/dev/null || true; }  # lines of FILE holding TEXT
+. "$(dirname "$0")/../support/checks.sh"
 answers() { "$app" status >/dev/null 2>&1; }
 alive() { [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null && answers; }
 agent_idle() { "$sim" pending "$cloud" >/dev/null 2>&1; }
@@ -282,5 +272,4 @@ fault_flapping() {
 
 # FAULT_ONLY="killed flapping" runs only those.
 for fault in ${FAULT_ONLY:-full readonly folder killed noxattr flapping}; do "fault_$fault"; done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report
