@@ -221,6 +221,11 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   EXPECT_EQ(t.GetPreviousCompletedDownloadCount(), 0);  // back to 0 once told
   EXPECT_NE(LogLines().back().find("======== 3 files were downloaded ========"), std::string::npos);
   EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyLastTransferDate));  // downloads do not store it
+  // The received items are in the history file as the batch closes, not
+  // only at the next upload batch or at quitting.
+  const PlistReadResult saved = ReadPropertyListFile(historyFile);
+  ASSERT_EQ(saved.status, PlistReadResult::Status::Ok);
+  EXPECT_EQ(saved.value.AsArray()->size(), 3u);
 }
 
 TEST_F(PollingTest, ADownloadDuringAnUploadWaitsForTheUploadToEnd) {
