@@ -28,6 +28,17 @@ void Set(const std::string& path, const char* name, const std::string& value) {
 }
 void Clear(const std::string& path, const char* name) { ::removexattr(path.c_str(), name); }
 
+// The paths of a folder's entries (none when it cannot be read).
+std::vector<std::string> ChildrenOf(const std::string& folder) {
+  std::vector<std::string> children;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return children;
+  while (const dirent* e = ::readdir(d))
+    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) children.push_back(folder + "/" + e->d_name);
+  ::closedir(d);
+  return children;
+}
+
 // What an item's content is, as far as an edit would change it. Attribute
 // changes leave it alone, so the agent's own marks are told from edits.
 bool IdentityOf(const std::string& path, std::int64_t* size, std::int64_t* modified, bool* folder) {
@@ -44,11 +55,7 @@ bool IdentityOf(const std::string& path, std::int64_t* size, std::int64_t* modif
     while (!stack.empty()) {
       const std::string dir = stack.back();
       stack.pop_back();
-      DIR* d = ::opendir(dir.c_str());
-      if (!d) continue;
-      while (const dirent* e = ::readdir(d)) {
-        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-        const std::string child = dir + "/" + e->d_name;
+      for (const std::string& child : ChildrenOf(dir)) {
         struct stat cs {};
         if (::lstat(child.c_str(), &cs) != 0) continue;
         if (S_ISDIR(cs.st_mode)) {
@@ -58,7 +65,6 @@ bool IdentityOf(const std::string& path, std::int64_t* size, std::int64_t* modif
           *modified = std::max<std::int64_t>(*modified, cs.st_mtim.tv_sec * 1000000000LL + cs.st_mtim.tv_nsec);
         }
       }
-      ::closedir(d);
     }
   }
   return true;
@@ -100,13 +106,7 @@ bool SyncAgent::Start(std::string* error) {
 }
 
 void SyncAgent::SweepPending(const std::string& folder) {
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) return;
-  std::vector<std::string> children;
-  while (const dirent* e = ::readdir(d))
-    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) children.push_back(folder + "/" + e->d_name);
-  ::closedir(d);
-  for (const std::string& child : children) {
+  for (const std::string& child : ChildrenOf(folder)) {
     if (isDirectory(child) && !isPackage(child) && !isSymbolicLink(child))
       SweepPending(child);
     else
@@ -227,11 +227,8 @@ std::vector<std::string> SyncAgent::PendingItems(const std::string& root) {
   while (!folders.empty()) {
     const std::string folder = folders.back();
     folders.pop_back();
-    DIR* d = ::opendir(folder.c_str());
-    if (!d) continue;
-    while (const dirent* e = ::readdir(d)) {
-      if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..") || StaysLocal(e->d_name)) continue;
-      const std::string child = folder + "/" + e->d_name;
+    for (const std::string& child : ChildrenOf(folder)) {
+      if (StaysLocal(lastPathComponent(child))) continue;
       struct stat st {};
       if (::lstat(child.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode) && !isPackage(child)) {
@@ -240,7 +237,6 @@ std::vector<std::string> SyncAgent::PendingItems(const std::string& root) {
         pending.push_back(child);
       }
     }
-    ::closedir(d);
   }
   std::sort(pending.begin(), pending.end());
   return pending;
