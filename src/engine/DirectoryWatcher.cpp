@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/fs/OwnFiles.h"
+#include "units/text/LineText.h"
 
 namespace vantorel {
 
@@ -162,6 +164,7 @@ struct DirectoryWatcher::Impl {
   Clock::time_point lastDelivery;
   double lastReadTime = 0;  // wall clock, when the queue was last read empty
   bool warnedWatchLimit = false;
+  bool warnedPathLimit = false;
 
   ~Impl() {
     if (inotifyFd >= 0) ::close(inotifyFd);
@@ -184,6 +187,14 @@ struct DirectoryWatcher::Impl {
       if (isRoot && errno != ENOSPC) {
         WriteDiagnosticLine("Cannot watch " + folder + ": " + std::strerror(errno));
         return -1;
+      }
+      if (errno == ENAMETOOLONG && !warnedPathLimit) {
+        // Deeper than any path the system can name: nothing there can be
+        // watched or examined. Said once, for the first such folder.
+        warnedPathLimit = true;
+        WriteDiagnosticLine("Cannot watch folders whose path is longer than the system's limit of " +
+                            std::to_string(PATH_MAX - 1) + " bytes; the first skipped, with everything below it, is " +
+                            EscapedForLine(folder));
       }
       if (errno == ENOSPC && !warnedWatchLimit) {
         warnedWatchLimit = true;

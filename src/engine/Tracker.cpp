@@ -77,12 +77,30 @@ void TICloudTracker::SetTransferLog(const std::string& path) {
   transferLogPath_ = path;
 }
 
-void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths) {
+void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths, const std::string& scope) {
   transferStartTime_ = options_.clock->Now();
   std::lock_guard lock(transfersLock_);
-  transfers_.Clear();
-  totalTransfers_.Clear();
+  if (scope.empty()) {
+    transfers_.Clear();
+    totalTransfers_.Clear();
+  } else {
+    // A scan of one folder knows nothing of the transfers elsewhere: only
+    // those below it are replaced by what it found.
+    std::string prefix = scope;
+    while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    if (prefix != "/") prefix += '/';
+    std::vector<std::string> below;
+    transfers_.ForEach([&](const std::string& path) {
+      if (path.compare(0, prefix.size(), prefix) == 0) below.push_back(path);
+      return true;
+    });
+    for (const std::string& path : below) {
+      transfers_.Remove(path);
+      if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);
+    }
+  }
   for (const std::string& path : paths) {
+    if (!scope.empty() && transfers_.Contains(path)) continue;
     transfers_.Add(path);
     totalTransfers_.Add(path);
   }

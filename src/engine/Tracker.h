@@ -76,7 +76,12 @@ public:
   // A log file already opened stays the one written to.
   void SetTransferLog(const std::string& path);
   // Hands over the transfers a rescan found; the caller pauses the tracker.
-  void SetExistingTransfers(const std::vector<std::string>& paths);
+  // With a `scope` (a folder below the watched one, scanned alone), only
+  // the transfers below it are replaced; the others stay.
+  void SetExistingTransfers(const std::vector<std::string>& paths, const std::string& scope = {});
+  // Those of `paths` that the tracking rules let through (hidden items,
+  // links, the include and exclude patterns), as for a changed path.
+  std::vector<std::string> TrackablePaths(const std::vector<std::string>& paths);
   // Watches the folder, plus Documents and Desktop when they are in the store.
   void Start();
   // Starts again when running; nothing before the first Start.
@@ -165,6 +170,9 @@ private:
 
   void MonitorDirectories(const std::vector<std::string>& folders);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
+  // Ends at once the transfers of reported paths that are gone, and of
+  // everything below a folder that is gone. Main thread.
+  void DropVanishedTransfers(const std::vector<std::string>& paths);
   void ScheduleMerge();
   void ScanQueue();
   void PollBatch();
@@ -173,6 +181,8 @@ private:
   // Include patterns, then exclude patterns.
   bool PassesFilters(const std::string& path);
   bool AnyPatternMatches(const std::string& key, const std::string& path);
+  // True the first time a pattern is reported, false after.
+  bool FirstReportOf(const std::string& pattern);
   bool TransfersContain(const std::string& path) const;
   // A transfer held under `tracked` (the item, or its placeholder) has
   // finished: `item` goes to the history, the log and the completed set.
@@ -190,7 +200,9 @@ private:
   bool IsAbandonedDownload(const std::string& placeholder);
   void AddSummaryLine(int count, const char* what);
   // A log entry could not be written: said once until one is.
-  void LogWriteFailed(const std::string& path, int error);
+  void LogWriteFailed(const std::string& path, const std::string& why);
+  // "ClearLogAfterSize", or the usual limit when it holds no size (said once).
+  std::int64_t LogSizeLimit();
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
@@ -253,7 +265,10 @@ private:
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
   bool logWriteFailing_ = false;
-  std::set<std::string> reportedPatterns_;  // patterns already reported invalid or too costly
+  std::optional<std::string> reportedLogLimit_;  // the unusable log limit already told
+  // Patterns already reported invalid or too costly; either thread matches.
+  std::mutex reportedPatternsLock_;
+  std::set<std::string> reportedPatterns_;  // guarded by reportedPatternsLock_
   struct RecentCompletion {
     std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
     AbsoluteTime when;

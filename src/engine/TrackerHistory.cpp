@@ -1,6 +1,5 @@
 // The tracker's history of finished transfers and its plain-text log.
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include "engine/Tracker.h"
 #include "units/text/DateUtilities.h"
 #include "units/runtime/Diagnostics.h"
+#include "units/fs/AtomicFile.h"
 #include "units/fs/OwnFiles.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -88,10 +88,13 @@ bool TICloudTracker::SaveRecentTransfers() {
     RegisterOwnFile(*path);
     historyFileRegistered_ = *path;
   }
-  const bool saved = WritePropertyListFile(*path, PlistValue(PlistValue::Array(recent.begin(), recent.end())));
+  std::string problem;
+  const bool saved =
+      WritePropertyListFile(*path, PlistValue(PlistValue::Array(recent.begin(), recent.end())), &problem);
   // Said once while it keeps failing (a full disk fails every batch alike),
   // and again only after a save has gone through.
-  if (!saved && !historySaveFailing_) WriteDiagnosticLine("Failed to write recent transfers log to " + *path);
+  if (!saved && !historySaveFailing_)
+    WriteDiagnosticLine("Failed to write recent transfers log to " + *path + " (" + problem + ")");
   historySaveFailing_ = !saved;
   return saved;
 }
@@ -154,16 +157,13 @@ void TICloudTracker::AddLogEntry(const std::string& text) {
     // Registered before it is created or written: its own events must never
     // come back as a transfer (which would log another line).
     RegisterOwnFile(*path);
-    int fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
+    // Only a regular file of the user's own: a link in its place (to
+    // ~/.bashrc, say) would have every entry appended to its target.
+    std::string problem;
+    const int fd = OpenFileForAppend(*path, &problem);
     if (fd < 0) {
-      const int created = ::open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-      if (created >= 0) ::close(created);
-      fd = ::open(path->c_str(), O_WRONLY | O_CLOEXEC);
-    }
-    if (fd < 0) {
-      const int error = errno;
       UnregisterOwnFile(*path);
-      LogWriteFailed(*path, error);
+      LogWriteFailed(*path, problem);
       return;  // dropped; the next entry tries again
     }
     transferLogFile_ = fd;
@@ -176,19 +176,42 @@ void TICloudTracker::AddLogEntry(const std::string& text) {
     if (end >= 0 && ::ftruncate(transferLogFile_, end) != 0) {
       // Left as it is: the next line starts after the cut one.
     }
-    LogWriteFailed(transferLogFilePath_, error);
+    LogWriteFailed(transferLogFilePath_, std::strerror(error));
     return;
   }
   if (logWriteFailing_) WriteDiagnosticLine("Writing the transfer log " + transferLogFilePath_ + " again.");
   logWriteFailing_ = false;
 }
 
-void TICloudTracker::LogWriteFailed(const std::string& path, int error) {
+void TICloudTracker::LogWriteFailed(const std::string& path, const std::string& why) {
   // Once while it keeps failing, not at every finished file.
   if (!logWriteFailing_)
-    WriteDiagnosticLine("Failed to write to the transfer log " + path + ": " + std::strerror(error) +
+    WriteDiagnosticLine("Failed to write to the transfer log " + path + ": " + why +
                         "; entries are dropped until it can be written.");
   logWriteFailing_ = true;
+}
+
+namespace {
+constexpr std::int64_t kDefaultClearLogAfterSize = 25;
+}
+
+std::int64_t TICloudTracker::LogSizeLimit() {
+  const auto stored = NSPrefs().ObjectForKey(kPreferenceKeyClearLogAfterSize);
+  if (!stored) return kDefaultClearLogAfterSize;
+  const auto limit = NSPrefs().GetInteger(kPreferenceKeyClearLogAfterSize);
+  if (limit && *limit >= 0) {
+    reportedLogLimit_.reset();
+    return *limit;
+  }
+  // A word or a negative number would read as 0 and empty the log after
+  // every batch: such a value is said once and the usual limit holds.
+  const std::string shown = stored->AsString() ? "\"" + *stored->AsString() + "\"" : std::to_string(limit.value_or(0));
+  if (reportedLogLimit_ != shown)
+    WriteDiagnosticLine("\"" + kPreferenceKeyClearLogAfterSize + "\" is " + shown +
+                        ", not a number of mebibytes of 0 or more; the log is cleared at " +
+                        std::to_string(kDefaultClearLogAfterSize) + " MiB.");
+  reportedLogLimit_ = shown;
+  return kDefaultClearLogAfterSize;
 }
 
 void TICloudTracker::CheckLogSize() {
@@ -197,15 +220,16 @@ void TICloudTracker::CheckLogSize() {
     std::lock_guard lock(configLock_);
     path = transferLogPath_;
   }
-  struct stat st {};
-  const std::int64_t mebibytes = path && ::stat(path->c_str(), &st) == 0 ? (st.st_size >> 20) : 0;
-  if (path && NSPrefs().IntegerForKey(kPreferenceKeyClearLogAfterSize) <= mebibytes) {
-    WriteDiagnosticLine("clearing log file...");
-    // Emptied in place, so the open log keeps writing to the same file.
-    const int fd = ::open(path->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd >= 0) ::close(fd);
-  }
   transferLogWritten_ = false;
+  if (!path) return;
+  struct stat st {};
+  // Measured as it is (a link is nothing of ours to measure or empty).
+  if (::lstat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (LogSizeLimit() > (st.st_size >> 20)) return;
+  WriteDiagnosticLine("clearing log file...");
+  // Emptied in place, so the open log keeps writing to the same file.
+  std::string problem;
+  if (!EmptyRegularFile(*path, &problem)) WriteDiagnosticLine("Cannot clear the transfer log: " + problem + ".");
 }
 
 void TICloudTracker::RemoveTransfers(const std::vector<std::string>& paths) {

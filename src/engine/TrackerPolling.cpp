@@ -190,6 +190,18 @@ bool TICloudTracker::TransfersContain(const std::string& path) const {
   return transfers_.Contains(path);
 }
 
+bool TICloudTracker::FirstReportOf(const std::string& pattern) {
+  std::lock_guard lock(reportedPatternsLock_);
+  return reportedPatterns_.insert(pattern).second;
+}
+
+std::vector<std::string> TICloudTracker::TrackablePaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> kept;
+  for (const std::string& path : paths)
+    if (!IsDropped(path) && PassesFilters(path)) kept.push_back(path);
+  return kept;
+}
+
 bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string& path) {
   const auto patterns = NSPrefs().GetStringArray(key);
   if (!patterns) return false;
@@ -198,12 +210,12 @@ bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string
       case MatchOutcome::Matched: return true;
       case MatchOutcome::NotMatched: break;
       case MatchOutcome::Invalid:
-        if (reportedPatterns_.insert(pattern).second)
+        if (FirstReportOf(pattern))
           WriteDiagnosticLine("Ignoring the filter pattern \"" + pattern + "\": it is not a valid regular expression.");
         break;
       case MatchOutcome::TooCostly:
         // Counts as no match; said once, not for every path it chokes on.
-        if (reportedPatterns_.insert(pattern).second)
+        if (FirstReportOf(pattern))
           WriteDiagnosticLine("The filter pattern \"" + pattern +
                               "\" takes too long to match some paths; it counts as not matching them.");
         break;
@@ -328,7 +340,9 @@ void TICloudTracker::UpdateTransferStatus() {
     if (prefs.BoolForKey(kPreferenceKeyEnableLogging)) AddSummaryLine(completed, "transferred");
     SaveRecentTransfers();
     const AbsoluteTime now = options_.clock->Now();
-    prefs.SetDate(kPreferenceKeyLastTransferDate, now);
+    // A batch whose items all vanished (deleted before they were uploaded)
+    // transferred nothing: "Last transfer" keeps its date.
+    if (completed > 0) prefs.SetDate(kPreferenceKeyLastTransferDate, now);
     elapsedTransferTime_ = now - transferStartTime_.load();
     // The delegate reads the batch's counts before the next pass clears them.
     SendStatusChanged(true);

@@ -1,10 +1,17 @@
 // The tracker's change queue: the directory watcher feeds it on the main
 // thread, which never waits for the poll thread's scan.
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <string_view>
+#include <unordered_set>
 
 #include "engine/DirectoryWatcher.h"
+#include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
+#include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/runtime/TTimer.h"
@@ -33,7 +40,46 @@ void TICloudTracker::MonitorDirectories(const std::vector<std::string>& folders)
 }
 
 void TICloudTracker::DirectoryChangedCallback(const std::vector<std::string>& paths) {
+  DropVanishedTransfers(paths);
   for (const std::string& path : paths) QueueFile(path);
+}
+
+void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths) {
+  // A deletion the watcher reported ends the transfers it takes with it at
+  // once, as vanished (never completed): left to the passes, a deleted tree
+  // of many files in progress would take hours to leave, 25 a pass. A
+  // download's placeholder is expected to go (its item replaces it): the
+  // passes decide about those.
+  std::unordered_set<std::string_view> gone;
+  for (const std::string& path : paths) {
+    struct stat st {};
+    if (!isDownloadReference(path) && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) gone.insert(path);
+  }
+  if (gone.empty()) return;
+  std::lock_guard lock(transfersLock_);
+  if (transfers_.Empty()) return;
+  bool folderMayHaveGone = false;
+  for (const std::string_view path : gone) {
+    const std::string key(path);
+    if (transfers_.Contains(key)) {
+      transfers_.Remove(key);
+    } else {
+      folderMayHaveGone = true;  // a folder, or an item not in progress
+    }
+  }
+  if (!folderMayHaveGone || transfers_.Empty()) return;
+  // Whatever was in progress below a deleted (or moved away) folder.
+  std::vector<std::string> below;
+  transfers_.ForEach([&](const std::string& path) {
+    for (std::string_view folder = parentPathView(path); folder.size() > 1; folder = parentPathView(folder)) {
+      if (gone.count(folder)) {
+        below.push_back(path);
+        break;
+      }
+    }
+    return true;
+  });
+  for (const std::string& path : below) transfers_.Remove(path);
 }
 
 void TICloudTracker::QueueFile(const std::string& path) {

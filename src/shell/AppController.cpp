@@ -18,11 +18,21 @@
 namespace vantorel {
 
 namespace {
-constexpr int kCurrentPreferenceVersion = 4;
 constexpr const char* kFirstLaunchFolderMessage =
     "Please locate the iCloud Drive folder. You will only need to choose the folder once.";
 constexpr const char* kLaterLaunchFolderMessage =
     "Please choose the iCloud Drive folder to monitor. All changes inside the folder will be tracked.";
+
+// "launchedFirstTime" set to NO (or absent) makes the next launch a first
+// one, which stores every first-launch value over the user's. A value of
+// any other type (a number, a word) was still written by a launch: reading
+// it as NO would silently reset every preference.
+bool HasLaunchedBefore(const TUserDefaults& prefs) {
+  const auto launched = prefs.ObjectForKey("launchedFirstTime");
+  if (!launched) return false;
+  const bool* flag = launched->AsBoolean();
+  return flag == nullptr || *flag;
+}
 }  // namespace
 
 TAppController::TAppController(TAppFace& face, TICloudTracker::Options trackerOptions)
@@ -48,7 +58,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   // Stored folder bookmarks matter only inside a sandbox, which Linux does
   // not have: every folder is reachable as it is.
 
-  if (prefs.GetBool("launchedFirstTime").value_or(false)) {
+  if (HasLaunchedBefore(prefs)) {
     updatePreferenceVersion();
   } else {
     WriteDiagnosticLine("Launched first time.");
@@ -80,16 +90,22 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   face_.LoadStatusItem(UsableStatusItemIconSize(prefs) + 4);
   statusItemLoaded_ = true;
 
+  const std::string support = DataHome() + "/" + kBundleName;
+  const std::string logPath = support + "/vantorel_log.txt";
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
   tracker_ = MakeRef<TICloudTracker>(trackerOptions_);
   tracker_->SetDelegate(this);
   tracker_->SetDirectory(prefs.GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
-  if (logBeforeThisLaunch) tracker_->SetTransferLog(*logBeforeThisLaunch);
+  // The first launch has no log path from before: it logs to the one it
+  // stores, so "Keep a log of transfers" works from the first batch on.
+  tracker_->SetTransferLog(logBeforeThisLaunch.value_or(logPath));
 
-  const std::string support = DataHome() + "/" + kBundleName;
+  std::string problem;
   if (!MakeDirectories(support))
     WriteDiagnosticLine("Cannot create the support folder " + support + "; the log and the history will not be kept.");
-  prefs.SetString(kPreferenceKeyHistoryLog, support + "/vantorel_log.txt");
+  else if (!FolderIsSafeToWrite(support, &problem))
+    WriteDiagnosticLine("The log and the history will not be kept: " + problem + ".");
+  prefs.SetString(kPreferenceKeyHistoryLog, logPath);
   prefs.SetString(kPreferenceKeyRecentsLog, support + "/recent_transfers.plist");
 
   for (const std::string* key : {&kPreferenceKeyICloudDriveFolder, &kPreferenceKeyStatusItemIconSize})
@@ -228,12 +244,23 @@ void TAppController::observeValueForKeyPath(const std::string& keyPath) {
 void TAppController::PerformRescan(bool ask) {
   // Finished scans need not be kept; running ones must outlive their thread.
   std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
-  if (auto scanner = vantorel::PerformRescan(ask, this, &face_)) scanners_.push_back(std::move(scanner));
+  const std::vector<std::string> watched = tracker_ ? tracker_->GetWatchedFolders() : std::vector<std::string>{};
+  if (auto scanner = vantorel::PerformRescan(ask, this, &face_, tracker_ ? &watched : nullptr))
+    scanners_.push_back(std::move(scanner));
 }
 
-void TAppController::RescanFolder(const std::string& folder) {
+bool TAppController::RescanFolder(const std::string& folder, std::string* refusal) {
+  const std::vector<std::string> watched = tracker_ ? tracker_->GetWatchedFolders() : std::vector<std::string>{};
+  const auto inside = WatchedPathOf(folder, watched);
+  if (!inside) {
+    *refusal = folder + " is not inside a watched folder" +
+               (watched.empty() ? std::string(" (none is watched)") : " (" + watched.front() + ")");
+    return false;
+  }
   std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
-  if (auto scanner = TScanner::ScanDirectory(folder, this, &face_)) scanners_.push_back(std::move(scanner));
+  if (auto scanner = TScanner::ScanDirectory(*inside, this, &face_, *inside != watched.front()))
+    scanners_.push_back(std::move(scanner));
+  return true;
 }
 
 void TAppController::trackerError(TICloudTracker*, const std::string& error) { std::cerr << error << std::endl; }
@@ -244,12 +271,16 @@ void TAppController::scannerWillStart() {
   if (tracker_) tracker_->Pause();
 }
 
-void TAppController::scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) {
+void TAppController::scannerDidStop(const TScanner& scanner, const std::vector<std::string>& found,
+                                    bool userCanceled) {
   if (!userCanceled) {
+    // What a scan finds is tracked by the same rules as what events bring
+    // (patterns, hidden items, links): nothing else would ever leave.
+    const std::vector<std::string> transfers = tracker_ ? tracker_->TrackablePaths(found) : found;
     if (!transfers.empty()) {
       for (const std::string& path : transfers) std::cerr << path << '\n';
       std::cerr.flush();
-      if (tracker_) tracker_->SetExistingTransfers(transfers);
+      if (tracker_) tracker_->SetExistingTransfers(transfers, scanner.IsPartial() ? scanner.Root() : std::string());
     } else {
       face_.RunAlert({"No transfers currently in progress were found.", "", {"Ok"}});
     }

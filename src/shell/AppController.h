@@ -41,8 +41,11 @@ public:
   TAppFace& Face() const { return face_; }
   // Called after the face has heard of each change of the tracker's state.
   void SetStatusListener(std::function<void()> listener) { statusListener_ = std::move(listener); }
-  // Scans `folder` for transfers in progress, as a rescan does.
-  void RescanFolder(const std::string& folder);
+  // Scans `folder` for transfers in progress, as a rescan does; a folder
+  // below the watched one is scanned as a part of it (the transfers found
+  // elsewhere stay). False, with `refusal` saying why in one line, when no
+  // watched folder holds it.
+  bool RescanFolder(const std::string& folder, std::string* refusal);
   bool IsFirstLaunch() const { return firstLaunch_; }
 
   // TAppCommands
@@ -66,7 +69,8 @@ public:
   void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) override;
   // TScannerDelegate
   void scannerWillStart() override;
-  void scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) override;
+  void scannerDidStop(const TScanner& scanner, const std::vector<std::string>& transfers,
+                      bool userCanceled) override;
 
 private:
   // Running totals of the current notification batch.

@@ -1,5 +1,6 @@
 #include "shell/ControlRequest.h"
 
+#include "units/text/LineText.h"
 #include "units/text/ShortString.h"
 
 namespace vantorel {
@@ -25,8 +26,10 @@ ControlRequest ParseControlRequest(const std::string& line) {
   } else if (bare && command == "ping") {
     request.kind = Kind::Ping;
   } else if (command == "rescan") {
-    if (!bare && (rest.empty() || rest.front() != '/' || rest.find('\0') != std::string::npos)) {
-      request.error = shortString(rest) + " is not a folder (give an absolute path)";
+    if (!bare && rest.empty()) {
+      request.error = "the folder to rescan is an empty path (give an absolute path)";
+    } else if (!bare && (rest.front() != '/' || rest.find('\0') != std::string::npos)) {
+      request.error = EscapedForLine(shortString(rest)) + " is not a folder (give an absolute path)";
     } else {
       request.kind = Kind::Rescan;
       request.folder = rest;
@@ -35,7 +38,7 @@ ControlRequest ParseControlRequest(const std::string& line) {
     request.error = "empty request";
   } else {
     // Echoed short and only as far as it is text: the request may be anything.
-    request.error = "unknown request '" + TruncateUtf8(line, 64) + "'";
+    request.error = "unknown request '" + EscapedForLine(TruncateUtf8(line, 64)) + "'";
   }
   return request;
 }

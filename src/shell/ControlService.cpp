@@ -10,6 +10,7 @@
 #include "units/prefs/UserDefaults.h"
 #include "units/text/DateUtilities.h"
 #include "units/text/JsonText.h"
+#include "units/text/LineText.h"
 #include "units/text/ShortString.h"
 
 namespace vantorel {
@@ -109,10 +110,12 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
         socket_.Send(id, "ok");
         controller_.PerformRescan(false);
       } else if (!isDirectory(request.folder)) {
-        socket_.Send(id, "error " + shortString(request.folder) + " is not a folder (give an absolute path)");
-      } else {
+        socket_.Send(id, "error " + EscapedForLine(shortString(request.folder)) +
+                             " is not a folder (give an absolute path)");
+      } else if (std::string refusal; controller_.RescanFolder(request.folder, &refusal)) {
         socket_.Send(id, "ok");
-        controller_.RescanFolder(request.folder);
+      } else {
+        socket_.Send(id, "error " + EscapedForLine(refusal));
       }
       break;
     case Kind::Ping: socket_.Send(id, "ok"); break;

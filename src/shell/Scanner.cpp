@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -30,10 +31,12 @@ std::string Abbreviated(const std::string& path) {
 }
 }  // namespace
 
-TScanner::TScanner(TScannerDelegate* delegate, TAppFace* face) : delegate_(delegate), face_(face) {}
+TScanner::TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root, bool partial)
+    : delegate_(delegate), face_(face), root_(std::move(root)), partial_(partial) {}
 
-TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face) {
-  auto scanner = MakeRef<TScanner>(delegate, face);
+TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face,
+                                       bool partial) {
+  auto scanner = MakeRef<TScanner>(delegate, face, path, partial);
   // The thread keeps the scanner alive until the walk has ended.
   scanner->thread_ = TThread::Create([self = scanner, path] { self->ScanInBackground(path); });
   face->ScannerOpened(*scanner);
@@ -56,9 +59,11 @@ void TScanner::ScanInBackground(const std::string& path) {
   found_.clear();
   WriteDiagnosticLine("start scanning");
   ScanFolder(path);
-  // The user's Documents and Desktop, when the store keeps them; also after a cancel.
-  for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
-    if (isTracked(folder)) ScanFolder(folder);
+  // The user's Documents and Desktop, when the store keeps them; also after
+  // a cancel. A scan of a part of the tree keeps to that part.
+  if (!partial_)
+    for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
+      if (isTracked(folder)) ScanFolder(folder);
   WriteDiagnosticLine("done scanning");
   TThread::RunOnMainThread([this] { Stop(); });
 }
@@ -119,10 +124,11 @@ void TScanner::Stop() {
   WriteDiagnosticLine("stop scanner");
   face_->ScannerClosed(*this);
   WriteDiagnosticLine("scanner will close");
-  delegate_->scannerDidStop(transfers_, shouldCancel_.load());
+  delegate_->scannerDidStop(*this, transfers_, shouldCancel_.load());
 }
 
-TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face) {
+TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face,
+                             const std::vector<std::string>* watched) {
   const std::string folder = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
   WriteDiagnosticLine("icloud folder: " + folder);
   if (!ask) return TScanner::ScanDirectory(folder, delegate, face);
@@ -133,7 +139,37 @@ TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* fac
   panel.startDirectory = fileURL(folder);
   const auto chosen = face->RunFolderPanel(panel);
   if (!chosen) return {};
-  return TScanner::ScanDirectory(*chosen, delegate, face);
+  if (watched == nullptr) return TScanner::ScanDirectory(*chosen, delegate, face);
+  const auto inside = WatchedPathOf(*chosen, *watched);
+  if (!inside) {
+    // Found there, items would count as transfers that no event will ever end.
+    face->RunAlert({*chosen + " is not inside the watched folder.",
+                    "Only folders that Vantorel watches can be scanned for transfers.", {"Ok"}});
+    return {};
+  }
+  return TScanner::ScanDirectory(*inside, delegate, face, !watched->empty() && *inside != watched->front());
+}
+
+std::optional<std::string> WatchedPathOf(const std::string& folder, const std::vector<std::string>& watched) {
+  const auto canonical = [](const std::string& path) -> std::optional<std::string> {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return std::nullopt;
+    std::string text(resolved);
+    std::free(resolved);
+    return text;
+  };
+  const auto real = canonical(folder);
+  if (!real) return std::nullopt;
+  for (const std::string& root : watched) {
+    const auto realRoot = canonical(root);
+    if (!realRoot) continue;
+    if (*real == *realRoot) return root;
+    const std::string& r = *realRoot;
+    if (r == "/") return *real;
+    if (real->size() > r.size() && real->compare(0, r.size(), r) == 0 && (*real)[r.size()] == '/')
+      return (root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1) : root) + real->substr(r.size());
+  }
+  return std::nullopt;
 }
 
 }  // namespace vantorel

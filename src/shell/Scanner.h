@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <optional>
 #include <set>
 #include <utility>
 #include <string>
@@ -17,6 +18,7 @@
 namespace vantorel {
 
 class TAppFace;
+class TScanner;
 class TThread;
 
 class TScannerDelegate {
@@ -25,21 +27,28 @@ public:
   // Before the first folder is read; the scanning thread waits for it.
   virtual void scannerWillStart() = 0;
   // After the window has closed, with the items found in the order found.
-  virtual void scannerDidStop(const std::vector<std::string>& transfers, bool userCanceled) = 0;
+  virtual void scannerDidStop(const TScanner& scanner, const std::vector<std::string>& transfers,
+                              bool userCanceled) = 0;
 };
 
 class TScanner : public TObject {
 public:
-  // Starts scanning `path` (then Documents and Desktop when they are in the
-  // store) and opens the scanner window; returns at once. Main thread.
-  static TRef<TScanner> ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face);
+  // Starts scanning `path` (then, unless `partial`, Documents and Desktop
+  // when they are in the store) and opens the scanner window; returns at
+  // once. A partial scan covers only the part of the watched tree below
+  // `path`. Main thread.
+  static TRef<TScanner> ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face,
+                                      bool partial = false);
+
+  const std::string& Root() const { return root_; }
+  bool IsPartial() const { return partial_; }
 
   // The window's Cancel: the walk ends after the entry it is on.
   void Cancel();
   bool IsCancelled() const { return shouldCancel_.load(); }
   bool WaitUntilFinished(double timeoutSeconds) const;
 
-  TScanner(TScannerDelegate* delegate, TAppFace* face);
+  TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root = {}, bool partial = false);
 
 private:
   void ScanInBackground(const std::string& path);
@@ -49,6 +58,8 @@ private:
 
   TScannerDelegate* delegate_;
   TAppFace* face_;
+  const std::string root_;
+  const bool partial_;
   TRef<TThread> thread_;
   std::atomic<bool> shouldCancel_{false};
   // The scanning thread's; the main thread reads `transfers_` only while
@@ -61,7 +72,16 @@ private:
 };
 
 // Scans the watched folder ("ICloudDriveFolder"); with `ask`, lets the user
-// choose the folder first. Null when the panel was dismissed.
-TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face);
+// choose the folder first. Null when the panel was dismissed. With
+// `watched`, a chosen folder must lie inside one of those folders (an alert
+// says so otherwise, and nothing is scanned); one inside but not the
+// watched folder itself is scanned as a part of it.
+TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face,
+                             const std::vector<std::string>* watched = nullptr);
+
+// `folder` spelled under the watched folder that holds it (also when it is
+// reached through a link or with ".."), or nothing when none of `watched`
+// holds it or it does not exist.
+std::optional<std::string> WatchedPathOf(const std::string& folder, const std::vector<std::string>& watched);
 
 }  // namespace vantorel

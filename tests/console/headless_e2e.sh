@@ -51,12 +51,15 @@ check "upload finished" wait_for "Last transfer" "$T/run1.txt"
 check "quits cleanly on SIGTERM" stop
 check "history saved" grep -qF "$cloud/Docs/report.txt" "$T/data/Vantorel/recent_transfers.plist"
 check "last transfer date stored" sh -c '"$1" read LastTransferDate >/dev/null' sh "$defaults"
+check "the first launch keeps the log" grep -q "] /Docs/report.txt$" "$T/data/Vantorel/vantorel_log.txt"
+check "the first launch stores the current version" test "$("$defaults" read PreferenceVersionNumber)" = 4
 
-# Second launch: now with the log, and a rescan that finds a pending file.
+# Second launch: no migration over the first run's settings, and a rescan
+# that finds a pending file.
 echo "waiting" > "$cloud/pending.txt"
 start "$T/run2.txt" --rescan
-check "migration" wait_for "Updated preferences to version 4" "$T/run2.txt"
 check "rescan found it" wait_for "Found 1 transfers." "$T/run2.txt"
+check "nothing migrated" test "$(grep -c "Updated preferences" "$T/run2.txt")" -eq 0
 check "rescanned transfer in progress" wait_for "1 file is being transferred..." "$T/run2.txt"
 setfattr -n user.ubiquity.uploaded -v 1 "$cloud/pending.txt"
 check "finished again" wait_for "Last transfer" "$T/run2.txt"

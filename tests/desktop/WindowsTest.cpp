@@ -81,7 +81,7 @@ TEST(WelcomeWindow, DoneTakesTheChosenRowReturnTakesDoneAndQuitQuits) {
 
 class NoDelegate : public TScannerDelegate {
   void scannerWillStart() override {}
-  void scannerDidStop(const std::vector<std::string>&, bool) override {}
+  void scannerDidStop(const TScanner&, const std::vector<std::string>&, bool) override {}
 };
 
 TEST(ScannerWindow, ShowsThePathAndResultsAndItsCancelAndCloseBoxCancel) {

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <optional>
 #include <functional>
 #include <utility>
 
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
+#include "units/fs/AtomicFile.h"
 #include "units/prefs/PropertyListIO.h"
 
 namespace vantorel {
@@ -159,13 +163,37 @@ int Occurrences(const std::string& text, const std::string& what) {
 }
 }  // namespace
 
+// Files may grow to `bytes` at most while it lives (a disk that is full
+// there), with the signal that would end the process ignored.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
 TEST_F(PollingTest, FailingLogAndHistoryWritesAreToldOnceWhileTheyKeepFailing) {
   CaptureDiagnostics diagnostics;
   auto& t = MakeTracker();
   t.SetDelegate(&delegate);
   t.SetDirectory(cloud);
-  t.SetTransferLog("/dev/full");  // every write: no space left
+  t.SetTransferLog(logFile);
   NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  const std::string before = std::string(65530, 'x') + "\n";
+  { std::ofstream(logFile) << before; }
+  // Each line would be cut after a few bytes: no space left for it.
+  std::optional<FileSizeLimit> full(std::in_place, 65536);
   const std::string gone = dir / "gone";
   fs::create_directories(gone);
   NSPrefs().SetString(kPreferenceKeyRecentsLog, gone + "/recent_transfers.plist");
@@ -181,9 +209,12 @@ TEST_F(PollingTest, FailingLogAndHistoryWritesAreToldOnceWhileTheyKeepFailing) {
   batch("one.txt");
   batch("two.txt");
   batch("three.txt");
+  full.reset();
   const std::string text = diagnostics.Text();
-  EXPECT_EQ(Occurrences(text, "Failed to write to the transfer log /dev/full: No space left on device"), 1) << text;
+  EXPECT_EQ(Occurrences(text, "Failed to write to the transfer log " + logFile + ": File too large"), 1) << text;
   EXPECT_EQ(Occurrences(text, "Failed to write recent transfers log to " + gone + "/recent_transfers.plist"), 1) << text;
+  // The cut lines were taken back: the log holds whole lines only.
+  EXPECT_EQ(ReadWholeFile(logFile), before);
   // Once the folder is back the next save goes through, and a new failure
   // after that is told again.
   fs::create_directories(gone);

@@ -9,6 +9,7 @@
 #include "support/CaptureDiagnostics.h"
 #include "support/ManualClock.h"
 #include "support/TempDir.h"
+#include "units/fs/AtomicFile.h"
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
@@ -75,7 +76,7 @@ protected:
   int exitCode = -1;
 };
 
-TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondMigrates) {
+TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondKeepsWhatTheUserSet) {
   CaptureDiagnostics diagnostics;
   auto& c = Launch();
   ASSERT_TRUE(launched);
@@ -84,7 +85,7 @@ TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondMigrates) {
   TUserDefaults& prefs = NSPrefs();
   EXPECT_EQ(prefs.GetBool("launchedFirstTime"), true);
   EXPECT_EQ(prefs.GetString("bundleName"), "Vantorel");
-  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyVersionNumber), 1);
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyVersionNumber), 4);
   EXPECT_EQ(prefs.GetString(kPreferenceKeyICloudDriveFolder), cloud);
   EXPECT_EQ(prefs.GetArray(kPreferenceKeyExcludePatterns), PlistValue::Array{});
   EXPECT_EQ(prefs.GetString(kPreferenceKeyHistoryLog), dir.path() + "/data/Vantorel/vantorel_log.txt");
@@ -97,18 +98,38 @@ TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondMigrates) {
   EXPECT_NE(said.find("Launched first time.\n"), std::string::npos);
   EXPECT_EQ(said.find("Updated preferences"), std::string::npos);
 
-  // The first launch's tracker had no log; the second gets the support folder's.
+  // The log is kept from the first launch on, in the support folder.
   c.GetTracker()->AddLogEntry("first");
-  EXPECT_FALSE(fs::exists(dir / "data/Vantorel/vantorel_log.txt"));
+  EXPECT_EQ(ReadWholeFile(dir / "data/Vantorel/vantorel_log.txt"), "first\n");
+  // What the user (or the welcome) sets during the first run stays.
   prefs.SetStringArray(kPreferenceKeyIncludePatterns, {"mine"});
+  prefs.SetInteger(kPreferenceKeyRecentFilesLimit, 7);
+  prefs.SetBool(kPreferenceKeyTrackIncomingDownloads, false);
   Relaunch();
   EXPECT_FALSE(controller->IsFirstLaunch());
   EXPECT_EQ(face.welcomes, 1);
   EXPECT_EQ(prefs.GetInteger(kPreferenceKeyVersionNumber), 4);
-  EXPECT_EQ(prefs.GetStringArray(kPreferenceKeyIncludePatterns)->size(), 3u);  // the migration restores them
-  EXPECT_NE(diagnostics.Text().find("Updated preferences to version 4\n"), std::string::npos);
+  EXPECT_EQ(prefs.GetStringArray(kPreferenceKeyIncludePatterns), std::vector<std::string>{"mine"});
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyRecentFilesLimit), 7);
+  EXPECT_EQ(prefs.GetBool(kPreferenceKeyTrackIncomingDownloads), false);
+  EXPECT_EQ(diagnostics.Text().find("Updated preferences"), std::string::npos);
   controller->GetTracker()->AddLogEntry("second");
-  EXPECT_TRUE(fs::exists(dir / "data/Vantorel/vantorel_log.txt"));
+  EXPECT_EQ(ReadWholeFile(dir / "data/Vantorel/vantorel_log.txt"), "first\nsecond\n");
+}
+
+TEST_F(AppControllerTest, ALaunchMarkOfAnyTypeButNoMeansLaunchedBefore) {
+  TUserDefaults& prefs = NSPrefs();
+  prefs.SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  prefs.SetInteger(kPreferenceKeyVersionNumber, 4);
+  prefs.SetInteger(kPreferenceKeyRecentFilesLimit, 7);
+  prefs.SetString("launchedFirstTime", "yes, long ago");
+  Launch();
+  EXPECT_FALSE(controller->IsFirstLaunch());
+  EXPECT_EQ(face.welcomes, 0);
+  EXPECT_EQ(prefs.GetInteger(kPreferenceKeyRecentFilesLimit), 7);  // not reset to the first-launch 100
+  prefs.SetBool("launchedFirstTime", false);
+  Relaunch();
+  EXPECT_TRUE(controller->IsFirstLaunch());  // a stored NO still means a first launch
 }
 
 TEST_F(AppControllerTest, AStoredVersionTwoRunsTheLastTwoSteps) {

@@ -22,7 +22,7 @@ using test::TempDir;
 class RecordingDelegate : public TScannerDelegate {
 public:
   void scannerWillStart() override { ++started; }
-  void scannerDidStop(const std::vector<std::string>& t, bool canceled) override {
+  void scannerDidStop(const TScanner&, const std::vector<std::string>& t, bool canceled) override {
     found = t;
     userCanceled = canceled;
     ++stopped;

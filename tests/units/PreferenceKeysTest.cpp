@@ -61,7 +61,7 @@ TEST(PopulateDefaultPreferences, StoresEveryFirstLaunchValueWithItsType) {
   const std::pair<const char*, std::int64_t> integers[] = {
       {"ClearLogAfterSize", 25},  {"PollingMode", 1},         {"StatusItemMode", 0},
       {"StatusItemIconSize", 20}, {"ElapsedTimeNotificationLimit", 30},
-      {"PreferenceVersionNumber", 1},  // not the current version: the migration runs next launch
+      {"PreferenceVersionNumber", 4},  // the current version: nothing to migrate at the next launch
       {"DownloadBatchDelay", 15}, {"NotificationBatchDelay", 15}, {"RecentFilesLimit", 100},
       {"selectedTabIndex", 0}};
   for (const auto& [key, value] : integers) {

@@ -45,11 +45,8 @@ std::string QuoteExecArgument(const std::string& argument) {
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  // An autostart entry is a few lines: anything else there is not read whole.
+  return ReadWholeFile(path, nullptr, nullptr, std::size_t{1} << 20);
 }
 
 // Replaces every byte that does not belong to a well-formed UTF-8 sequence

@@ -50,7 +50,7 @@ std::uint64_t SizeOfFolder(int dirFd, const std::string& path, const Walk& walk)
         cancelled = walk.callback(walk.userData, child);
       }
       if (!cancelled) {
-        const int childFd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int childFd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (childFd >= 0) total += SizeOfFolder(childFd, childPath, walk);
       }
     } else {
@@ -67,7 +67,7 @@ std::uint64_t FSGetDirectorySize(const FSRef& folder) { return FSGetDirectorySiz
 
 std::uint64_t FSGetDirectorySize(const FSRef& folder, FSDirectorySizeCallback callback, void* userData) {
   if (!folder.valid) return 0;
-  const int fd = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return 0;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || st.st_dev != folder.device || st.st_ino != folder.inode) {

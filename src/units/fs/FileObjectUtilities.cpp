@@ -1,12 +1,11 @@
 #include "units/fs/FileObjectUtilities.h"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 
+#include "units/fs/AtomicFile.h"
 #include "units/fs/PathUtilities.h"
 
 namespace vantorel {
@@ -19,18 +18,16 @@ const char* const kPackageExtensions[] = {
 
 namespace {
 
-// True when `name` is a whole line of the ".hidden" file in `folder`.
+// True when `name` is a whole line of the ".hidden" file in `folder`. Anyone
+// who shares the folder can put anything there: only a regular file of up to
+// a megabyte is read, and never with a blocking open (a FIFO would hold the
+// caller until somebody wrote to it).
 bool IsListedInHiddenFile(const std::string& folder, std::string_view name) {
+  constexpr std::size_t kLargestHiddenList = std::size_t{1} << 20;
   const std::string listPath = stringByAppendingPathComponent(folder.empty() ? "." : folder, ".hidden");
-  const int fd = ::open(listPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::string content;
-  char buffer[4096];
-  ssize_t n;
-  // A listing longer than a megabyte is not a hidden-names file.
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && content.size() < (1u << 20))
-    content.append(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
+  const auto read = ReadWholeFile(listPath, nullptr, nullptr, kLargestHiddenList);
+  if (!read) return false;
+  const std::string& content = *read;
   std::size_t start = 0;
   while (start < content.size()) {
     std::size_t end = content.find('\n', start);

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <vector>
+
+#include "units/fs/AtomicFile.h"
 
 namespace vantorel {
 
@@ -49,7 +51,8 @@ namespace {
 
 // Reads one entry of user-dirs.dirs: lines like XDG_DOCUMENTS_DIR="$HOME/Documents".
 std::string UserDirectory(const std::string& variable, const char* fallbackName) {
-  std::ifstream file(ConfigHome() + "/user-dirs.dirs");
+  // A settings file of a few lines; never a blocking or unbounded read.
+  std::istringstream file(ReadWholeFile(ConfigHome() + "/user-dirs.dirs", nullptr, nullptr, 65536).value_or(""));
   std::string line;
   const std::string prefix = variable + "=\"";
   while (std::getline(file, line)) {

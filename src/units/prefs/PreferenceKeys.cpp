@@ -49,7 +49,7 @@ void PopulateDefaultPreferences(TUserDefaults& prefs) {
   if (!isSandboxed()) prefs.SetString(kPreferenceKeyICloudDriveFolder, fileURL(kDefaultICloudDriveFolder));
   prefs.SetStringArray(kPreferenceKeyIncludePatterns,
                        {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]});
-  prefs.SetInteger(kPreferenceKeyVersionNumber, 1);  // the migration then runs in full next launch
+  prefs.SetInteger(kPreferenceKeyVersionNumber, kCurrentPreferenceVersion);
   prefs.SetBool(kPreferenceKeyShowNotifications, true);
   prefs.SetInteger(kPreferenceKeyElapsedTimeNotificationLimit, 30);
   prefs.SetBool(kPreferenceKeyEnableLogging, true);

@@ -47,9 +47,15 @@ inline constexpr int kSmallestStatusItemIconSize = 12;
 inline constexpr int kLargestStatusItemIconSize = 64;
 int UsableStatusItemIconSize(const TUserDefaults& prefs);
 
+// The version of the stored preferences this program writes; a launch that
+// finds an older one runs the migration steps above it.
+inline constexpr int kCurrentPreferenceVersion = 4;
+
 // Writes every first-launch value as a stored value (not a registered
 // default), in the program's fixed order. The watched folder is written only
-// when the process is not sandboxed.
+// when the process is not sandboxed. The version stored is the current one:
+// these values are already what the migration would make of them, and
+// migrating them at the next launch would undo what the user set meanwhile.
 void PopulateDefaultPreferences(TUserDefaults& prefs);
 
 }  // namespace vantorel

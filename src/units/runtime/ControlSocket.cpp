@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "units/fs/AtomicFile.h"
+#include "units/fs/PrivateFolder.h"
 #include "units/runtime/InstanceLock.h"
 
 namespace vantorel {
@@ -30,37 +30,6 @@ std::string TooLong(const std::string& path) {
          " bytes, at most " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) + "): " + path;
 }
 
-// The folder must be the user's alone: anyone else who could write there
-// could put a socket of their own in our place.
-bool PrepareFolder(const std::string& folder, std::string* error) {
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) {
-    if (errno != ENOENT || !MakeDirectories(folder) || ::chmod(folder.c_str(), 0700) != 0) {
-      *error = "cannot create " + folder + ": " + std::strerror(errno);
-      return false;
-    }
-    if (::lstat(folder.c_str(), &st) != 0) {
-      *error = "cannot look at " + folder + ": " + std::strerror(errno);
-      return false;
-    }
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    *error = folder + " is not a folder; refusing to put the control socket there";
-    return false;
-  }
-  if (st.st_uid != ::getuid()) {
-    *error = folder + " belongs to another user (uid " + std::to_string(st.st_uid) +
-             "); refusing to put the control socket there";
-    return false;
-  }
-  if ((st.st_mode & 077) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    *error = folder + " is open to other users (mode " + mode + "); refusing to put the control socket there";
-    return false;
-  }
-  return true;
-}
 }  // namespace
 
 struct ControlSocket::Connection {
@@ -90,7 +59,7 @@ std::unique_ptr<ControlSocket> ControlSocket::Listen(const std::string& path, Ou
   }
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-  if (!PrepareFolder(folder, error)) return nullptr;
+  if (!PreparePrivateFolder(folder, "the control socket", error)) return nullptr;
 
   // Held for the instance's life: whoever holds it owns the socket, so a
   // socket found while we hold it was left by a run that has ended.
@@ -134,6 +103,9 @@ std::unique_ptr<ControlSocket> ControlSocket::Listen(const std::string& path, Ou
   std::unique_ptr<ControlSocket> server(new ControlSocket(path));
   server->lock_ = std::move(lock);
   server->listener_ = fd;
+  // Kept for the moment all others are taken: closed, it lets one waiting
+  // peer in to be told "busy".
+  server->spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (::lstat(path.c_str(), &st) == 0) server->inode_ = st.st_ino;
   *outcome = Outcome::Listening;
   return server;
@@ -150,8 +122,11 @@ void ControlSocket::StopServing() {
   closed_ = nullptr;
   if (flushScheduled_) loop_->CancelTimer(flushTimer_);
   flushScheduled_ = false;
+  if (listenPaused_) loop_->CancelTimer(resumeTimer_);
+  listenPaused_ = false;
   while (!connections_.empty()) Drop(connections_.begin()->first);
-  loop_->Unwatch(listenWatch_);
+  if (listenWatch_ != 0) loop_->Unwatch(listenWatch_);
+  listenWatch_ = 0;
   loop_ = nullptr;
   handler_ = nullptr;
 }
@@ -159,6 +134,7 @@ void ControlSocket::StopServing() {
 ControlSocket::~ControlSocket() {
   StopServing();
   ::close(listener_);
+  if (spare_ >= 0) ::close(spare_);
   // Only our own socket: a later instance may have replaced it.
   struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0 && st.st_ino == inode_) ::unlink(path_.c_str());
@@ -169,7 +145,13 @@ void ControlSocket::Accept() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;  // EAGAIN: all taken; EMFILE and the like: the next turn tries again
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The peer stays queued and the listener readable: returning would
+        // spin the loop at full speed for as long as it waits.
+        if (RefuseWithSpareDescriptor()) continue;
+        PauseListening();
+      }
+      return;  // EAGAIN: all taken
     }
     ucred peer{};
     socklen_t length = sizeof peer;
@@ -227,6 +209,32 @@ void ControlSocket::Read(ConnectionId id) {
     Send(id, "error request too long (at most " + std::to_string(kLongestRequest) + " bytes)");
     Finish(id);
   }
+}
+
+bool ControlSocket::RefuseWithSpareDescriptor() {
+  if (spare_ < 0) return false;
+  ::close(spare_);
+  spare_ = -1;
+  const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd >= 0) {
+    static const char kBusy[] = "error busy: this Vantorel has no descriptors left\n";
+    [[maybe_unused]] const ssize_t ignored = ::send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(fd);
+  }
+  spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  return fd >= 0 && spare_ >= 0;
+}
+
+void ControlSocket::PauseListening() {
+  if (loop_ == nullptr || listenPaused_) return;
+  listenPaused_ = true;
+  loop_->Unwatch(listenWatch_);
+  listenWatch_ = 0;
+  resumeTimer_ = loop_->AddTimer(kListenPause, [this] {
+    listenPaused_ = false;
+    if (spare_ < 0) spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    listenWatch_ = loop_->WatchReadable(listener_, [this] { Accept(); });
+  });
 }
 
 bool ControlSocket::Send(ConnectionId id, std::string_view line) {

@@ -70,6 +70,13 @@ private:
   void Flush(ConnectionId id);
   void Drop(ConnectionId id);
   void ScheduleFlush();
+  // Out of descriptors: the spare one makes room to accept a waiting peer
+  // and turn it away. False when it could not.
+  bool RefuseWithSpareDescriptor();
+  // Stops watching the listener for kListenPause seconds.
+  void PauseListening();
+
+  static constexpr double kListenPause = 0.5;
 
   std::string path_;
   MainLoop* loop_ = nullptr;
@@ -83,6 +90,9 @@ private:
   std::map<ConnectionId, std::unique_ptr<Connection>> connections_;
   MainLoop::TimerId flushTimer_ = 0;
   bool flushScheduled_ = false;
+  int spare_ = -1;
+  MainLoop::TimerId resumeTimer_ = 0;
+  bool listenPaused_ = false;
 };
 
 // Connects to the control socket at `path` (blocking; for clients). The

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "units/fs/AtomicFile.h"
+#include "units/fs/PrivateFolder.h"
 
 namespace vantorel {
 
@@ -43,13 +43,9 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& path, pid
   *holder = 0;
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (!IsFolder(folder)) {
-    if (!MakeDirectories(folder)) {
-      *error = "cannot create " + folder + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    ::chmod(folder.c_str(), 0700);  // the runtime folder's own rule: the user's alone
-  }
+  // The same rule as the control socket's folder: a lock made through a
+  // link, or in a folder someone else can write to, guards nothing.
+  if (!PreparePrivateFolder(folder, "the instance lock", error)) return nullptr;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
