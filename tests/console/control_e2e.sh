@@ -55,6 +55,23 @@ check "and says why" grep -q "runs on the terminal" "$T/open.txt"
 "$app" rescan "$T/none" 2> "$T/rescan.txt"
 check "rescan of a missing folder is refused" test $? -eq 3
 check "rescan of the folder is taken" "$app" rescan "$cloud"
+# Only watched folders can be rescanned: anything found elsewhere would stay
+# "in progress" for good, and a partial rescan keeps what lies outside it.
+mkdir -p "$T/outside" "$cloud/Docs"
+printf 'x' > "$T/outside/unmarked.txt"
+for outside in "$T/outside" /proc "$cloud/../../.."; do
+  "$app" rescan "$outside" 2> "$T/rescan.txt"
+  check "rescan of $outside is refused with 3" test $? -eq 3
+  check "and says why" grep -q "is not inside a watched folder" "$T/rescan.txt"
+done
+printf 'a' > "$cloud/elsewhere.txt"
+printf 'b' > "$cloud/Docs/inside.txt"
+transfers_are() { [ "$("$app" status --json | jq -c '.transfers')" = "$1" ]; }
+check "two uploads in progress" until_true 10 transfers_are 2
+check "a rescan of a part of the folder is taken" "$app" rescan "$cloud/Docs"
+check "and keeps the transfer outside it" until_true 5 sh -c '"$1" status --json | jq -e ".paused == false and .transfers == 2" >/dev/null' sh "$app"
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/elsewhere.txt" "$cloud/Docs/inside.txt"
+check "both end" "$app" wait-idle --timeout 20
 "$app" status --bogus 2>/dev/null
 check "an unknown option is a usage error" test $? -eq 2
 "$app" --headless --folder "$cloud" > "$T/second.txt" 2>&1

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <condition_variable>
@@ -258,6 +260,133 @@ TEST_F(TrackerTest, TheLogIsEmptiedAtItsSizeLimit) {
   NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 0);  // emptied after every pass with an entry
   t.PollOnce();
   EXPECT_EQ(fs::file_size(logFile), 0u);
+}
+
+TEST_F(TrackerTest, AnUnusableLogLimitIsSaidOnceAndTheUsualLimitHolds) {
+  auto& t = MakeTracker();
+  t.SetTransferLog(logFile);
+  CaptureDiagnostics diagnostics;
+  for (const PlistValue& bad : {PlistValue(std::string("lots")), PlistValue(std::int64_t{-1})}) {
+    NSPrefs().SetObject(kPreferenceKeyClearLogAfterSize, bad);
+    for (int i = 0; i < 3; ++i) {
+      t.AddLogEntry("kept");
+      t.PollOnce();
+    }
+  }
+  EXPECT_EQ(LogLines().size(), 6u);  // read as 0, each pass would have emptied it
+  const std::string said = diagnostics.Text();
+  EXPECT_NE(said.find("\"ClearLogAfterSize\" is \"lots\", not a number of mebibytes of 0 or more; the log is "
+                      "cleared at 25 MiB.\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("\"ClearLogAfterSize\" is -1,"), std::string::npos) << said;
+  EXPECT_EQ(said.find("clearing log file"), std::string::npos);
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
+}
+
+TEST_F(TrackerTest, TheLogAndHistoryAreNeverWrittenThroughLinksNorWaitedForAsFifos) {
+  ::alarm(60);  // a blocking open would otherwise hang here for good
+  const std::string bashrc = dir.Write("home/.bashrc", "alias ls='ls -F'\n");
+  fs::create_symlink(bashrc, logFile);
+  CaptureDiagnostics diagnostics;
+  {
+    auto& t = MakeTracker();
+    t.SetDirectory(cloud);
+    t.SetTransferLog(logFile);
+    t.AddTransferFinishedEntry(cloud + "/$(touch PWNED).txt");
+    t.AddTransferFinishedEntry(cloud + "/b.txt");
+    NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 0);
+    t.PollOnce();  // the limit reached: a link is not emptied either
+    tracker.reset();
+  }
+  EXPECT_EQ(ReadWholeFile(bashrc), "alias ls='ls -F'\n");
+  EXPECT_EQ(std::string(diagnostics.Text()).find("Failed to write to the transfer log " + logFile + ": " + logFile +
+                                                  " is a symbolic link; it is left as it is; entries are dropped"),
+            0u)
+      << diagnostics.Text();
+
+  // A FIFO as the log or the history: refused at once, never waited for.
+  fs::remove(logFile);
+  fs::remove(historyFile);
+  ASSERT_EQ(::mkfifo(logFile.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(historyFile.c_str(), 0600), 0);
+  CaptureDiagnostics again;
+  auto& t = MakeTracker();
+  EXPECT_FALSE(t.GetRecentTransfers().has_value());
+  t.SetTransferLog(logFile);
+  t.AddTransferFinishedEntry(cloud + "/c.txt");
+  t.Shutdown();
+  const std::string said = again.Text();
+  EXPECT_NE(said.find("Cannot read the recent transfers list " + historyFile + " (it is a FIFO)"), std::string::npos)
+      << said;
+  EXPECT_NE(said.find(logFile + " is a FIFO"), std::string::npos) << said;
+  EXPECT_TRUE(fs::is_fifo(historyFile));
+
+  // A history path aimed at a device of endless bytes: one line, no history.
+  NSPrefs().SetString(kPreferenceKeyRecentsLog, "/dev/zero");
+  tracker.reset();
+  auto& third = MakeTracker();
+  EXPECT_FALSE(third.GetRecentTransfers().has_value());
+  ::alarm(0);
+}
+
+TEST_F(TrackerTest, ADeletedFolderEndsItsTransfersAtOnceAsVanished) {
+  auto& t = MakeTracker();
+  t.SetDelegate(&delegate);
+  t.SetDirectory(cloud);
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 1);  // 25 transfers examined a pass
+  const AbsoluteTime lastBefore = 1000;
+  NSPrefs().SetDate(kPreferenceKeyLastTransferDate, lastBefore);
+  std::vector<std::string> files;
+  for (int i = 0; i < 300; ++i) files.push_back(Item("big/sub" + std::to_string(i % 3) + "/f" + std::to_string(i)));
+  const std::string other = Item("other.txt");
+  t.Start();
+  ASSERT_TRUE(t.GetEventStream()->WaitUntilWatching(10));
+  for (const std::string& file : files) t.QueueFile(file);
+  t.QueueFile(other);
+  Pass();
+  ASSERT_EQ(t.GetTransferCount(), 301);
+
+  fs::remove_all(cloud + "/big");
+  // Gone as soon as the watcher reports it: not 25 a pass.
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 1; }, 10)) << t.GetTransferCount();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{other});
+  // A folder moved out of the tree takes its transfers with it too.
+  const std::string moved = Item("moved/inside.txt");
+  t.QueueFile(moved);
+  Pass();
+  ASSERT_EQ(t.GetTransferCount(), 2);
+  fs::rename(cloud + "/moved", dir / "outside");
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 1; }, 10));
+
+  fs::remove(other);
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 0; }, 10));
+  Pass();  // the batch ends: nothing completed, nothing transferred
+  EXPECT_TRUE(t.IsFinishedTransfering());
+  EXPECT_EQ(t.GetCompletedTransferCount(), 0);
+  EXPECT_EQ(NSPrefs().GetDate(kPreferenceKeyLastTransferDate), lastBefore);
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{});
+}
+
+TEST_F(TrackerTest, ScanResultsPassTheTrackingRulesAndAPartialScanKeepsTheRest) {
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {"\\.tmp$"});
+  const std::string a = Item("a.txt"), b = Item("Docs/b.txt"), c = Item("Docs/c.txt");
+  const std::string outside = dir.Write("outside/x.txt", "x");
+  const std::string excluded = Item("Docs/x.tmp");
+  EXPECT_EQ(t.TrackablePaths({a, outside, excluded, b}), (std::vector<std::string>{a, b}));
+
+  t.SetExistingTransfers({a, b});
+  t.SetExistingTransfers({c}, cloud + "/Docs/");  // b no longer pending there; a is elsewhere
+  auto transfers = t.GetTransfers();
+  std::sort(transfers.begin(), transfers.end());
+  EXPECT_EQ(transfers, (std::vector<std::string>{c, a}));  // sorted: "Docs" before "a"
+  EXPECT_EQ(t.GetTotalTransferCount(), 2);
+  t.SetExistingTransfers({b});  // a scan of the whole folder replaces everything
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{b});
 }
 
 TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {

@@ -3,6 +3,8 @@
 // that misbehave.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -206,6 +208,31 @@ TEST_F(ControlSocketTest, LinesArriveWholeAndBadPeersNeverHoldTheInstance) {
   const int after = Connect();
   Write(after, "echo still here\n");
   EXPECT_NE(Answer(after).find("still here"), std::string::npos);
+}
+
+TEST_F(ControlSocketTest, WithNoDescriptorLeftWaitingPeersAreToldBusyNotLeftSpinning) {
+  Serve();
+  std::vector<int> waiting;
+  for (int i = 0; i < 5; ++i) waiting.push_back(Connect());  // queued, not yet accepted
+  // Every descriptor the process may have is taken (under a lowered limit).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const rlimit low{256, saved.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  const int base = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  std::vector<int> filler;
+  for (int fd; (fd = ::fcntl(base, F_DUPFD_CLOEXEC, 0)) >= 0;) filler.push_back(fd);
+  ASSERT_EQ(errno, EMFILE);
+  // Accepting fails with EMFILE: each waiting peer still gets an answer, and
+  // then the listener is quiet (left readable, the loop would spin on it).
+  for (const int fd : waiting) EXPECT_EQ(Answer(fd), "error busy: this Vantorel has no descriptors left\n");
+  EXPECT_EQ(server->ConnectionCount(), 0u);
+  for (const int fd : filler) ::close(fd);
+  ::close(base);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  const int after = Connect();
+  Write(after, "echo back\n");
+  EXPECT_EQ(Answer(after), "ok echo back\n");
 }
 
 }  // namespace
