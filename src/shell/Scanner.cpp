@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "units/prefs/PreferenceKeys.h"
 #include "units/runtime/TThread.h"
 #include "units/prefs/UserDefaults.h"
+#include "units/text/LineText.h"
 #include "units/fs/UserFolders.h"
 
 namespace vantorel {
@@ -98,6 +100,10 @@ void TScanner::ScanFolder(const std::string& path) {
       if (name != "." && name != "..") entries.push_back(name);
     }
     ::closedir(dir);
+  } else if (errno == ENAMETOOLONG && !warnedPathLimit_) {
+    warnedPathLimit_ = true;
+    WriteDiagnosticLine("Cannot scan folders whose path is longer than the system's limit; the first skipped, with "
+                        "everything below it, is " + EscapedForLine(path));
   }
   const bool ignoreLinks = NSPrefs().BoolForKey(kPreferenceKeyIgnoreSymbolicLinks);
   for (const std::string& name : entries) {

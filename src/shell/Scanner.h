@@ -69,6 +69,7 @@ private:
   // Folders entered and items found in this walk, by device and inode.
   std::set<std::pair<dev_t, ino_t>> entered_;
   std::set<std::pair<dev_t, ino_t>> found_;
+  bool warnedPathLimit_ = false;
 };
 
 // Scans the watched folder ("ICloudDriveFolder"); with `ask`, lets the user

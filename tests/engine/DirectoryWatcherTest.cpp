@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -199,6 +201,33 @@ TEST_F(DirectoryWatcherTest, OwnFilesAreLeftOutHoweverTheirFolderIsSpelled) {
   Settle();
   UnregisterOwnFile(real + "/vantorel_log.txt");
   for (const auto& path : reported) EXPECT_EQ(path.find("vantorel_log"), std::string::npos) << path;
+}
+
+TEST_F(DirectoryWatcherTest, FoldersBeyondThePathLimitAreSaidOnce) {
+  const std::string root = dir.MakeFolder("root");
+  // A chain of folders whose paths outgrow PATH_MAX, made one level at a
+  // time relative to the last (as any program can).
+  const std::string name(200, 'd');
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string path = root;
+  std::string firstTooLong;
+  for (int depth = 0; depth < 25; ++depth) {
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
+    const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    path += "/" + name;
+    if (firstTooLong.empty() && path.size() >= PATH_MAX) firstTooLong = path;
+  }
+  ::close(fd);
+  CaptureDiagnostics diagnostics;
+  Watch({root});
+  Settle();
+  const std::string said = diagnostics.Text();
+  EXPECT_EQ(said, "Cannot watch folders whose path is longer than the system's limit of 4095 bytes; the first "
+                  "skipped, with everything below it, is " + firstTooLong + "\n");
+  watcher.reset();
+  ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);  // rm walks by descriptor
 }
 
 TEST_F(DirectoryWatcherTest, AttributeChangesAndRemovalsAreReported) {
