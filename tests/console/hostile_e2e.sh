@@ -124,6 +124,46 @@ check "and the lock" wait_for "refusing to put the instance lock there" "$T/app.
 check "nothing made through the link" test -z "$(ls -A "$T/elsewhere")"
 kill -TERM $pid; wait $pid; pid=
 
+# Odd things in the tree, and odd names: these held before and must go on
+# holding (the status stays valid JSON, tracking and quitting go on).
+home odd
+start "$T/first.txt"
+quit
+"$defaults" write PollingMode -int 2
+start "$T/app.txt"
+odd=$cloud/odd
+mkdir -p "$odd"
+mkfifo "$odd/fifo"
+[ "$(id -u)" -eq 0 ] && mknod "$odd/null" c 1 3
+for i in $(seq 1 500); do ln -s "loop$((i % 500 + 1))" "$odd/loop$i"; done
+ln -s / "$odd/root"
+ln -s "$odd/nowhere" "$odd/dangling"
+printf 'x' > "$odd/hard0"
+for i in $(seq 1 2000); do ln "$odd/hard0" "$odd/hard$i"; done
+printf 'x' > "$odd/$(printf 'n%.0s' $(seq 1 251)).txt"
+printf 'x' > "$odd/"$'bad\xff\xfe.txt'
+printf 'x' > "$odd/"$'ctl\x01\ttab\nnewline.txt'
+printf 'x' > "$odd/--leading-dash.txt"
+many() { "$app" status --json | jq -e '.transfers >= 2005' >/dev/null; }
+check "every odd name is tracked" until_true 60 many
+check "and the status is one valid JSON object" sh -c '"$1" status --json | jq -e "type == \"object\"" >/dev/null' sh "$app"
+check "the odd tree quits in order" quit
+
+# Wrong-typed and extreme values for every preference: it starts, runs and
+# quits in order.
+keys="ShowNotifications EnableLogging ClearLogAfterSize PollingMode HistoryLog ReecntsLog StatusItemMode
+  LaunchAtStartup CheckForUpdates LastTransferDate StatusItemIconSize IgnoreHiddenFiles IgnoreSymbolicLinks
+  TrackIncomingDownloads IncludePatterns ExcludePatterns ElapsedTimeNotificationLimit PreferenceVersionNumber
+  DownloadErrorLogging DownloadBatchDelay ShowDownloadNotifications NotificationSound NotificationBatchDelay
+  RecentFilesLimit ICloudDiskUsage launchedFirstTime"
+for value in "-string garbage"$'\x01' "-int -9223372036854775808" "-real 1e308" "-array"; do
+  home "values-${value%% *}"
+  for key in $keys; do "$defaults" write "$key" $value; done
+  start "$T/app.txt"
+  check "${value%% *} values everywhere: it runs" answers
+  check "and quits in order" quit
+done
+
 # As root: a support folder that belongs to another user.
 if [ "$(id -u)" -eq 0 ]; then
   home theirs

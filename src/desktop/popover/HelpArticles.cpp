@@ -3,6 +3,7 @@
 #include "units/fs/AtomicFile.h"
 #include "units/fs/UserFolders.h"
 #include "units/prefs/PropertyListIO.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
 
@@ -10,7 +11,16 @@ std::string HelpListCachePath() { return CacheHome() + "/vantorel/com.quellmark.
 
 bool SaveHelpList(std::string_view bytes) {
   const std::string path = HelpListCachePath();
-  return MakeDirectories(path.substr(0, path.find_last_of('/'))) && WriteFileAtomically(path, bytes, nullptr);
+  const std::string folder = path.substr(0, path.find_last_of('/'));
+  std::string error;
+  if (MakeDirectories(folder) && WriteFileAtomically(path, bytes, &error)) return true;
+  // Said once a run: the menu asks again at every opening.
+  static bool told = false;
+  if (!told)
+    WriteDiagnosticLine("Cannot keep the help articles in " + folder + ": " +
+                        (error.empty() ? std::string("the folder cannot be made") : error) + ".");
+  told = true;
+  return false;
 }
 
 std::optional<std::vector<HelpArticle>> ReadHelpArticles(const std::string& path) {
