@@ -14,7 +14,6 @@
 #include <QWidgetAction>
 
 #include <cstdio>
-#include <fstream>
 
 #include "desktop/helpers/WidgetHelpers.h"
 #include "desktop/helpers/Workspace.h"
@@ -33,9 +32,11 @@
 #include "shell/AppCommands.h"
 #include "shell/BuildInfo.h"
 #include "shell/StatusLine.h"
+#include "units/fs/AtomicFile.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
 #include "units/text/ShortString.h"
 
 namespace vantorel {
@@ -442,7 +443,12 @@ void TTransferListViewController::clearLog() {
                               QStringLiteral("This action is undoable."),
                               {QStringLiteral("Clear"), QStringLiteral("Cancel")});
   if (answer != 0) return;
-  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) std::ofstream(*log, std::ios::trunc);
+  // Emptied in place, and only as the regular file it should be: a link
+  // there is not followed, a FIFO not waited for.
+  std::string problem;
+  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog); log && doesFileExist(*log) &&
+                                                                    !EmptyRegularFile(*log, &problem))
+    WriteDiagnosticLine("Cannot clear the transfer log: " + problem + ".");
   // The tracker's list goes too, or the next batch would write it back.
   tracker_.ClearRecentTransfers();
   reloadRecents();
