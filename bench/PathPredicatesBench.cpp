@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "RatioReporter.h"
+#include "engine/ItemStateSource.h"
 #include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "units/fs/DirectorySize.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"
@@ -111,7 +113,10 @@ void BM_lstat_raw(benchmark::State& s) {
   });
 }
 
-void BM_isUploaded(benchmark::State& s) { OverFiles(s, [](std::size_t i) { return isUploaded(TheTree().files[i]); }); }
+void BM_isUploaded(benchmark::State& s) {
+  const auto source = MakeAttributeItemSource();
+  OverFiles(s, [&source](std::size_t i) { return source->IsUploaded(TheTree().files[i]); });
+}
 void BM_isUploaded_raw(benchmark::State& s) {
   OverFiles(s, [](std::size_t i) {
     char value[256];

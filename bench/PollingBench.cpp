@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "RatioReporter.h"
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/TrackPathUtilities.h"
+#include "cloudsim/AgentRules.h"
 #include "units/fs/PathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 
 namespace vantorel {
 
@@ -42,7 +43,7 @@ bool WriteFile(const std::string& path, std::size_t size, std::string* error) {
 
 void PlayDownload(MainLoop& loop, const std::string& path, std::size_t size, double delay,
                   std::function<void(const std::string& error)> done) {
-  const std::string placeholder = placeholderPathForItem(path);
+  const std::string placeholder = agent::PlaceholderOf(path);
   // A placeholder is a small description of the item, never empty.
   const std::string description = "<plist><dict><key>NSURLNameKey</key><string>" + lastPathComponent(path) +
                                   "</string><key>NSURLFileSizeKey</key><integer>" + std::to_string(size) +

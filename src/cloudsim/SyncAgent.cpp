@@ -12,9 +12,10 @@
 
 #include "cloudsim/Journal.h"
 #include "engine/DirectoryWatcher.h"
-#include "engine/TrackPathUtilities.h"
+#include "cloudsim/AgentRules.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "units/fs/PathUtilities.h"
 
 namespace vantorel {
@@ -107,7 +108,7 @@ bool SyncAgent::Start(std::string* error) {
 
 void SyncAgent::SweepPending(const std::string& folder) {
   for (const std::string& child : ChildrenOf(folder)) {
-    if (isDirectory(child) && !isPackage(child) && !isSymbolicLink(child))
+    if (isDirectory(child) && !agent::IsPackageFolder(child) && !agent::IsLink(child))
       SweepPending(child);
     else
       Changed(child);
@@ -133,7 +134,7 @@ std::string SyncAgent::ItemFor(const std::string& path) const {
     const std::string prefix = path.substr(0, slash);
     const std::string name = lastPathComponent(prefix);
     if (StaysLocal(name)) return {};
-    if (slash != std::string::npos && isPackage(prefix)) return prefix;
+    if (slash != std::string::npos && agent::IsPackageFolder(prefix)) return prefix;
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
@@ -142,7 +143,7 @@ std::string SyncAgent::ItemFor(const std::string& path) const {
 
 void SyncAgent::Changed(const std::string& path) {
   const std::string item = ItemFor(path);
-  if (item.empty() || isSymbolicLink(item)) return;
+  if (item.empty() || agent::IsLink(item)) return;
   Identity identity;
   bool folder = false;
   if (!IdentityOf(item, &identity.size, &identity.modified, &folder)) {
@@ -156,12 +157,12 @@ void SyncAgent::Changed(const std::string& path) {
     uploaded_.erase(item);
     return;
   }
-  if (folder && !isPackage(item)) return;
+  if (folder && !agent::IsPackageFolder(item)) return;
   auto running = uploads_.find(item);
   if (running != uploads_.end() && running->second.identity == identity) return;  // our own marks
   auto done = uploaded_.find(item);
   if (running == uploads_.end() && done != uploaded_.end() && done->second == identity) return;
-  if (running == uploads_.end() && done == uploaded_.end() && isUploaded(item)) {
+  if (running == uploads_.end() && done == uploaded_.end() && agent::IsMarked(item, kUbiquityUploadedAttribute)) {
     uploaded_[item] = identity;  // arrived already uploaded: a download
     return;
   }
@@ -231,9 +232,9 @@ std::vector<std::string> SyncAgent::PendingItems(const std::string& root) {
       if (StaysLocal(lastPathComponent(child))) continue;
       struct stat st {};
       if (::lstat(child.c_str(), &st) != 0) continue;
-      if (S_ISDIR(st.st_mode) && !isPackage(child)) {
+      if (S_ISDIR(st.st_mode) && !agent::IsPackageFolder(child)) {
         folders.push_back(child);
-      } else if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (!isUploaded(child) || isUploading(child))) {
+      } else if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (!agent::IsMarked(child, kUbiquityUploadedAttribute) || agent::IsMarked(child, kUbiquityUploadingAttribute))) {
         pending.push_back(child);
       }
     }

@@ -16,7 +16,7 @@
 #include "cloudsim/Download.h"
 #include "cloudsim/Journal.h"
 #include "cloudsim/SyncAgent.h"
-#include "engine/TrackPathUtilities.h"
+#include "cloudsim/AgentRules.h"
 #include "units/fs/AtomicFile.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"
@@ -137,11 +137,11 @@ int main(int argc, char** argv) {
   if (command == "status") {
     if (args.size() != 2) return Usage("'status' needs a path");
     const std::string path = fileURL(args[1]);
-    if (!doesFileExist(path) && !isSymbolicLink(path)) {
+    if (!doesFileExist(path) && !agent::IsLink(path)) {
       std::fprintf(stderr, "vantorel-cloudsim: no item at %s\n", path.c_str());
       return 1;
     }
-    ubiquityStatus(path);
+    std::printf("%s\n", agent::Describe(path).c_str());
     return 0;
   }
 

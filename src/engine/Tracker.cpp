@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 
 #include "engine/DirectoryWatcher.h"
-#include "engine/TrackPathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/net/NetworkReachability.h"
@@ -107,6 +107,7 @@ void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths,
 }
 
 void TICloudTracker::Start() {
+  StartListeningToSource();
   const std::string directory = GetDirectory();
   if (directory.empty()) {
     // No folder: no watch at all, until SetDirectory brings one.
@@ -115,15 +116,34 @@ void TICloudTracker::Start() {
     started_ = true;
     return;
   }
-  if (!canHoldSyncState(directory))
+  if (!source_.CanHoldState(directory))
     WriteDiagnosticLine("The folder " + directory +
                         " is on a file system without user extended attributes: the sync state of its items cannot "
                         "be read there, so nothing in it will ever read as uploaded.");
   std::vector<std::string> folders{directory};
-  // The user's Documents and Desktop are watched when the store keeps them.
+  // The user's Documents and Desktop are watched when the store keeps them,
+  // and the folders the sync client says it synchronises.
   for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
-    if (isTracked(folder)) folders.push_back(folder);
+    if (source_.IsInStore(folder)) folders.push_back(folder);
+  for (const std::string& root : sourceRoots_)
+    if (std::find(folders.begin(), folders.end(), root) == folders.end()) folders.push_back(root);
   MonitorDirectories(folders);
+}
+
+void TICloudTracker::StartListeningToSource() {
+  if (listeningToSource_ || MainLoop::Main() == nullptr) return;
+  listeningToSource_ = true;
+  ItemStateSource::Listener listener;
+  // A state change that touched no file is examined like a file event.
+  listener.pathsChanged = [this](const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) QueueFile(path);
+  };
+  listener.rootsChanged = [this](const std::vector<std::string>& roots) {
+    if (roots == sourceRoots_) return;
+    sourceRoots_ = roots;
+    Reload();
+  };
+  source_.StartPushing(*MainLoop::Main(), std::move(listener));
 }
 
 void TICloudTracker::Reload() {
@@ -266,6 +286,8 @@ void TICloudTracker::Shutdown() {
   delegate_->changed.notify_all();
   if (mergeTimer_ && mergeTimer_->IsValid()) mergeTimer_->Remove();
   mergeTimer_.reset();
+  if (listeningToSource_) source_.StopPushing();
+  listeningToSource_ = false;
   eventStream_.reset();
   TNotificationCenter::DefaultCenter()->RemoveEveryObserver(this);
   if (pollThread_) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "engine/CountedSet.h"
+#include "engine/ItemStateSource.h"
 #include "engine/TrackerClock.h"
 #include "engine/TransferSets.h"
 #include "units/prefs/PlistValue.h"
@@ -60,6 +61,8 @@ public:
     bool startPollThread = true;
     // Coalescing window of the directory watcher, in seconds.
     double watchLatency = 1.0;
+    // What the tracker learns of each item's sync state from.
+    std::shared_ptr<ItemStateSource> source = MakeAttributeItemSource();
   };
 
   TICloudTracker();
@@ -118,6 +121,8 @@ public:
   // whole story. Never waits for the poll thread.
   bool HasUnexaminedPaths() const;
   const DirectoryWatcher* GetEventStream() const { return eventStream_.get(); }
+  // Where item state comes from (scans and faces ask it too).
+  const std::shared_ptr<ItemStateSource>& GetItemSource() const { return options_.source; }
   // Holds the queue's lock as a poll-thread scan does (for tests).
   std::unique_lock<std::mutex> LockQueueForTesting() const { return std::unique_lock(queueLock_); }
 
@@ -169,6 +174,8 @@ private:
   struct DelegateChannel;
 
   void MonitorDirectories(const std::vector<std::string>& folders);
+  // Hears the item-state source's pushes from the first Start to Shutdown.
+  void StartListeningToSource();
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.
@@ -209,6 +216,8 @@ private:
   void LoadRecentTransfers();
 
   const Options options_;
+  // The source's questions are asked on every thread that examines paths.
+  ItemStateSource& source_ = *options_.source;
 
   // The transfer sets share one table, guarded by transfersLock_ (the
   // polled set is the poll thread's, but lives in the same table).
@@ -225,6 +234,8 @@ private:
   // Main thread only.
   std::unique_ptr<DirectoryWatcher> eventStream_;
   std::vector<std::string> watchedFolders_;
+  bool listeningToSource_ = false;
+  std::vector<std::string> sourceRoots_;  // the folders the source synchronises
   // Start has run (and watching was not given up): Reload starts again.
   bool started_ = false;
   // Poll thread only.

@@ -86,7 +86,7 @@ bool TICloudTracker::IsDropped(const std::string& path) const {
   const bool trackDownloads = prefs.BoolForKey(kPreferenceKeyTrackIncomingDownloads);
   const bool ignoreHidden = prefs.BoolForKey(kPreferenceKeyIgnoreHiddenFiles);
   // Placeholders are hidden files: with downloads tracked they pass.
-  if (ignoreHidden && isHidden(path) && !(trackDownloads && isDownloadReference(path))) return true;
+  if (ignoreHidden && isHidden(path) && !(trackDownloads && source_.IsDownloadFile(path))) return true;
   if (prefs.BoolForKey(kPreferenceKeyIgnoreSymbolicLinks) && isSymbolicLink(path)) return true;
   return EndsWith(path, ".DS_Store");
 }
@@ -154,8 +154,8 @@ bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
 }
 
 void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
-  if (isDownloadReference(item)) return;
-  const std::string placeholder = placeholderPathForItem(item);
+  if (source_.IsDownloadFile(item)) return;
+  const std::string placeholder = source_.PlaceholderPathOf(item);
   vanishedPlaceholders_.erase(placeholder);
   if (!transfers_.Contains(placeholder)) return;
   // One transfer, now known under the item's own path: it is not counted twice.
@@ -231,7 +231,7 @@ bool TICloudTracker::PassesFilters(const std::string& path) {
 
 void TICloudTracker::CheckStatus(const std::string& path) {
   const bool trackDownloads = NSPrefs().BoolForKey(kPreferenceKeyTrackIncomingDownloads);
-  const bool reference = isDownloadReference(path);
+  const bool reference = source_.IsDownloadFile(path);
   const bool exists = doesFileExist(path);
 
   // A download reference is never missing while downloads are tracked.
@@ -244,7 +244,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     return;
   }
 
-  const bool transferred = trackDownloads ? (!reference && isUploaded(path)) : isUploaded(path);
+  const bool transferred = trackDownloads ? (!reference && source_.IsUploaded(path)) : source_.IsUploaded(path);
   if (transferred) {
     if (TransfersContain(path)) {  // an upload in progress has finished
       CompleteTransfer(path, path);
@@ -254,7 +254,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       ResetInactivityTimer();
       return;
     }
-    const std::string placeholder = placeholderPathForItem(path);
+    const std::string placeholder = source_.PlaceholderPathOf(path);
     if (TransfersContain(placeholder)) {  // a tracked download has arrived
       CompleteTransfer(placeholder, path);
       return;
@@ -264,6 +264,13 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     // and not changed since: the sync state's own last change arrives as
     // one more event a moment after the completion.
     if (IsEchoOfCompletion(path)) {
+      ResetInactivityTimer();
+      return;
+    }
+    // The guess above is for sources that cannot tell: one that knows the
+    // item went out from here (an upload begun and ended between two looks)
+    // has received nothing.
+    if (source_.DirectionOf(path) == TransferDirection::Sending) {
       ResetInactivityTimer();
       return;
     }

@@ -9,7 +9,6 @@
 #include <unordered_set>
 
 #include "engine/DirectoryWatcher.h"
-#include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
@@ -53,7 +52,7 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
   std::unordered_set<std::string_view> gone;
   for (const std::string& path : paths) {
     struct stat st {};
-    if (!isDownloadReference(path) && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) gone.insert(path);
+    if (!source_.IsDownloadFile(path) && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) gone.insert(path);
   }
   if (gone.empty()) return;
   std::lock_guard lock(transfersLock_);

@@ -245,7 +245,8 @@ void TAppController::PerformRescan(bool ask) {
   // Finished scans need not be kept; running ones must outlive their thread.
   std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
   const std::vector<std::string> watched = tracker_ ? tracker_->GetWatchedFolders() : std::vector<std::string>{};
-  if (auto scanner = vantorel::PerformRescan(ask, this, &face_, tracker_ ? &watched : nullptr))
+  if (auto scanner = vantorel::PerformRescan(ask, this, &face_, tracker_ ? &watched : nullptr,
+                                             tracker_ ? tracker_->GetItemSource() : nullptr))
     scanners_.push_back(std::move(scanner));
 }
 
@@ -258,7 +259,8 @@ bool TAppController::RescanFolder(const std::string& folder, std::string* refusa
     return false;
   }
   std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
-  if (auto scanner = TScanner::ScanDirectory(*inside, this, &face_, *inside != watched.front()))
+  if (auto scanner =
+          TScanner::ScanDirectory(*inside, this, &face_, *inside != watched.front(), tracker_->GetItemSource()))
     scanners_.push_back(std::move(scanner));
   return true;
 }

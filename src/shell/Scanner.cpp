@@ -33,12 +33,17 @@ std::string Abbreviated(const std::string& path) {
 }
 }  // namespace
 
-TScanner::TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root, bool partial)
-    : delegate_(delegate), face_(face), root_(std::move(root)), partial_(partial) {}
+TScanner::TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root, bool partial,
+                   std::shared_ptr<ItemStateSource> source)
+    : delegate_(delegate),
+      face_(face),
+      root_(std::move(root)),
+      partial_(partial),
+      source_(source ? std::move(source) : MakeAttributeItemSource()) {}
 
 TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face,
-                                       bool partial) {
-  auto scanner = MakeRef<TScanner>(delegate, face, path, partial);
+                                       bool partial, std::shared_ptr<ItemStateSource> source) {
+  auto scanner = MakeRef<TScanner>(delegate, face, path, partial, std::move(source));
   // The thread keeps the scanner alive until the walk has ended.
   scanner->thread_ = TThread::Create([self = scanner, path] { self->ScanInBackground(path); });
   face->ScannerOpened(*scanner);
@@ -65,7 +70,7 @@ void TScanner::ScanInBackground(const std::string& path) {
   // a cancel. A scan of a part of the tree keeps to that part.
   if (!partial_)
     for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
-      if (isTracked(folder)) ScanFolder(folder);
+      if (source_->IsInStore(folder)) ScanFolder(folder);
   WriteDiagnosticLine("done scanning");
   TThread::RunOnMainThread([this] { Stop(); });
 }
@@ -113,7 +118,7 @@ void TScanner::ScanFolder(const std::string& path) {
     UpdatePathFieldIfDue(item);
     const bool folder = isDirectory(item);
     const bool package = folder && isPackage(item);
-    if (!isUploaded(item) && (!folder || package) && doesFileContainBytes(item) && !isImplicitlyPackaged(item)) {
+    if (!source_->IsUploaded(item) && (!folder || package) && doesFileContainBytes(item) && !isImplicitlyPackaged(item)) {
       const auto itemIdentity = IdentityOf(item);
       if (itemIdentity && !found_.insert(*itemIdentity).second) continue;  // reached before by another path
       transfers_.push_back(item);
@@ -134,10 +139,10 @@ void TScanner::Stop() {
 }
 
 TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face,
-                             const std::vector<std::string>* watched) {
+                             const std::vector<std::string>* watched, std::shared_ptr<ItemStateSource> source) {
   const std::string folder = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
   WriteDiagnosticLine("icloud folder: " + folder);
-  if (!ask) return TScanner::ScanDirectory(folder, delegate, face);
+  if (!ask) return TScanner::ScanDirectory(folder, delegate, face, false, std::move(source));
   FolderPanel panel;
   panel.title = "Scan For Transfers";
   panel.message = "Please choose the folder to scan for transfers in progress.";
@@ -145,7 +150,7 @@ TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* fac
   panel.startDirectory = fileURL(folder);
   const auto chosen = face->RunFolderPanel(panel);
   if (!chosen) return {};
-  if (watched == nullptr) return TScanner::ScanDirectory(*chosen, delegate, face);
+  if (watched == nullptr) return TScanner::ScanDirectory(*chosen, delegate, face, false, std::move(source));
   const auto inside = WatchedPathOf(*chosen, *watched);
   if (!inside) {
     // Found there, items would count as transfers that no event will ever end.
@@ -153,7 +158,8 @@ TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* fac
                     "Only folders that Vantorel watches can be scanned for transfers.", {"Ok"}});
     return {};
   }
-  return TScanner::ScanDirectory(*inside, delegate, face, !watched->empty() && *inside != watched->front());
+  return TScanner::ScanDirectory(*inside, delegate, face, !watched->empty() && *inside != watched->front(),
+                                 std::move(source));
 }
 
 std::optional<std::string> WatchedPathOf(const std::string& folder, const std::vector<std::string>& watched) {

@@ -6,12 +6,14 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
 #include <string>
 #include <vector>
 
+#include "engine/ItemStateSource.h"
 #include "units/runtime/AbsoluteTime.h"
 #include "units/runtime/TObject.h"
 
@@ -37,8 +39,9 @@ public:
   // when they are in the store) and opens the scanner window; returns at
   // once. A partial scan covers only the part of the watched tree below
   // `path`. Main thread.
+  // Item state comes from `source` (the attribute source when none).
   static TRef<TScanner> ScanDirectory(const std::string& path, TScannerDelegate* delegate, TAppFace* face,
-                                      bool partial = false);
+                                      bool partial = false, std::shared_ptr<ItemStateSource> source = nullptr);
 
   const std::string& Root() const { return root_; }
   bool IsPartial() const { return partial_; }
@@ -48,7 +51,8 @@ public:
   bool IsCancelled() const { return shouldCancel_.load(); }
   bool WaitUntilFinished(double timeoutSeconds) const;
 
-  TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root = {}, bool partial = false);
+  TScanner(TScannerDelegate* delegate, TAppFace* face, std::string root = {}, bool partial = false,
+           std::shared_ptr<ItemStateSource> source = nullptr);
 
 private:
   void ScanInBackground(const std::string& path);
@@ -60,6 +64,7 @@ private:
   TAppFace* face_;
   const std::string root_;
   const bool partial_;
+  const std::shared_ptr<ItemStateSource> source_;
   TRef<TThread> thread_;
   std::atomic<bool> shouldCancel_{false};
   // The scanning thread's; the main thread reads `transfers_` only while
@@ -78,7 +83,8 @@ private:
 // says so otherwise, and nothing is scanned); one inside but not the
 // watched folder itself is scanned as a part of it.
 TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face,
-                             const std::vector<std::string>* watched = nullptr);
+                             const std::vector<std::string>* watched = nullptr,
+                             std::shared_ptr<ItemStateSource> source = nullptr);
 
 // `folder` spelled under the watched folder that holds it (also when it is
 // reached through a link or with ".."), or nothing when none of `watched`

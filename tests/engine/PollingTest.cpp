@@ -8,6 +8,7 @@
 #include <functional>
 #include <utility>
 
+#include "engine/DirectoryWatcher.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
 #include "units/fs/AtomicFile.h"
@@ -19,8 +20,14 @@ namespace {
 using test::CaptureDiagnostics;
 namespace fs = std::filesystem;
 
+// The passes' rules, with item state from a scripted source (the attribute
+// source is tried end to end in TrackerTest and the end-to-end scripts).
 class PollingTest : public test::TrackerFixture {
 protected:
+  void SetUp() override {
+    TrackerFixture::SetUp();
+    scripted = std::make_shared<test::ScriptedItemSource>();
+  }
   TICloudTracker& Tracker() {
     auto& t = MakeTracker();
     t.SetDelegate(&delegate);
@@ -30,6 +37,46 @@ protected:
     return t;
   }
 };
+
+TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
+  auto& t = Tracker();
+  const std::string file = Item("queued-by-the-client.txt");  // there before watching: no event
+  t.Start();
+  ASSERT_TRUE(t.GetEventStream()->WaitUntilWatching(10));
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 0);
+  // The client starts sending it: nothing on disk changes, no event comes.
+  scripted->PushChanged({file});
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{file});
+  scripted->SetUploaded(file);
+  scripted->PushChanged({file});
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
+  Pass();
+  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{file});
+
+  const std::string other = dir.MakeFolder("client-root");
+  scripted->PushRoots({other});
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetWatchedFolders().size() == 2; }, 5));
+  EXPECT_EQ(t.GetWatchedFolders(), (std::vector<std::string>{cloud, other}));
+  t.Shutdown();
+  EXPECT_FALSE(scripted->IsPushing());
+}
+
+TEST_F(PollingTest, ASourceThatKnowsAnItemWasSentReportsNoDownloadForIt) {
+  auto& t = Tracker();
+  const std::string sent = Item("sent-between-looks.txt", true);
+  const std::string received = Item("received.txt", true);
+  scripted->SetDirection(sent, TransferDirection::Sending);
+  scripted->SetDirection(received, TransferDirection::Receiving);
+  t.QueueFile(sent);
+  t.QueueFile(received);
+  Pass();
+  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);
+  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{received});
+}
 
 TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {
   auto& t = Tracker();

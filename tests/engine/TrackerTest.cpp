@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "engine/DirectoryWatcher.h"
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"

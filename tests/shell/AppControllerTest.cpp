@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "shell/AppController.h"
 #include "shell/RecordingFace.h"
 #include "support/CaptureDiagnostics.h"

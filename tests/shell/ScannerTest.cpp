@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "shell/RecordingFace.h"
 #include "shell/Scanner.h"
 #include "support/CaptureDiagnostics.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "shell/StatusLine.h"
 #include "support/TrackerFixture.h"
 

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/TrackPathUtilities.h"
+#include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
 #include "support/ManualClock.h"
+#include "support/ScriptedItemSource.h"
 #include "support/TempDir.h"
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -71,12 +72,14 @@ protected:
     ::setenv("HOME", savedHome.c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
   }
-  // A tracker whose passes the test runs itself.
+  // A tracker whose passes the test runs itself (asking the scripted source
+  // when the test has one, else the items' attributes).
   TICloudTracker& MakeTracker() {
     TICloudTracker::Options options;
     options.clock = clock;
     options.startPollThread = false;
     options.watchLatency = 0.05;
+    if (scripted) options.source = scripted;
     tracker = MakeRef<TICloudTracker>(options);
     return *tracker;
   }
@@ -93,8 +96,11 @@ protected:
     if (uploaded) MarkUploaded(path);
     return path;
   }
-  static void MarkUploaded(const std::string& path) {
-    ::setxattr(path.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+  void MarkUploaded(const std::string& path) {
+    if (scripted)
+      scripted->SetUploaded(path);
+    else
+      ::setxattr(path.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
   }
   std::vector<std::string> LogLines() {
     std::ifstream in(logFile);
@@ -120,6 +126,7 @@ protected:
   std::string logFile = dir / "vantorel_log.txt";
   TRef<TICloudTracker> tracker;
   RecordingDelegate delegate;
+  std::shared_ptr<ScriptedItemSource> scripted;
 };
 
 }  // namespace vantorel::test

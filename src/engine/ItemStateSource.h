@@ -1,0 +1,77 @@
+#pragma once
+// Where the tracker learns what the sync client knows of an item: whether it
+// belongs to the synchronised store, is being sent or received, has been
+// uploaded, how far it has come; which paths are the placeholders or
+// temporary files of downloads. The tracker is given one source when it is
+// made and asks it about every path it examines; it never reads sync state
+// itself.
+//
+// Threads: the per-path questions come from the poll thread, a scan's thread
+// and the main thread (for display) alike; a source answers them from what
+// it already holds (at most a few system calls, never a round trip to the
+// client) and guards its own state. Pushes are started and stopped on the
+// main thread and delivered on the main loop.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantorel {
+
+class MainLoop;
+
+// Which way an item's content goes, where the source can tell.
+enum class TransferDirection { Unknown, Sending, Receiving };
+
+class ItemStateSource {
+public:
+  virtual ~ItemStateSource() = default;
+
+  // The item (or a folder above it) belongs to the synchronised store.
+  virtual bool IsInStore(const std::string& path) = 0;
+  virtual bool IsUploading(const std::string& path) = 0;
+  // The item's content is in the store: nothing left to send.
+  virtual bool IsUploaded(const std::string& path) = 0;
+  virtual bool IsDownloading(const std::string&) { return false; }
+  // How far the item's transfer has come, 0 to 100, where the source knows.
+  virtual std::optional<double> PercentDone(const std::string&) { return std::nullopt; }
+  virtual bool IsInError(const std::string&) { return false; }
+  // A source that cannot tell answers Unknown; the tracker then guesses from
+  // what it saw (an item already uploaded at first sight was received).
+  virtual TransferDirection DirectionOf(const std::string&) { return TransferDirection::Unknown; }
+
+  // Whether `path` is the placeholder or temporary file of a download, by
+  // its name alone (asked for every changed path).
+  virtual bool IsDownloadFile(std::string_view path) = 0;
+  // The item a download file stands for; nothing when `path` is none.
+  virtual std::optional<std::string> ItemOfDownloadFile(std::string_view path) = 0;
+  // The path under which the item's download is seen while it arrives.
+  virtual std::string PlaceholderPathOf(std::string_view item) = 0;
+
+  // False when nothing under `folder` can ever carry sync state (said once
+  // when watching starts); true when that is unknown.
+  virtual bool CanHoldState(const std::string&) { return true; }
+  // What the source knows of the item, as one diagnostic line per fact.
+  virtual void DescribeItem(const std::string&) {}
+
+  // What a source tells of its own accord, on the main loop.
+  struct Listener {
+    // These paths changed state (examined like changed files, even when no
+    // file on disk changed).
+    std::function<void(const std::vector<std::string>& paths)> pathsChanged;
+    // The folders the client synchronises now.
+    std::function<void(const std::vector<std::string>& roots)> rootsChanged;
+  };
+  // Main thread: from now until StopPushing, tell `listener` on `loop`.
+  virtual void StartPushing(MainLoop&, Listener) {}
+  virtual void StopPushing() {}
+};
+
+// The default source: the extended attributes the sync agent keeps
+// (SyncAttributes.h), read fresh at every question.
+std::shared_ptr<ItemStateSource> MakeAttributeItemSource();
+
+}  // namespace vantorel
