@@ -49,6 +49,12 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
   // of many files in progress would take hours to leave, 25 a pass. A
   // download's placeholder is expected to go (its item replaces it): the
   // passes decide about those.
+  {
+    // Nothing in progress, nothing to end: no look at the disk (the common
+    // case, and a burst of new files costs the main thread nothing more).
+    std::lock_guard lock(transfersLock_);
+    if (transfers_.Empty()) return;
+  }
   std::unordered_set<std::string_view> gone;
   for (const std::string& path : paths) {
     struct stat st {};
