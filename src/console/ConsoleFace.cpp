@@ -53,8 +53,7 @@ int ConsoleFace::RunAlert(const Alert& alert) {
 }
 
 void ConsoleFace::TrackerStatusChanged(TICloudTracker* tracker) {
-  const std::string line = StatusLineText(*tracker, NSPrefs().GetDate(kPreferenceKeyLastTransferDate),
-                                          CurrentAbsoluteTime());
+  const std::string line = StatusLineText(tracker->Snapshot(), CurrentAbsoluteTime());
   WriteDiagnosticLine(line);
   lastStatusLine_ = line;
 }

@@ -38,6 +38,7 @@ TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
 TICloudTracker::TICloudTracker(Options options)
     : options_(std::move(options)), delegate_(std::make_shared<DelegateChannel>()) {
   GlobalSharedTracker.store(this);
+  reachable_ = GetNetworkReachability() > 0;
   LoadRecentTransfers();
   if (options_.startPollThread) {
     // The thread does not own the tracker: teardown stops it and waits.
@@ -153,6 +154,27 @@ void TICloudTracker::Reload() {
 void TICloudTracker::Pause() { paused_ = true; }
 
 void TICloudTracker::Resume() { paused_ = false; }
+
+void TICloudTracker::SetLastTransferDate(std::optional<AbsoluteTime> date) { lastTransferDate_ = date.value_or(0.0); }
+
+TrackerSnapshot TICloudTracker::Snapshot() const {
+  TrackerSnapshot snapshot;
+  {
+    std::lock_guard lock(transfersLock_);
+    snapshot.inProgress = transfers_.Size();
+    snapshot.completed = completedTransfers_.Size();
+    snapshot.total = totalTransfers_.Size();
+    snapshot.completedDownloads = completedDownloads_.Size();
+    snapshot.finished = finishedTransfering_.load();
+  }
+  snapshot.status = snapshot.inProgress > 0           ? TrackerSnapshot::Status::Transferring
+                    : snapshot.completedDownloads > 0 ? TrackerSnapshot::Status::ReceivedDownloads
+                                                      : TrackerSnapshot::Status::Idle;
+  snapshot.paused = paused_.load();
+  snapshot.reachable = reachable_.load();
+  if (const double last = lastTransferDate_.load(); last != 0.0) snapshot.lastTransfer = last;
+  return snapshot;
+}
 
 std::int32_t TICloudTracker::GetStatus() const {
   std::lock_guard lock(transfersLock_);

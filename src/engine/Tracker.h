@@ -29,6 +29,7 @@
 
 #include "engine/CountedSet.h"
 #include "engine/ItemStateSource.h"
+#include "engine/TrackerSnapshot.h"
 #include "engine/TrackerClock.h"
 #include "engine/TransferSets.h"
 #include "units/prefs/PlistValue.h"
@@ -93,7 +94,14 @@ public:
   void Resume();
   bool IsPaused() const { return paused_.load(); }
 
+  // When a transfer last completed before this tracker began (the stored
+  // date); the tracker keeps it current from then on.
+  void SetLastTransferDate(std::optional<AbsoluteTime> date);
+
   // --- queries (main thread) ------------------------------------------------
+  // Everything a face shows, read at one moment: faces read this, not the
+  // single counts below one after another.
+  TrackerSnapshot Snapshot() const;
   std::int32_t GetStatus() const;
   std::string GetDirectory() const;
   std::int32_t GetTransferCount() const;
@@ -252,6 +260,8 @@ private:
   std::atomic<std::int32_t> batchSize_{0};
   std::atomic<std::int32_t> completionsThisPass_{0};
   std::atomic<bool> paused_{false};
+  std::atomic<bool> reachable_{true};
+  std::atomic<double> lastTransferDate_{0.0};  // 0: none known
   std::atomic<std::int32_t> previousCompletedDownloadCount_{0};
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.

@@ -349,7 +349,10 @@ void TICloudTracker::UpdateTransferStatus() {
     const AbsoluteTime now = options_.clock->Now();
     // A batch whose items all vanished (deleted before they were uploaded)
     // transferred nothing: "Last transfer" keeps its date.
-    if (completed > 0) prefs.SetDate(kPreferenceKeyLastTransferDate, now);
+    if (completed > 0) {
+      lastTransferDate_ = now;
+      prefs.SetDate(kPreferenceKeyLastTransferDate, now);
+    }
     elapsedTransferTime_ = now - transferStartTime_.load();
     // The delegate reads the batch's counts before the next pass clears them.
     SendStatusChanged(true);
@@ -388,7 +391,9 @@ void TICloudTracker::ResetInactivityTimer() {
 
 void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
   // The notification's status is not trusted: the network is asked afresh.
-  if (GetNetworkReachability() <= 0) {
+  const bool reachable = GetNetworkReachability() > 0;
+  reachable_ = reachable;
+  if (!reachable) {
     Pause();
   } else {
     ResetInactivityTimer();

@@ -95,6 +95,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
   tracker_ = MakeRef<TICloudTracker>(trackerOptions_);
   tracker_->SetDelegate(this);
+  tracker_->SetLastTransferDate(prefs.GetDate(kPreferenceKeyLastTransferDate));
   tracker_->SetDirectory(prefs.GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
   // The first launch has no log path from before: it logs to the one it
   // stores, so "Keep a log of transfers" works from the first batch on.

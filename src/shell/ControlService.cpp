@@ -45,23 +45,25 @@ ControlService::~ControlService() {
 std::string ControlService::StatusLine() const {
   const TICloudTracker* tracker = controller_.GetTracker();
   if (tracker == nullptr) return "Starting...";
-  return StatusLineText(*tracker, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime());
+  return StatusLineText(tracker->Snapshot(), CurrentAbsoluteTime());
 }
 
 std::string ControlService::StatusJson() const {
   const TICloudTracker* t = controller_.GetTracker();
   if (t == nullptr) return "{\"status\":0,\"starting\":true}";
-  const auto last = NSPrefs().GetDate(kPreferenceKeyLastTransferDate);
+  // One reading: the line and the counts agree.
+  const TrackerSnapshot s = t->Snapshot();
+  const auto last = s.lastTransfer;
   std::vector<std::string> recent = t->GetRecentTransfers().value_or(std::vector<std::string>{});
   if (recent.size() > kRecentInStatus) recent.resize(kRecentInStatus);
   std::string out = "{";
-  out += "\"status\":" + std::to_string(t->GetStatus());
-  out += ",\"statusLine\":" + JsonQuoted(StatusLine());
-  out += ",\"transfers\":" + std::to_string(t->GetTransferCount());
-  out += ",\"completed\":" + std::to_string(t->GetCompletedTransferCount());
-  out += ",\"total\":" + std::to_string(t->GetTotalTransferCount());
-  out += ",\"completedDownloads\":" + std::to_string(t->GetCompletedDownloadCount());
-  out += std::string(",\"paused\":") + (t->IsPaused() ? "true" : "false");
+  out += "\"status\":" + std::to_string(s.StatusCode());
+  out += ",\"statusLine\":" + JsonQuoted(StatusLineText(s, CurrentAbsoluteTime()));
+  out += ",\"transfers\":" + std::to_string(s.inProgress);
+  out += ",\"completed\":" + std::to_string(s.completed);
+  out += ",\"total\":" + std::to_string(s.total);
+  out += ",\"completedDownloads\":" + std::to_string(s.completedDownloads);
+  out += std::string(",\"paused\":") + (s.paused ? "true" : "false");
   out += std::string(",\"network\":") + (GetNetworkReachability() != 0 ? "true" : "false");
   out += ",\"folders\":" + JsonList(t->GetWatchedFolders());
   out += ",\"lastTransfer\":" + (last ? JsonQuoted(iso8601String(*last)) : std::string("null"));
@@ -71,7 +73,7 @@ std::string ControlService::StatusJson() const {
 
 bool ControlService::IsIdle() const {
   const TICloudTracker* t = controller_.GetTracker();
-  return t != nullptr && t->GetTransferCount() == 0 && t->GetStatus() == 0 && !t->HasUnexaminedPaths();
+  return t != nullptr && t->Snapshot().status == TrackerSnapshot::Status::Idle && !t->HasUnexaminedPaths();
 }
 
 void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {

@@ -10,21 +10,27 @@
 namespace vantorel {
 
 std::string StatusLineText(const TICloudTracker& tracker, std::optional<AbsoluteTime> lastTransfer, AbsoluteTime now) {
-  if (tracker.GetStatus() == 2) {
-    const int n = tracker.GetCompletedDownloadCount();
+  TrackerSnapshot snapshot = tracker.Snapshot();
+  snapshot.lastTransfer = lastTransfer;
+  return StatusLineText(snapshot, now);
+}
+
+std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now) {
+  if (snapshot.status == TrackerSnapshot::Status::ReceivedDownloads) {
+    const int n = snapshot.completedDownloads;
     return n == 1 ? "Synching changes to 1 file..." : "Synching changes to " + std::to_string(n) + " files...";
   }
-  const int inProgress = tracker.GetTransferCount();
+  const int inProgress = snapshot.inProgress;
   if (inProgress == 1) return "1 file is being transferred...";
   if (inProgress > 1) {
-    const int total = tracker.GetTotalTransferCount();
-    const double done = total > 0 ? static_cast<double>(tracker.GetCompletedTransferCount()) / total : 0.0;
+    const int total = snapshot.total;
+    const double done = total > 0 ? static_cast<double>(snapshot.completed) / total : 0.0;
     // Rounded half to even (the default rounding mode).
     const long percent = std::lrint(std::clamp(done, 0.0, 1.0) * 100.0);
     return std::to_string(inProgress) + " files are being transferred (" + std::to_string(percent) + "%)...";
   }
-  if (lastTransfer) {
-    const auto phrase = relativeDateString(*lastTransfer, true, now);
+  if (snapshot.lastTransfer) {
+    const auto phrase = relativeDateString(*snapshot.lastTransfer, true, now);
     return shortString("Last transfer " + phrase.value_or("") + ".");
   }
   return "No files are being transferred.";

@@ -9,10 +9,13 @@
 namespace vantorel {
 
 class TICloudTracker;
+struct TrackerSnapshot;
 
 // "Synching changes to …", "1 file is being transferred...", "N files are
 // being transferred (P%)...", "Last transfer … ago." or "No files are being
-// transferred.". `lastTransfer` is the stored "LastTransferDate".
+// transferred.", from one snapshot of the tracker.
+std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now);
+// The same from the tracker's state now, with `lastTransfer` for the date.
 std::string StatusLineText(const TICloudTracker& tracker, std::optional<AbsoluteTime> lastTransfer, AbsoluteTime now);
 
 }  // namespace vantorel

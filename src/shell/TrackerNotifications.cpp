@@ -49,8 +49,9 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
     stats.elapsedTransferTime =
         static_cast<float>(static_cast<double>(stats.elapsedTransferTime) + tracker_->GetElapsedTransferTime());
     stats.previousCompletedDownloadCount += tracker_->GetPreviousCompletedDownloadCount();
-    stats.completedTransferCount += tracker_->GetCompletedTransferCount();
-    stats.totalTransferCount += tracker_->GetTotalTransferCount();
+    const TrackerSnapshot batch = tracker_->Snapshot();
+    stats.completedTransferCount += batch.completed;
+    stats.totalTransferCount += batch.total;
     TUserDefaults& prefs = NSPrefs();
     const double delay = prefs.BoolForKey(kPreferenceKeyTrackIncomingDownloads)
                              ? static_cast<float>(prefs.FloatForKey(kPreferenceKeyDownloadBatchDelay))

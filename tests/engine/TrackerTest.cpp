@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include "engine/Tracker.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
+#include "support/ScriptedItemSource.h"
 #include "support/TrackerFixture.h"
 #include "units/fs/AtomicFile.h"
 #include "units/runtime/PollMainLoop.h"
@@ -401,6 +403,47 @@ TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {
   EXPECT_EQ(t.GetCompletedTransferCount(), 1);
   EXPECT_EQ(t.GetTotalTransferCount(), 2);
   EXPECT_EQ(t.GetRemainingTransferCount(), 1);
+}
+
+TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
+  auto source = std::make_shared<test::ScriptedItemSource>();
+  TICloudTracker::Options options;  // a real clock and a real poll thread
+  options.source = source;
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 2);  // 200 a pass
+  tracker = MakeRef<TICloudTracker>(options);
+  std::vector<std::string> files;
+  for (int i = 0; i < 300; ++i) files.push_back(Item("f" + std::to_string(i)));
+  for (const std::string& file : files) tracker->QueueFile(file);
+  const auto started = std::chrono::steady_clock::now();
+  while (tracker->Snapshot().inProgress < 300 && std::chrono::steady_clock::now() - started < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(tracker->Snapshot().inProgress, 300);
+  // Another thread finishes the uploads bit by bit while this one reads.
+  std::atomic<bool> done{false};
+  std::thread client([&] {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      source->SetUploaded(files[i]);
+      if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    done = true;
+  });
+  int readings = 0, seenInProgress = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const TrackerSnapshot s = tracker->Snapshot();
+    ++readings;
+    seenInProgress += s.inProgress > 0;
+    ASSERT_LE(s.inProgress + s.completed, s.total) << "after " << readings << " readings";
+    ASSERT_EQ(s.status == TrackerSnapshot::Status::Transferring, s.inProgress > 0);
+    // (The batch's end then waits for the main loop, which this test holds.)
+    if (done && s.inProgress == 0 && readings > 100) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  client.join();
+  EXPECT_GT(seenInProgress, 0);
+  EXPECT_EQ(tracker->Snapshot().inProgress, 0);
+  tracker.reset();
 }
 
 TEST_F(TrackerTest, TeardownStopsASleepingPollThreadPromptly) {

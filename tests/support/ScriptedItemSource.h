@@ -92,7 +92,10 @@ private:
     std::lock_guard lock(mutex_);
     ++questions_;
     auto it = states_.find(path);
-    return it == states_.end() ? State{false} : it->second;
+    if (it != states_.end()) return it->second;
+    State unknown;
+    unknown.inStore = false;
+    return unknown;
   }
   bool Known(const std::string& path) {
     std::lock_guard lock(mutex_);

@@ -349,22 +349,21 @@ void TTransferListViewController::RefreshVisibleRows(TransferListView* list) {
 }
 
 void TTransferListViewController::updateStatus() {
-  const bool inProgress = tracker_.GetTransferCount() > 0;
-  if (inProgress != transfersInProgress_) tabButton_->SetSelectedSegment(inProgress ? 0 : 1);
-  tabRow_->setVisible(tracker_.GetStatus() != 0);
-  statusField_->setText(QString::fromStdString(
-      StatusLineText(tracker_, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime())));
-  const int transferCount = tracker_.GetTransferCount();
-  if (transferModel_->rowCount() != tracker_.GetTotalTransferCount() || transferCount == 0) reloadTransfers();
+  // One reading for the whole refresh: the line, the wheel and the tabs agree.
+  const TrackerSnapshot s = tracker_.Snapshot();
+  const bool running = s.inProgress > 0;
+  if (running != transfersInProgress_) tabButton_->SetSelectedSegment(running ? 0 : 1);
+  tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
+  statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
+  if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
   RefreshVisibleRows(transferList_);
   ProgressWheelState& wheel = progressWheel_->Wheel();
-  const bool running = transferCount > 0;
   wheel.SetMinValue(0.0);
-  wheel.SetMaxValue(running ? tracker_.GetTotalTransferCount() : 0.0);
-  wheel.SetCurrentValue(running ? tracker_.GetCompletedTransferCount() : 0.0);
+  wheel.SetMaxValue(running ? s.total : 0.0);
+  wheel.SetCurrentValue(running ? s.completed : 0.0);
   progressWheel_->Changed();
   tabButton_->SetSegmentEnabled(0, running);
-  transfersInProgress_ = tracker_.GetTransferCount() > 0;
+  transfersInProgress_ = running;
   if (SelectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
   tabButtonChanged();
   updatePopoverSize();

@@ -86,10 +86,9 @@ void StatusItem::Hide() { tray_->hide(); }
 void StatusItem::SetContextMenu(QMenu* menu) { tray_->setContextMenu(menu); }
 
 void StatusItem::TrackerStatusChanged(TICloudTracker& tracker) {
-  view_->TrackerStatusChanged(tracker.GetStatus(), tracker.GetTransferCount(), tracker.GetTotalTransferCount(),
-                              tracker.GetCompletedTransferCount());
-  tray_->setToolTip(QString::fromStdString(
-      StatusLineText(tracker, NSPrefs().GetDate(kPreferenceKeyLastTransferDate), CurrentAbsoluteTime())));
+  const TrackerSnapshot s = tracker.Snapshot();
+  view_->TrackerStatusChanged(s.StatusCode(), s.inProgress, s.total, s.completed);
+  tray_->setToolTip(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   Refresh();
 }
 

@@ -1,0 +1,35 @@
+#pragma once
+// One reading of the tracker's state for the faces (status line, tray icon,
+// popover, control socket), all of it taken at the same moment under the
+// tracker's lock: counts read one by one could come from different passes.
+
+#include <cstdint>
+#include <optional>
+
+#include "units/runtime/AbsoluteTime.h"
+
+namespace vantorel {
+
+struct TrackerSnapshot {
+  enum class Status : std::int32_t {
+    Idle = 0,               // nothing in progress
+    Transferring = 1,       // at least one transfer in progress
+    ReceivedDownloads = 2,  // nothing in progress, received downloads whose batch is open
+  };
+  Status status = Status::Idle;
+  std::int32_t inProgress = 0;
+  std::int32_t completed = 0;  // of the current batch
+  std::int32_t total = 0;      // of the current batch
+  std::int32_t completedDownloads = 0;
+  // The batch has just ended; the counts above are its last.
+  bool finished = false;
+  bool paused = false;
+  // The network as the tracker last heard of it (it pauses without one).
+  bool reachable = true;
+  // When a transfer last completed, as far as this tracker knows.
+  std::optional<AbsoluteTime> lastTransfer;
+
+  std::int32_t StatusCode() const { return static_cast<std::int32_t>(status); }
+};
+
+}  // namespace vantorel
