@@ -24,6 +24,9 @@ namespace {
 std::atomic<TICloudTracker*> GlobalSharedTracker{nullptr};
 }
 
+// The copy of the settings the pass running on this thread works from.
+thread_local TICloudTracker::PassSettings TICloudTracker::passSettings;
+
 // Shared with the messages posted to the main loop, which may run after the
 // tracker has gone: `closed` turns them into nothing.
 struct TICloudTracker::DelegateChannel {
@@ -36,7 +39,9 @@ struct TICloudTracker::DelegateChannel {
 TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
 
 TICloudTracker::TICloudTracker(Options options)
-    : options_(std::move(options)), delegate_(std::make_shared<DelegateChannel>()) {
+    : options_(std::move(options)),
+      settings_(std::make_shared<const TrackerSettings>(options_.settings)),
+      delegate_(std::make_shared<DelegateChannel>()) {
   GlobalSharedTracker.store(this);
   reachable_ = GetNetworkReachability() > 0;
   LoadRecentTransfers();
@@ -51,6 +56,25 @@ TICloudTracker::TICloudTracker(Options options)
 }
 
 TICloudTracker* TICloudTracker::SharedTracker() { return GlobalSharedTracker.load(); }
+
+void TICloudTracker::SetSettings(TrackerSettings settings) {
+  auto fresh = std::make_shared<const TrackerSettings>(std::move(settings));
+  std::lock_guard lock(settingsLock_);
+  settings_ = std::move(fresh);
+}
+
+std::shared_ptr<const TrackerSettings> TICloudTracker::Settings() const {
+  if (passSettings.owner == this) return *passSettings.settings;
+  std::lock_guard lock(settingsLock_);
+  return settings_;
+}
+
+TICloudTracker::PassSettingsScope::PassSettingsScope(const TICloudTracker* tracker)
+    : settings_(tracker->Settings()), previous_(passSettings) {
+  passSettings = {tracker, &settings_};
+}
+
+TICloudTracker::PassSettingsScope::~PassSettingsScope() { passSettings = previous_; }
 
 void TICloudTracker::SetDelegate(TICloudTrackerDelegate* delegate) {
   std::lock_guard lock(delegate_->mutex);

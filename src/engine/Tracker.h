@@ -29,6 +29,7 @@
 
 #include "engine/CountedSet.h"
 #include "engine/ItemStateSource.h"
+#include "engine/TrackerSettings.h"
 #include "engine/TrackerSnapshot.h"
 #include "engine/TrackerClock.h"
 #include "engine/TransferSets.h"
@@ -64,6 +65,8 @@ public:
     double watchLatency = 1.0;
     // What the tracker learns of each item's sync state from.
     std::shared_ptr<ItemStateSource> source = MakeAttributeItemSource();
+    // The settings it starts with (the history is read from there at once).
+    TrackerSettings settings;
   };
 
   TICloudTracker();
@@ -74,6 +77,10 @@ public:
 
   // --- configuration (main thread) -----------------------------------------
   void SetDelegate(TICloudTrackerDelegate* delegate);
+  // New settings, taken from the next pass on (any thread).
+  void SetSettings(TrackerSettings settings);
+  // The settings in force: during a pass, the copy that pass works from.
+  std::shared_ptr<const TrackerSettings> Settings() const;
   // "~" expanded; restarts watching when running. An empty or relative
   // path means no folder: nothing is watched until a folder is set.
   void SetDirectory(const std::string& path);
@@ -192,10 +199,10 @@ private:
   void ScanQueue();
   void PollBatch();
   // Whether a queued path is left out before it is examined.
-  bool IsDropped(const std::string& path) const;
+  bool IsDropped(const std::string& path, const TrackerSettings& settings) const;
   // Include patterns, then exclude patterns.
-  bool PassesFilters(const std::string& path);
-  bool AnyPatternMatches(const std::string& key, const std::string& path);
+  bool PassesFilters(const std::string& path, const TrackerSettings& settings);
+  bool AnyPatternMatches(const std::vector<std::string>& patterns, const std::string& path);
   // True the first time a pattern is reported, false after.
   bool FirstReportOf(const std::string& pattern);
   bool TransfersContain(const std::string& path) const;
@@ -216,8 +223,6 @@ private:
   void AddSummaryLine(int count, const char* what);
   // A log entry could not be written: said once until one is.
   void LogWriteFailed(const std::string& path, const std::string& why);
-  // "ClearLogAfterSize", or the usual limit when it holds no size (said once).
-  std::int64_t LogSizeLimit();
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
@@ -266,6 +271,27 @@ private:
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.
   TRef<TThread> pollThread_;
+  // While a pass runs on a thread, every question it asks reads one copy of
+  // the settings, however often they change meanwhile.
+  struct PassSettings {
+    const TICloudTracker* owner = nullptr;
+    const std::shared_ptr<const TrackerSettings>* settings = nullptr;
+  };
+  static thread_local PassSettings passSettings;
+  class PassSettingsScope {
+  public:
+    explicit PassSettingsScope(const TICloudTracker* tracker);
+    ~PassSettingsScope();
+    PassSettingsScope(const PassSettingsScope&) = delete;
+    PassSettingsScope& operator=(const PassSettingsScope&) = delete;
+
+  private:
+    std::shared_ptr<const TrackerSettings> settings_;
+    PassSettings previous_;
+  };
+  // Guards settings_; a pass takes its copy once, at its start.
+  mutable std::mutex settingsLock_;
+  std::shared_ptr<const TrackerSettings> settings_;
   mutable std::mutex queueLock_;
   mutable std::mutex transfersLock_;
   // Guards recentTransfers_ (apart from the transfer sets, so that a history
@@ -286,7 +312,6 @@ private:
   int transferLogFile_ = -1;
   std::string transferLogFilePath_;
   bool logWriteFailing_ = false;
-  std::optional<std::string> reportedLogLimit_;  // the unusable log limit already told
   // Patterns already reported invalid or too costly; either thread matches.
   std::mutex reportedPatternsLock_;
   std::set<std::string> reportedPatterns_;  // guarded by reportedPatternsLock_

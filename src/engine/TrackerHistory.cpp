@@ -13,10 +13,8 @@
 #include "units/fs/AtomicFile.h"
 #include "units/fs/OwnFiles.h"
 #include "units/fs/PathUtilities.h"
-#include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/PropertyListIO.h"
 #include "units/text/ShortString.h"
-#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 
@@ -38,7 +36,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 }  // namespace
 
 void TICloudTracker::LoadRecentTransfers() {
-  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  const auto path = Settings()->historyPath;
   if (!path || !doesFileExist(*path)) {
     recentTransfers_ = std::make_unique<std::vector<std::string>>();
     return;
@@ -80,7 +78,7 @@ bool TICloudTracker::SaveRecentTransfers() {
     if (!recentTransfers_) return true;
     recent = *recentTransfers_;
   }
-  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  const auto path = Settings()->historyPath;
   if (!path) return false;
   // Its change events arrive after the write: the path stays registered.
   if (historyFileRegistered_ != *path) {
@@ -112,17 +110,18 @@ bool TICloudTracker::ClearRecentTransfers() {
   }
   if (recentTransfers_) return SaveRecentTransfers();
   // No history this run (its file could not be read): an empty one replaces it.
-  const auto path = NSPrefs().GetString(kPreferenceKeyRecentsLog);
+  const auto path = Settings()->historyPath;
   return path && WritePropertyListFile(*path, PlistValue(PlistValue::Array{}));
 }
 
 void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
+  const auto settings = Settings();
   {
     std::lock_guard lock(historyLock_);
     if (recentTransfers_) {
       auto& recent = *recentTransfers_;
       // A limit below 1 would leave nothing to trim; one entry is the least.
-      const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(1, NSPrefs().IntegerForKey(kPreferenceKeyRecentFilesLimit)));
+      const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(1, settings->recentFilesLimit));
       // Trimmed before the duplicate is taken out, as the list always was;
       // down to the limit, so that a lowered limit takes effect at once.
       while (recent.size() >= limit) recent.pop_back();
@@ -137,7 +136,7 @@ void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
     if (!transferLogPath_) return;
     folder = directory_;
   }
-  if (!NSPrefs().BoolForKey(kPreferenceKeyEnableLogging)) return;
+  if (!settings->enableLogging) return;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   // Items in the watched folder are logged relative to it ("/Docs/a.txt").
   const bool inside = !folder.empty() && path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
@@ -191,29 +190,6 @@ void TICloudTracker::LogWriteFailed(const std::string& path, const std::string& 
   logWriteFailing_ = true;
 }
 
-namespace {
-constexpr std::int64_t kDefaultClearLogAfterSize = 25;
-}
-
-std::int64_t TICloudTracker::LogSizeLimit() {
-  const auto stored = NSPrefs().ObjectForKey(kPreferenceKeyClearLogAfterSize);
-  if (!stored) return kDefaultClearLogAfterSize;
-  const auto limit = NSPrefs().GetInteger(kPreferenceKeyClearLogAfterSize);
-  if (limit && *limit >= 0) {
-    reportedLogLimit_.reset();
-    return *limit;
-  }
-  // A word or a negative number would read as 0 and empty the log after
-  // every batch: such a value is said once and the usual limit holds.
-  const std::string shown = stored->AsString() ? "\"" + *stored->AsString() + "\"" : std::to_string(limit.value_or(0));
-  if (reportedLogLimit_ != shown)
-    WriteDiagnosticLine("\"" + kPreferenceKeyClearLogAfterSize + "\" is " + shown +
-                        ", not a number of mebibytes of 0 or more; the log is cleared at " +
-                        std::to_string(kDefaultClearLogAfterSize) + " MiB.");
-  reportedLogLimit_ = shown;
-  return kDefaultClearLogAfterSize;
-}
-
 void TICloudTracker::CheckLogSize() {
   std::optional<std::string> path;
   {
@@ -225,7 +201,7 @@ void TICloudTracker::CheckLogSize() {
   struct stat st {};
   // Measured as it is (a link is nothing of ours to measure or empty).
   if (::lstat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (LogSizeLimit() > (st.st_size >> 20)) return;
+  if (Settings()->clearLogAfterSize > (st.st_size >> 20)) return;
   WriteDiagnosticLine("clearing log file...");
   // Emptied in place, so the open log keeps writing to the same file.
   std::string problem;

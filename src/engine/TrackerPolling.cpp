@@ -13,10 +13,8 @@
 #include "units/fs/FileObjectUtilities.h"
 #include "units/net/NetworkReachability.h"
 #include "units/fs/PathUtilities.h"
-#include "units/prefs/PreferenceKeys.h"
 #include "units/text/RegularExpressionUtilities.h"
 #include "units/runtime/TThread.h"
-#include "units/prefs/UserDefaults.h"
 
 namespace vantorel {
 
@@ -58,6 +56,7 @@ void TICloudTracker::PollForStatus() {
 
 void TICloudTracker::PollOnce() {
   while (paused_.load() && !PollThreadCancelled()) options_.clock->Sleep(kPauseCheckInterval);
+  const PassSettingsScope settingsOfThisPass(this);
   completionsThisPass_ = 0;
   if (finishedTransfering_.load()) {
     // The batch that finished last pass has been reported; start afresh.
@@ -81,13 +80,12 @@ void TICloudTracker::PollOnce() {
     pollInterval_ = std::min(pollInterval_.load() + kIntervalGrowth, IntervalCeiling(inProgress));
 }
 
-bool TICloudTracker::IsDropped(const std::string& path) const {
-  TUserDefaults& prefs = NSPrefs();
-  const bool trackDownloads = prefs.BoolForKey(kPreferenceKeyTrackIncomingDownloads);
-  const bool ignoreHidden = prefs.BoolForKey(kPreferenceKeyIgnoreHiddenFiles);
+bool TICloudTracker::IsDropped(const std::string& path, const TrackerSettings& settings) const {
   // Placeholders are hidden files: with downloads tracked they pass.
-  if (ignoreHidden && isHidden(path) && !(trackDownloads && source_.IsDownloadFile(path))) return true;
-  if (prefs.BoolForKey(kPreferenceKeyIgnoreSymbolicLinks) && isSymbolicLink(path)) return true;
+  if (settings.ignoreHiddenFiles && isHidden(path) &&
+      !(settings.trackIncomingDownloads && source_.IsDownloadFile(path)))
+    return true;
+  if (settings.ignoreSymbolicLinks && isSymbolicLink(path)) return true;
   return EndsWith(path, ".DS_Store");
 }
 
@@ -97,9 +95,10 @@ void TICloudTracker::ScanQueue() {
   if (queue_.Empty()) return;
   AbsoluteTime workStart = options_.clock->Now();
   ResetInactivityTimer();
+  const auto settings = Settings();
   for (const std::string& path : queue_.Paths()) {
     if (paused_.load()) break;
-    if (IsDropped(path)) {
+    if (IsDropped(path, *settings)) {
       queue_.Remove(path);
       continue;
     }
@@ -196,16 +195,15 @@ bool TICloudTracker::FirstReportOf(const std::string& pattern) {
 }
 
 std::vector<std::string> TICloudTracker::TrackablePaths(const std::vector<std::string>& paths) {
+  const auto settings = Settings();
   std::vector<std::string> kept;
   for (const std::string& path : paths)
-    if (!IsDropped(path) && PassesFilters(path)) kept.push_back(path);
+    if (!IsDropped(path, *settings) && PassesFilters(path, *settings)) kept.push_back(path);
   return kept;
 }
 
-bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string& path) {
-  const auto patterns = NSPrefs().GetStringArray(key);
-  if (!patterns) return false;
-  for (const std::string& pattern : *patterns) {
+bool TICloudTracker::AnyPatternMatches(const std::vector<std::string>& patterns, const std::string& path) {
+  for (const std::string& pattern : patterns) {
     switch (matchExpression(path, pattern)) {
       case MatchOutcome::Matched: return true;
       case MatchOutcome::NotMatched: break;
@@ -224,13 +222,13 @@ bool TICloudTracker::AnyPatternMatches(const std::string& key, const std::string
   return false;
 }
 
-bool TICloudTracker::PassesFilters(const std::string& path) {
-  return AnyPatternMatches(kPreferenceKeyIncludePatterns, path) &&
-         !AnyPatternMatches(kPreferenceKeyExcludePatterns, path);
+bool TICloudTracker::PassesFilters(const std::string& path, const TrackerSettings& settings) {
+  return AnyPatternMatches(settings.includePatterns, path) && !AnyPatternMatches(settings.excludePatterns, path);
 }
 
 void TICloudTracker::CheckStatus(const std::string& path) {
-  const bool trackDownloads = NSPrefs().BoolForKey(kPreferenceKeyTrackIncomingDownloads);
+  const auto settings = Settings();
+  const bool trackDownloads = settings->trackIncomingDownloads;
   const bool reference = source_.IsDownloadFile(path);
   const bool exists = doesFileExist(path);
 
@@ -250,7 +248,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       CompleteTransfer(path, path);
       return;
     }
-    if (!trackDownloads || !PassesFilters(path)) {
+    if (!trackDownloads || !PassesFilters(path, *settings)) {
       ResetInactivityTimer();
       return;
     }
@@ -277,7 +275,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     {
       std::lock_guard lock(transfersLock_);
       if (!completedDownloads_.Contains(path)) {
-        if (NSPrefs().BoolForKey(kPreferenceKeyDownloadErrorLogging)) AddTransferFinishedEntry(path);
+        if (settings->logReceivedDownloads) AddTransferFinishedEntry(path);
         const AbsoluteTime now = options_.clock->Now();
         if (transferStartTime_.load() == 0.0) transferStartTime_ = now;
         lastDownloadTime_ = now;
@@ -306,7 +304,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   // Still in progress: nothing changes, and the interval may grow.
   if (TransfersContain(path)) return;
 
-  if (!PassesFilters(path) || !doesFileExist(path)) {
+  if (!PassesFilters(path, *settings) || !doesFileExist(path)) {
     ResetInactivityTimer();
     return;
   }
@@ -338,30 +336,28 @@ void TICloudTracker::UpdateTransferStatus() {
   // meanwhile (RemoveTransfers, SetExistingTransfers), and a second reading
   // could then hide the end of a batch from the next pass.
   int downloadsAfter = downloads;
-  TUserDefaults& prefs = NSPrefs();
+  const auto settings = Settings();
   if (inProgress != previousTransferCount_ && inProgress > 0) {
     SendStatusChanged(false);
   } else if (previousTransferCount_ > 0 && inProgress == 0) {
     // The batch of transfers has finished.
     finishedTransfering_ = true;
-    if (prefs.BoolForKey(kPreferenceKeyEnableLogging)) AddSummaryLine(completed, "transferred");
+    if (settings->enableLogging) AddSummaryLine(completed, "transferred");
     SaveRecentTransfers();
     const AbsoluteTime now = options_.clock->Now();
     // A batch whose items all vanished (deleted before they were uploaded)
-    // transferred nothing: "Last transfer" keeps its date.
-    if (completed > 0) {
-      lastTransferDate_ = now;
-      prefs.SetDate(kPreferenceKeyLastTransferDate, now);
-    }
+    // transferred nothing: "Last transfer" keeps its date. (The application
+    // stores it when it hears of the batch's end.)
+    if (completed > 0) lastTransferDate_ = now;
     elapsedTransferTime_ = now - transferStartTime_.load();
     // The delegate reads the batch's counts before the next pass clears them.
     SendStatusChanged(true);
   } else if (downloads > 0 && inProgress == 0) {
     if (downloads != previousCompletedDownloadCount_.load()) SendStatusChanged(true);
-    const auto delay = static_cast<float>(prefs.FloatForKey(kPreferenceKeyDownloadBatchDelay));
+    const auto delay = static_cast<float>(settings->downloadBatchDelay);
     if (options_.clock->Now() - lastDownloadTime_.load() > delay) {
       // No download for longer than the delay: the download batch closes.
-      if (prefs.BoolForKey(kPreferenceKeyDownloadErrorLogging)) AddSummaryLine(downloads, "downloaded");
+      if (settings->logReceivedDownloads) AddSummaryLine(downloads, "downloaded");
       // The received items went into the history: kept now, not only when
       // an upload batch ends or Vantorel quits (a crash would lose them).
       SaveRecentTransfers();
@@ -382,7 +378,7 @@ void TICloudTracker::UpdateTransferStatus() {
 
 void TICloudTracker::ResetInactivityTimer() {
   pollInterval_ = 1.0;
-  const std::int64_t mode = NSPrefs().IntegerForKey(kPreferenceKeyPollingMode);
+  const std::int64_t mode = Settings()->pollingMode;
   // Any other value leaves the batch size as it was.
   if (mode == 0) batchSize_ = 100;
   if (mode == 1) batchSize_ = 25;

@@ -5,6 +5,7 @@
 
 #include "shell/AppFace.h"
 #include "shell/BuildInfo.h"
+#include "shell/TrackerSettingsBinding.h"
 #include "units/runtime/AppHelpers.h"
 #include "units/fs/AtomicFile.h"
 #include "units/runtime/Diagnostics.h"
@@ -93,7 +94,9 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   const std::string support = DataHome() + "/" + kBundleName;
   const std::string logPath = support + "/vantorel_log.txt";
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
-  tracker_ = MakeRef<TICloudTracker>(trackerOptions_);
+  TICloudTracker::Options options = trackerOptions_;
+  options.settings = ReadTrackerSettings(prefs);
+  tracker_ = MakeRef<TICloudTracker>(options);
   tracker_->SetDelegate(this);
   tracker_->SetLastTransferDate(prefs.GetDate(kPreferenceKeyLastTransferDate));
   tracker_->SetDirectory(prefs.GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
@@ -108,6 +111,12 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     WriteDiagnosticLine("The log and the history will not be kept: " + problem + ".");
   prefs.SetString(kPreferenceKeyHistoryLog, logPath);
   prefs.SetString(kPreferenceKeyRecentsLog, support + "/recent_transfers.plist");
+  // The tracker reads no preference: it is told of every change.
+  tracker_->SetSettings(ReadTrackerSettings(prefs));
+  for (const std::string& key : TrackerSettingKeys())
+    observers_.push_back(prefs.AddObserver(key, [this](const std::string&) {
+      if (tracker_) tracker_->SetSettings(ReadTrackerSettings(NSPrefs()));
+    }));
 
   for (const std::string* key : {&kPreferenceKeyICloudDriveFolder, &kPreferenceKeyStatusItemIconSize})
     observers_.push_back(prefs.AddObserver(*key, [this](const std::string& k) { observeValueForKeyPath(k); }));

@@ -44,6 +44,11 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
   if (statusListener_) statusListener_();
   CancelPendingNotifications();  // on every change, finished or not
   if (tracker_->IsFinishedTransfering()) {
+    // The tracker keeps when a transfer last completed; the preferences keep
+    // it across launches.
+    const auto last = tracker_->Snapshot().lastTransfer;
+    if (last && NSPrefs().GetDate(kPreferenceKeyLastTransferDate) != last)
+      NSPrefs().SetDate(kPreferenceKeyLastTransferDate, *last);
     if (!trackerNotificationStats_) trackerNotificationStats_ = NotificationStats{};
     NotificationStats& stats = *trackerNotificationStats_;
     stats.elapsedTransferTime =

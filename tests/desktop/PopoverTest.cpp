@@ -76,7 +76,8 @@ protected:
     t.SetDirectory(cloud);
     t.SetTransferLog(logFile);
     NSPrefs().SetString(kPreferenceKeyHistoryLog, logFile);
-    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+    settings.includePatterns = {"/cloud/"};
+    Apply();
   }
   void TearDown() override {
     delete controller;

@@ -13,9 +13,11 @@ namespace {
 class EndToEnd : public test::TrackerFixture {};
 
 TEST_F(EndToEnd, AnUploadGoesThroughEveryStageAndTheDelegateHearsEachStep) {
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  settings.includePatterns = {"/cloud/"};
+  Apply();
   TICloudTracker::Options options;
   options.watchLatency = 0.2;
+  options.settings = settings;
   tracker = MakeRef<TICloudTracker>(options);
   tracker->SetDelegate(&delegate);
   tracker->SetDirectory(cloud);
@@ -33,7 +35,7 @@ TEST_F(EndToEnd, AnUploadGoesThroughEveryStageAndTheDelegateHearsEachStep) {
   const auto& done = delegate.heard.back();
   EXPECT_EQ(done.completed, 1);
   EXPECT_EQ(done.total, 1);
-  EXPECT_TRUE(NSPrefs().HasKey(kPreferenceKeyLastTransferDate));
+  EXPECT_TRUE(tracker->Snapshot().lastTransfer);
   const PlistReadResult history = ReadPropertyListFile(historyFile);
   ASSERT_EQ(history.status, PlistReadResult::Status::Ok);
   EXPECT_EQ(*history.value.AsArray(), PlistValue::Array{PlistValue(file)});

@@ -33,7 +33,8 @@ protected:
     t.SetDelegate(&delegate);
     t.SetDirectory(cloud);
     t.SetTransferLog(logFile);
-    NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+    settings.includePatterns = {"/cloud/"};
+    Apply();
     return t;
   }
 };
@@ -103,7 +104,7 @@ TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {
   EXPECT_EQ(done.total, 1);
   EXPECT_EQ(done.status, 0);
   EXPECT_DOUBLE_EQ(done.elapsed, 3.0);
-  EXPECT_EQ(NSPrefs().GetDate(kPreferenceKeyLastTransferDate), clock->Now());
+  EXPECT_EQ(t.Snapshot().lastTransfer, clock->Now());
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{file});
   const PlistReadResult history = ReadPropertyListFile(historyFile);
   ASSERT_EQ(history.status, PlistReadResult::Status::Ok);
@@ -236,14 +237,16 @@ TEST_F(PollingTest, FailingLogAndHistoryWritesAreToldOnceWhileTheyKeepFailing) {
   t.SetDelegate(&delegate);
   t.SetDirectory(cloud);
   t.SetTransferLog(logFile);
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
+  settings.includePatterns = {"/cloud/"};
+  Apply();
   const std::string before = std::string(65530, 'x') + "\n";
   { std::ofstream(logFile) << before; }
   // Each line would be cut after a few bytes: no space left for it.
   std::optional<FileSizeLimit> full(std::in_place, 65536);
   const std::string gone = dir / "gone";
   fs::create_directories(gone);
-  NSPrefs().SetString(kPreferenceKeyRecentsLog, gone + "/recent_transfers.plist");
+  settings.historyPath = gone + "/recent_transfers.plist";
+  Apply();
   fs::remove(gone);  // the history's folder is no more
   const auto batch = [&](const std::string& name) {
     const std::string item = Item(name);
@@ -274,7 +277,8 @@ TEST_F(PollingTest, FailingLogAndHistoryWritesAreToldOnceWhileTheyKeepFailing) {
 
 TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   auto& t = Tracker();
-  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
+  settings.downloadBatchDelay = 15;
+  Apply();
   for (int i = 1; i <= 3; ++i) {
     t.QueueFile(Item("d" + std::to_string(i) + ".txt", true));
     Pass();
@@ -298,7 +302,7 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   EXPECT_DOUBLE_EQ(closed.elapsed, 0.0);
   EXPECT_EQ(t.GetPreviousCompletedDownloadCount(), 0);  // back to 0 once told
   EXPECT_NE(LogLines().back().find("======== 3 files were downloaded ========"), std::string::npos);
-  EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyLastTransferDate));  // downloads do not store it
+  EXPECT_FALSE(t.Snapshot().lastTransfer);  // downloads do not set it
   // The received items are in the history file as the batch closes, not
   // only at the next upload batch or at quitting.
   const PlistReadResult saved = ReadPropertyListFile(historyFile);
@@ -308,7 +312,8 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
 
 TEST_F(PollingTest, ADownloadDuringAnUploadWaitsForTheUploadToEnd) {
   auto& t = Tracker();
-  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 15);
+  settings.downloadBatchDelay = 15;
+  Apply();
   const std::string upload = Item("up.txt");
   t.QueueFile(upload);
   Pass();
@@ -402,7 +407,8 @@ TEST_F(PollingTest, APassDecidesFromOneReadingOfTheCounts) {
   const std::string found = Item("found.txt");
   // While the closing message of a download batch is handled, a rescan
   // hands over a transfer: the next pass must see the count change.
-  NSPrefs().SetInteger(kPreferenceKeyDownloadBatchDelay, 1);
+  settings.downloadBatchDelay = 1;
+  Apply();
   t.QueueFile(Item("down.txt", true));
   Pass();
   clock->Advance(2);
@@ -434,14 +440,17 @@ TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
   EXPECT_EQ(t.GetQueueSize(), 0);
 
   // Hidden files count once hidden files are not ignored.
-  NSPrefs().SetBool(kPreferenceKeyIgnoreHiddenFiles, false);
+  settings.ignoreHiddenFiles = false;
+  Apply();
   t.QueueFile(hidden);
   Pass();
   EXPECT_EQ(t.GetTransferCount(), 2);
 
   // Without download tracking a placeholder is just another hidden file.
-  NSPrefs().SetBool(kPreferenceKeyIgnoreHiddenFiles, true);
-  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  settings.ignoreHiddenFiles = true;
+  Apply();
+  settings.trackIncomingDownloads = false;
+  Apply();
   t.QueueFile(Item(".x.icloud"));
   Pass();
   EXPECT_EQ(t.GetTransferCount(), 2);
@@ -449,8 +458,10 @@ TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
 
 TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
   auto& t = Tracker();
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"(unclosed", "/CLOUD/docs/"});
-  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {R"(\.tmp$)"});
+  settings.includePatterns = {"(unclosed", "/CLOUD/docs/"};
+  Apply();
+  settings.excludePatterns = {R"(\.tmp$)"};
+  Apply();
   CaptureDiagnostics diagnostics;
   const std::string kept = Item("docs/kept.txt"), excluded = Item("docs/scratch.tmp"), elsewhere = Item("other.txt");
   for (const auto& p : {kept, excluded, elsewhere}) t.QueueFile(p);
@@ -462,7 +473,8 @@ TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
 
   // A pattern that would backtrack for hours counts as not matching, and
   // tracking goes on; it is reported once.
-  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {"(x+x+)+y"});
+  settings.excludePatterns = {"(x+x+)+y"};
+  Apply();
   const std::string slow = Item("docs/" + std::string(40, 'x')), slower = Item("docs/" + std::string(41, 'x'));
   t.QueueFile(slow);
   t.QueueFile(slower);
@@ -471,7 +483,8 @@ TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
   EXPECT_EQ(diagnostics.Text().find("\"(x+x+)+y\" takes too long"), diagnostics.Text().rfind("\"(x+x+)+y\" takes too long"));
   EXPECT_NE(diagnostics.Text().find("The filter pattern \"(x+x+)+y\" takes too long to match some paths"), std::string::npos);
 
-  NSPrefs().SetInteger(kPreferenceKeyIncludePatterns, 5);  // the wrong type reads as absent: nothing is tracked
+  settings.includePatterns = {};  // (a list of the wrong type reads as none)
+  Apply();  // no include pattern: nothing more is tracked
   t.QueueFile(Item("docs/new.txt"));
   Pass();
   EXPECT_EQ(t.GetTransferCount(), 3);
@@ -509,7 +522,8 @@ TEST_F(PollingTest, TheIntervalCeilingChangesExactlyAtItsTierEdges) {
 }
 
 TEST_F(PollingTest, TransfersAreExaminedInCyclesOfTheBatchSize) {
-  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 1);
+  settings.pollingMode = 1;
+  Apply();
   auto& t = Tracker();
   EXPECT_EQ(t.GetBatchSize(), 25);
   std::vector<std::string> files;

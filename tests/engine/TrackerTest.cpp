@@ -151,7 +151,8 @@ TEST_F(TrackerTest, DocumentsAndDesktopAreWatchedExactlyWhenInTheStore) {
 }
 
 TEST_F(TrackerTest, TheHistoryKeepsTheNewestWithinItsLimit) {
-  NSPrefs().SetInteger(kPreferenceKeyRecentFilesLimit, 3);
+  settings.recentFilesLimit = 3;
+  Apply();
   auto& t = MakeTracker();
   for (const char* p : {"a", "b", "c"}) t.AddTransferFinishedEntry(p);
   t.AddTransferFinishedEntry("d");
@@ -163,7 +164,8 @@ TEST_F(TrackerTest, TheHistoryKeepsTheNewestWithinItsLimit) {
   t.AddTransferFinishedEntry("c");
   EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"c", "d"}));
 
-  NSPrefs().SetInteger(kPreferenceKeyRecentFilesLimit, 0);  // clamped to one entry, at once
+  settings.recentFilesLimit = 0;
+  Apply();  // clamped to one entry, at once
   t.AddTransferFinishedEntry("e");
   EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{"e"}));
 }
@@ -223,7 +225,8 @@ TEST_F(TrackerTest, LogLinesAreRelativeToTheFolderAndCutAtWholeCharacters) {
   EXPECT_EQ(LogLines().size(), 4u);
   EXPECT_FALSE(fs::exists(dir / "other_log.txt"));
 
-  NSPrefs().SetBool(kPreferenceKeyEnableLogging, false);
+  settings.enableLogging = false;
+  Apply();
   t.AddTransferFinishedEntry(cloud + "/d.txt");
   EXPECT_EQ(LogLines().size(), 4u);
 }
@@ -246,7 +249,8 @@ TEST_F(TrackerTest, TheLogIsEmptiedAtItsSizeLimit) {
   auto& t = MakeTracker();
   t.SetTransferLog(logFile);
   CaptureDiagnostics diagnostics;
-  NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 25);
+  settings.clearLogAfterSize = 25;
+  Apply();
   t.AddLogEntry("entry");
   fs::resize_file(logFile, 26214399);  // just under 25 MiB stays
   t.PollOnce();
@@ -259,31 +263,10 @@ TEST_F(TrackerTest, TheLogIsEmptiedAtItsSizeLimit) {
   t.AddLogEntry("after");  // lands at the start of the emptied file
   EXPECT_EQ(ReadWholeFile(logFile), "after\n");
 
-  NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 0);  // emptied after every pass with an entry
+  settings.clearLogAfterSize = 0;
+  Apply();  // emptied after every pass with an entry
   t.PollOnce();
   EXPECT_EQ(fs::file_size(logFile), 0u);
-}
-
-TEST_F(TrackerTest, AnUnusableLogLimitIsSaidOnceAndTheUsualLimitHolds) {
-  auto& t = MakeTracker();
-  t.SetTransferLog(logFile);
-  CaptureDiagnostics diagnostics;
-  for (const PlistValue& bad : {PlistValue(std::string("lots")), PlistValue(std::int64_t{-1})}) {
-    NSPrefs().SetObject(kPreferenceKeyClearLogAfterSize, bad);
-    for (int i = 0; i < 3; ++i) {
-      t.AddLogEntry("kept");
-      t.PollOnce();
-    }
-  }
-  EXPECT_EQ(LogLines().size(), 6u);  // read as 0, each pass would have emptied it
-  const std::string said = diagnostics.Text();
-  EXPECT_NE(said.find("\"ClearLogAfterSize\" is \"lots\", not a number of mebibytes of 0 or more; the log is "
-                      "cleared at 25 MiB.\n"),
-            std::string::npos)
-      << said;
-  EXPECT_NE(said.find("\"ClearLogAfterSize\" is -1,"), std::string::npos) << said;
-  EXPECT_EQ(said.find("clearing log file"), std::string::npos);
-  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
 }
 
 TEST_F(TrackerTest, TheLogAndHistoryAreNeverWrittenThroughLinksNorWaitedForAsFifos) {
@@ -297,7 +280,8 @@ TEST_F(TrackerTest, TheLogAndHistoryAreNeverWrittenThroughLinksNorWaitedForAsFif
     t.SetTransferLog(logFile);
     t.AddTransferFinishedEntry(cloud + "/$(touch PWNED).txt");
     t.AddTransferFinishedEntry(cloud + "/b.txt");
-    NSPrefs().SetInteger(kPreferenceKeyClearLogAfterSize, 0);
+    settings.clearLogAfterSize = 0;
+    Apply();
     t.PollOnce();  // the limit reached: a link is not emptied either
     tracker.reset();
   }
@@ -325,7 +309,8 @@ TEST_F(TrackerTest, TheLogAndHistoryAreNeverWrittenThroughLinksNorWaitedForAsFif
   EXPECT_TRUE(fs::is_fifo(historyFile));
 
   // A history path aimed at a device of endless bytes: one line, no history.
-  NSPrefs().SetString(kPreferenceKeyRecentsLog, "/dev/zero");
+  settings.historyPath = "/dev/zero";
+  Apply();
   tracker.reset();
   auto& third = MakeTracker();
   EXPECT_FALSE(third.GetRecentTransfers().has_value());
@@ -336,10 +321,12 @@ TEST_F(TrackerTest, ADeletedFolderEndsItsTransfersAtOnceAsVanished) {
   auto& t = MakeTracker();
   t.SetDelegate(&delegate);
   t.SetDirectory(cloud);
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
-  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 1);  // 25 transfers examined a pass
+  settings.includePatterns = {"/cloud/"};
+  Apply();
+  settings.pollingMode = 1;
+  Apply();  // 25 transfers examined a pass
   const AbsoluteTime lastBefore = 1000;
-  NSPrefs().SetDate(kPreferenceKeyLastTransferDate, lastBefore);
+  t.SetLastTransferDate(lastBefore);
   std::vector<std::string> files;
   for (int i = 0; i < 300; ++i) files.push_back(Item("big/sub" + std::to_string(i % 3) + "/f" + std::to_string(i)));
   const std::string other = Item("other.txt");
@@ -367,15 +354,17 @@ TEST_F(TrackerTest, ADeletedFolderEndsItsTransfersAtOnceAsVanished) {
   Pass();  // the batch ends: nothing completed, nothing transferred
   EXPECT_TRUE(t.IsFinishedTransfering());
   EXPECT_EQ(t.GetCompletedTransferCount(), 0);
-  EXPECT_EQ(NSPrefs().GetDate(kPreferenceKeyLastTransferDate), lastBefore);
+  EXPECT_EQ(t.Snapshot().lastTransfer, lastBefore);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{});
 }
 
 TEST_F(TrackerTest, ScanResultsPassTheTrackingRulesAndAPartialScanKeepsTheRest) {
   auto& t = MakeTracker();
   t.SetDirectory(cloud);
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
-  NSPrefs().SetStringArray(kPreferenceKeyExcludePatterns, {"\\.tmp$"});
+  settings.includePatterns = {"/cloud/"};
+  Apply();
+  settings.excludePatterns = {"\\.tmp$"};
+  Apply();
   const std::string a = Item("a.txt"), b = Item("Docs/b.txt"), c = Item("Docs/c.txt");
   const std::string outside = dir.Write("outside/x.txt", "x");
   const std::string excluded = Item("Docs/x.tmp");
@@ -409,8 +398,9 @@ TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
   auto source = std::make_shared<test::ScriptedItemSource>();
   TICloudTracker::Options options;  // a real clock and a real poll thread
   options.source = source;
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
-  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 2);  // 200 a pass
+  settings.includePatterns = {"/cloud/"};
+  settings.pollingMode = 2;  // 200 a pass
+  options.settings = settings;
   tracker = MakeRef<TICloudTracker>(options);
   std::vector<std::string> files;
   for (int i = 0; i < 300; ++i) files.push_back(Item("f" + std::to_string(i)));
@@ -448,8 +438,8 @@ TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
 
 TEST_F(TrackerTest, TeardownStopsASleepingPollThreadPromptly) {
   TICloudTracker::Options options;  // a real clock and a real poll thread
+  options.settings = settings;  // the history kept in historyFile
   tracker = MakeRef<TICloudTracker>(options);
-  NSPrefs().SetString(kPreferenceKeyRecentsLog, historyFile);
   tracker->AddTransferFinishedEntry("/from/memory");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the thread is asleep now
   const auto before = std::chrono::steady_clock::now();

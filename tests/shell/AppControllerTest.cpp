@@ -326,8 +326,10 @@ protected:
     }
     Pass();  // the last ones complete (or vanish); the batch finishes and the controller is told
   }
-  // A pass, then the messages it posted, as the poll thread and the main loop would.
+  // A pass, then the messages it posted, as the poll thread and the main loop
+  // would (preference changes reach the tracker through the loop first).
   void Pass() {
+    loop.RunOnce(0);
     tracker->PollOnce();
     loop.RunOnce(0);
   }

@@ -26,14 +26,21 @@ TEST_F(StatusLineTest, SaysWhatTheTrackerIsDoing) {
 }
 
 TEST_F(StatusLineTest, ReceivedDownloadsAreSynchingChanges) {
+  settings.includePatterns = {"/cloud/"};
   auto& t = MakeTracker();
-  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {"/cloud/"});
   t.QueueFile(Item("d1", true));
   t.PollOnce();
   EXPECT_EQ(StatusLineText(t, std::nullopt, clock->Now()), "Synching changes to 1 file...");
   t.QueueFile(Item("d2", true));
   t.PollOnce();
   EXPECT_EQ(StatusLineText(t, std::nullopt, clock->Now()), "Synching changes to 2 files...");
+  // A snapshot says the same, with the tracker's own date of the last transfer.
+  TrackerSnapshot s = t.Snapshot();
+  EXPECT_EQ(StatusLineText(s, clock->Now()), "Synching changes to 2 files...");
+  s.completedDownloads = 0;
+  s.status = TrackerSnapshot::Status::Idle;
+  s.lastTransfer = clock->Now() - 120;
+  EXPECT_EQ(StatusLineText(s, clock->Now()), "Last transfer 2 minutes ago.");
 }
 
 }  // namespace

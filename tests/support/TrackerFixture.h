@@ -62,7 +62,8 @@ protected:
     MainLoop::SetMain(&loop);
     TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(dir / "prefs.plist"));
     PopulateDefaultPreferences(NSPrefs());
-    NSPrefs().SetString(kPreferenceKeyRecentsLog, historyFile);
+    settings.includePatterns = {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]};
+    settings.historyPath = historyFile;
     cloud = dir.MakeFolder("cloud");
   }
   void TearDown() override {
@@ -79,9 +80,15 @@ protected:
     options.clock = clock;
     options.startPollThread = false;
     options.watchLatency = 0.05;
+    options.settings = settings;
     if (scripted) options.source = scripted;
     tracker = MakeRef<TICloudTracker>(options);
     return *tracker;
+  }
+  // Hands the tracker `settings` as they are now (the application does so
+  // at every change of a preference).
+  void Apply() {
+    if (tracker) tracker->SetSettings(settings);
   }
   // Runs one pass as the poll thread would, then lets posted messages arrive.
   void Pass() {
@@ -126,6 +133,7 @@ protected:
   std::string logFile = dir / "vantorel_log.txt";
   TRef<TICloudTracker> tracker;
   RecordingDelegate delegate;
+  TrackerSettings settings;  // what MakeTracker starts with, and Apply hands over
   std::shared_ptr<ScriptedItemSource> scripted;
 };
 
