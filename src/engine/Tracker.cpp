@@ -97,10 +97,7 @@ void TICloudTracker::SetDirectory(const std::string& path) {
   Reload();
 }
 
-void TICloudTracker::SetTransferLog(const std::string& path) {
-  std::lock_guard lock(configLock_);
-  transferLogPath_ = path;
-}
+void TICloudTracker::SetTransferLog(const std::string& path) { transferLog_.SetPath(path); }
 
 void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths, const std::string& scope) {
   transferStartTime_ = options_.clock->Now();
@@ -252,24 +249,7 @@ std::vector<std::string> TICloudTracker::GetTotalTransfers() const {
   return totalTransfers_.Paths();
 }
 
-std::optional<std::vector<std::string>> TICloudTracker::GetRecentTransfers() const {
-  std::lock_guard lock(historyLock_);
-  if (!recentTransfers_) return std::nullopt;
-  return *recentTransfers_;
-}
-
 std::vector<std::string> TICloudTracker::GetWatchedFolders() const { return watchedFolders_; }
-
-int TICloudTracker::GetQueueSize() const {
-  std::lock_guard lock(queueLock_);
-  return queue_.Size();
-}
-
-bool TICloudTracker::HasUnexaminedPaths() const {
-  if (GetPendingQueueSize() > 0) return true;
-  std::unique_lock lock(queueLock_, std::try_to_lock);
-  return !lock.owns_lock() || queue_.Size() > 0;  // held: a scan is examining the queue
-}
 
 void TICloudTracker::SendStatusChanged(bool wait) {
   const std::shared_ptr<DelegateChannel> channel = delegate_;
@@ -330,8 +310,7 @@ void TICloudTracker::Shutdown() {
     delegate_->closed = true;  // also releases a poll thread waiting on a message
   }
   delegate_->changed.notify_all();
-  if (mergeTimer_ && mergeTimer_->IsValid()) mergeTimer_->Remove();
-  mergeTimer_.reset();
+  queue_.Stop();
   if (listeningToSource_) source_.StopPushing();
   listeningToSource_ = false;
   eventStream_.reset();
@@ -344,12 +323,7 @@ void TICloudTracker::Shutdown() {
   }
   // History entries made since the last finished batch would be lost otherwise.
   SaveRecentTransfers();
-  if (transferLogFile_ >= 0) {
-    ::close(transferLogFile_);
-    transferLogFile_ = -1;
-    UnregisterOwnFile(transferLogFilePath_);
-  }
-  if (!historyFileRegistered_.empty()) UnregisterOwnFile(historyFileRegistered_);
+  transferLog_.Close();
   TICloudTracker* self = this;
   GlobalSharedTracker.compare_exchange_strong(self, nullptr);
 }

@@ -1,18 +1,21 @@
 #pragma once
 // TICloudTracker: the one long-lived object that watches the synchronised
-// folder, queues every changed path, examines the queued paths and the
-// transfers in progress on a poll thread of its own, counts the current
-// batch, keeps the history and the transfer log, and reports to its delegate
-// on the main thread.
+// folder and coordinates its parts: the change queue (ChangeQueue), the
+// examination of queued paths and transfers in progress on a poll thread of
+// its own (asking its ItemStateSource), the batch's counts (TransferSets),
+// the history (TransferHistory) and the log (TransferLog); it reports to its
+// delegate on the main thread.
 //
 // Threads and locks:
-// - The main thread runs configuration, queries, the change queue (QueueFile,
-//   MergePendingQueue), the reachability handler and every delegate message.
+// - The main thread runs configuration, queries, the change queue, the
+//   reachability handler and every delegate message.
 // - The poll thread runs PollForStatus and what it calls.
-// - `queueLock` guards `queue`; the main thread only ever tries it.
-// - `transfersLock` guards the transfer sets, the history and the main
-//   thread's reads of them. The poll thread takes it inside `queueLock`; the
-//   main thread never holds both.
+// - The change queue has its lock, held by the poll thread for a whole scan;
+//   the main thread only ever tries it.
+// - `transfersLock_` guards the transfer sets; the poll thread takes it
+//   inside the queue's lock, the main thread never holds both.
+// - The history and the log guard themselves; `settingsLock_` guards the
+//   settings, of which each pass takes one copy.
 // - The scalar state shared by both threads is atomic.
 // - Release the tracker on the main thread: teardown cancels the poll thread
 //   and waits for it.
@@ -27,11 +30,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/CountedSet.h"
+#include "engine/ChangeQueue.h"
 #include "engine/ItemStateSource.h"
 #include "engine/TrackerSettings.h"
 #include "engine/TrackerSnapshot.h"
 #include "engine/TrackerClock.h"
+#include "engine/TransferHistory.h"
+#include "engine/TransferLog.h"
 #include "engine/TransferSets.h"
 #include "units/prefs/PlistValue.h"
 #include "units/runtime/TObject.h"
@@ -129,17 +134,17 @@ public:
   // The folders being watched (empty before Start).
   std::vector<std::string> GetWatchedFolders() const;
   // Paths waiting to be examined, and paths parked while the queue was busy.
-  int GetQueueSize() const;
-  int GetPendingQueueSize() const { return static_cast<int>(pendingQueue_ ? pendingQueue_->size() : 0); }
+  int GetQueueSize() const { return queue_.Size(); }
+  int GetPendingQueueSize() const { return queue_.PendingSize(); }
   // Whether changed paths wait to be examined (queued, parked, or a scan of
   // the queue is running): until they are, "no transfers" may not be the
   // whole story. Never waits for the poll thread.
-  bool HasUnexaminedPaths() const;
+  bool HasUnexaminedPaths() const { return queue_.HasUnexamined(); }
   const DirectoryWatcher* GetEventStream() const { return eventStream_.get(); }
   // Where item state comes from (scans and faces ask it too).
   const std::shared_ptr<ItemStateSource>& GetItemSource() const { return options_.source; }
   // Holds the queue's lock as a poll-thread scan does (for tests).
-  std::unique_lock<std::mutex> LockQueueForTesting() const { return std::unique_lock(queueLock_); }
+  std::unique_lock<std::mutex> LockQueueForTesting() const { return queue_.LockForTesting(); }
 
   // --- transfers and history (main thread) ----------------------------------
   void RemoveTransfers(const std::vector<std::string>& paths);
@@ -150,8 +155,8 @@ public:
   bool ClearRecentTransfers();
 
   // --- change queue (main thread) ------------------------------------------
-  void QueueFile(const std::string& path);
-  void MergePendingQueue();
+  void QueueFile(const std::string& path) { queue_.Add(path); }
+  void MergePendingQueue() { queue_.MergePending(); }
 
   // --- polling (poll thread) -------------------------------------------------
   // The poll thread's body: passes until the thread is cancelled.
@@ -195,7 +200,6 @@ private:
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.
   void DropVanishedTransfers(const std::vector<std::string>& paths);
-  void ScheduleMerge();
   void ScanQueue();
   void PollBatch();
   // Whether a queued path is left out before it is examined.
@@ -221,8 +225,6 @@ private:
   // give its download up (the first sight starts the clock).
   bool IsAbandonedDownload(const std::string& placeholder);
   void AddSummaryLine(int count, const char* what);
-  // A log entry could not be written: said once until one is.
-  void LogWriteFailed(const std::string& path, const std::string& why);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
@@ -240,8 +242,7 @@ private:
   TransferSets::Set completedTransfers_ = sets_.Get(TransferSets::kCompletedTransfers);
   TransferSets::Set completedDownloads_ = sets_.Get(TransferSets::kCompletedDownloads);
   TransferSets::Set polledTransfers_ = sets_.Get(TransferSets::kPolledTransfers);
-  // Guarded by queueLock_.
-  CountedSet queue_;
+  ChangeQueue queue_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;
   // Main thread only.
@@ -258,10 +259,6 @@ private:
   std::atomic<double> elapsedTransferTime_{0.0};
   std::atomic<double> pollInterval_{0.0};
   std::atomic<double> lastDownloadTime_{0.0};
-  // Main thread only.
-  std::unique_ptr<std::vector<std::string>> pendingQueue_;
-  // Guarded by historyLock_; absent when the history is off for this run.
-  std::unique_ptr<std::vector<std::string>> recentTransfers_;
   std::atomic<std::int32_t> batchSize_{0};
   std::atomic<std::int32_t> completionsThisPass_{0};
   std::atomic<bool> paused_{false};
@@ -292,26 +289,12 @@ private:
   // Guards settings_; a pass takes its copy once, at its start.
   mutable std::mutex settingsLock_;
   std::shared_ptr<const TrackerSettings> settings_;
-  mutable std::mutex queueLock_;
   mutable std::mutex transfersLock_;
-  // Guards recentTransfers_ (apart from the transfer sets, so that a history
-  // change never has to nest inside transfersLock_).
-  mutable std::mutex historyLock_;
-  // Held for a whole history save (either thread: a batch's end, a clear);
-  // guards historyFileRegistered_ and historySaveFailing_.
-  std::mutex historySaveLock_;
-  std::string historyFileRegistered_;
-  bool historySaveFailing_ = false;
-  // Guards the two paths the main thread sets and the poll thread reads.
+  TransferHistory history_;
+  TransferLog transferLog_;
+  // Guards directory_ (the main thread sets it, the poll thread reads it).
   mutable std::mutex configLock_;
-  std::optional<std::string> transferLogPath_;
-  // Main thread only: the one pending merge of parked paths, cancelled at teardown.
-  TRef<class TTimer> mergeTimer_;
   std::atomic<bool> finishedTransfering_{false};
-  // Poll thread only (and teardown, once that thread has ended).
-  int transferLogFile_ = -1;
-  std::string transferLogFilePath_;
-  bool logWriteFailing_ = false;
   // Patterns already reported invalid or too costly; either thread matches.
   std::mutex reportedPatternsLock_;
   std::set<std::string> reportedPatterns_;  // guarded by reportedPatternsLock_
@@ -322,7 +305,6 @@ private:
   std::unordered_map<std::string, RecentCompletion> recentCompletions_;
   // Tracked placeholders found gone, and since when.
   std::unordered_map<std::string, AbsoluteTime> vanishedPlaceholders_;
-  bool transferLogWritten_ = false;
   bool shutDown_ = false;
 };
 

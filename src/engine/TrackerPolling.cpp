@@ -74,7 +74,7 @@ void TICloudTracker::PollOnce() {
   ScanQueue();
   PollBatch();
   UpdateTransferStatus();
-  if (transferLogWritten_) CheckLogSize();
+  if (transferLog_.WrittenSinceCheck()) CheckLogSize();
   const int inProgress = GetTransferCount();
   if (completionsThisPass_.load() == 0 && inProgress > 0)
     pollInterval_ = std::min(pollInterval_.load() + kIntervalGrowth, IntervalCeiling(inProgress));
@@ -91,22 +91,22 @@ bool TICloudTracker::IsDropped(const std::string& path, const TrackerSettings& s
 
 void TICloudTracker::ScanQueue() {
   // Held for the whole scan: the main thread parks new paths meanwhile.
-  std::lock_guard lock(queueLock_);
-  if (queue_.Empty()) return;
+  ChangeQueue::Scan queue(queue_);
+  if (queue.Empty()) return;
   AbsoluteTime workStart = options_.clock->Now();
   ResetInactivityTimer();
   const auto settings = Settings();
-  for (const std::string& path : queue_.Paths()) {
+  for (const std::string& path : queue.Paths()) {
     if (paused_.load()) break;
     if (IsDropped(path, *settings)) {
-      queue_.Remove(path);
+      queue.Remove(path);
       continue;
     }
     // Items inside packages, empty or missing items and plain folders are
     // not examined.
     if (!isFilePackaged(path) && doesFileContainBytes(path) && (!isDirectory(path) || isPackage(path)))
       CheckStatus(path);
-    queue_.Remove(path);
+    queue.Remove(path);
     if (options_.clock->Now() - workStart > kScanWorkBeforeYield) {
       options_.clock->Sleep(kScanYield);
       workStart = options_.clock->Now();

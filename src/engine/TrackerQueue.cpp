@@ -1,5 +1,5 @@
-// The tracker's change queue: the directory watcher feeds it on the main
-// thread, which never waits for the poll thread's scan.
+// What the directory watcher reports: queued for examination, and the
+// transfers of what is gone ended at once.
 
 #include <sys/stat.h>
 
@@ -13,13 +13,8 @@
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
-#include "units/runtime/TTimer.h"
 
 namespace vantorel {
-
-namespace {
-constexpr double kMergeRetryDelay = 0.5;
-}
 
 void TICloudTracker::MonitorDirectories(const std::vector<std::string>& folders) {
   eventStream_.reset();  // the running stream stops before the new one starts
@@ -85,34 +80,6 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
     return true;
   });
   for (const std::string& path : below) transfers_.Remove(path);
-}
-
-void TICloudTracker::QueueFile(const std::string& path) {
-  if (queueLock_.try_lock()) {
-    if (!queue_.Contains(path)) queue_.Add(path);
-    queueLock_.unlock();
-    return;
-  }
-  // The poll thread is scanning: park the path and try again shortly. One
-  // merge pending covers every parked path, however many arrive.
-  if (!pendingQueue_) pendingQueue_ = std::make_unique<std::vector<std::string>>();
-  pendingQueue_->push_back(path);
-  if (!mergeTimer_) ScheduleMerge();
-}
-
-void TICloudTracker::ScheduleMerge() {
-  mergeTimer_ = TRef<TTimer>(TTimer::InvokeMethod(kMergeRetryDelay, &TICloudTracker::MergePendingQueue, this));
-}
-
-void TICloudTracker::MergePendingQueue() {
-  mergeTimer_.reset();  // the firing timer keeps itself alive until its action returns
-  if (pendingQueue_ && queueLock_.try_lock()) {
-    for (const std::string& path : *pendingQueue_)
-      if (!queue_.Contains(path)) queue_.Add(path);
-    pendingQueue_.reset();
-    queueLock_.unlock();
-  }
-  if (pendingQueue_) ScheduleMerge();
 }
 
 }  // namespace vantorel
