@@ -24,9 +24,6 @@ namespace {
 std::atomic<TICloudTracker*> GlobalSharedTracker{nullptr};
 }
 
-// The copy of the settings the pass running on this thread works from.
-thread_local TICloudTracker::PassSettings TICloudTracker::passSettings;
-
 // Shared with the messages posted to the main loop, which may run after the
 // tracker has gone: `closed` turns them into nothing.
 struct TICloudTracker::DelegateChannel {
@@ -40,8 +37,8 @@ TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
 
 TICloudTracker::TICloudTracker(Options options)
     : options_(std::move(options)),
-      settings_(std::make_shared<const TrackerSettings>(options_.settings)),
-      delegate_(std::make_shared<DelegateChannel>()) {
+      delegate_(std::make_shared<DelegateChannel>()),
+      settings_(std::make_shared<const TrackerSettings>(options_.settings)) {
   GlobalSharedTracker.store(this);
   reachable_ = GetNetworkReachability() > 0;
   LoadRecentTransfers();
@@ -63,18 +60,6 @@ void TICloudTracker::SetSettings(TrackerSettings settings) {
   settings_ = std::move(fresh);
 }
 
-std::shared_ptr<const TrackerSettings> TICloudTracker::Settings() const {
-  if (passSettings.owner == this) return *passSettings.settings;
-  std::lock_guard lock(settingsLock_);
-  return settings_;
-}
-
-TICloudTracker::PassSettingsScope::PassSettingsScope(const TICloudTracker* tracker)
-    : settings_(tracker->Settings()), previous_(passSettings) {
-  passSettings = {tracker, &settings_};
-}
-
-TICloudTracker::PassSettingsScope::~PassSettingsScope() { passSettings = previous_; }
 
 void TICloudTracker::SetDelegate(TICloudTrackerDelegate* delegate) {
   std::lock_guard lock(delegate_->mutex);

@@ -25,15 +25,16 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <unordered_map>
 #include <string>
 #include <vector>
 
 #include "engine/ChangeQueue.h"
 #include "engine/ItemStateSource.h"
+#include "engine/TrackerDelegate.h"
 #include "engine/TrackerSettings.h"
 #include "engine/TrackerSnapshot.h"
+#include "engine/TrackingRules.h"
 #include "engine/TrackerClock.h"
 #include "engine/TransferHistory.h"
 #include "engine/TransferLog.h"
@@ -44,20 +45,8 @@
 namespace vantorel {
 
 class DirectoryWatcher;
-class TICloudTracker;
 class TNotification;
 class TThread;
-
-// The tracker's reports, always delivered on the main thread.
-class TICloudTrackerDelegate {
-public:
-  virtual ~TICloudTrackerDelegate() = default;
-  // The tracker's state changed; the argument is null (read the tracker
-  // through SharedTracker or your own reference).
-  virtual void trackerStatusChanged(TICloudTracker* tracker) = 0;
-  virtual void trackerError(TICloudTracker* tracker, const std::string& error) = 0;
-  virtual void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) = 0;
-};
 
 class TICloudTracker : public TObject {
 public:
@@ -202,13 +191,6 @@ private:
   void DropVanishedTransfers(const std::vector<std::string>& paths);
   void ScanQueue();
   void PollBatch();
-  // Whether a queued path is left out before it is examined.
-  bool IsDropped(const std::string& path, const TrackerSettings& settings) const;
-  // Include patterns, then exclude patterns.
-  bool PassesFilters(const std::string& path, const TrackerSettings& settings);
-  bool AnyPatternMatches(const std::vector<std::string>& patterns, const std::string& path);
-  // True the first time a pattern is reported, false after.
-  bool FirstReportOf(const std::string& pattern);
   bool TransfersContain(const std::string& path) const;
   // A transfer held under `tracked` (the item, or its placeholder) has
   // finished: `item` goes to the history, the log and the completed set.
@@ -233,6 +215,7 @@ private:
   const Options options_;
   // The source's questions are asked on every thread that examines paths.
   ItemStateSource& source_ = *options_.source;
+  TrackingRules rules_{source_};
 
   // The transfer sets share one table, guarded by transfersLock_ (the
   // polled set is the poll thread's, but lives in the same table).
@@ -268,24 +251,9 @@ private:
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.
   TRef<TThread> pollThread_;
-  // While a pass runs on a thread, every question it asks reads one copy of
-  // the settings, however often they change meanwhile.
-  struct PassSettings {
-    const TICloudTracker* owner = nullptr;
-    const std::shared_ptr<const TrackerSettings>* settings = nullptr;
-  };
-  static thread_local PassSettings passSettings;
-  class PassSettingsScope {
-  public:
-    explicit PassSettingsScope(const TICloudTracker* tracker);
-    ~PassSettingsScope();
-    PassSettingsScope(const PassSettingsScope&) = delete;
-    PassSettingsScope& operator=(const PassSettingsScope&) = delete;
-
-  private:
-    std::shared_ptr<const TrackerSettings> settings_;
-    PassSettings previous_;
-  };
+  // While a pass runs on a thread, every question it asks reads the one
+  // copy of the settings this holds, however often they change meanwhile.
+  class PassSettingsScope;
   // Guards settings_; a pass takes its copy once, at its start.
   mutable std::mutex settingsLock_;
   std::shared_ptr<const TrackerSettings> settings_;
@@ -295,9 +263,6 @@ private:
   // Guards directory_ (the main thread sets it, the poll thread reads it).
   mutable std::mutex configLock_;
   std::atomic<bool> finishedTransfering_{false};
-  // Patterns already reported invalid or too costly; either thread matches.
-  std::mutex reportedPatternsLock_;
-  std::set<std::string> reportedPatterns_;  // guarded by reportedPatternsLock_
   struct RecentCompletion {
     std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
     AbsoluteTime when;

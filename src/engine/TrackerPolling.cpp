@@ -40,11 +40,37 @@ double IntervalCeiling(int transfers) {
   return 60;
 }
 
-bool EndsWith(const std::string& text, const char* suffix) {
-  const std::size_t n = std::char_traits<char>::length(suffix);
-  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
-}
 }  // namespace
+
+namespace {
+// The copy of the settings the pass running on this thread works from.
+struct PassSettings {
+  const TICloudTracker* owner = nullptr;
+  const std::shared_ptr<const TrackerSettings>* settings = nullptr;
+};
+thread_local PassSettings passSettings;
+}  // namespace
+
+class TICloudTracker::PassSettingsScope {
+public:
+  explicit PassSettingsScope(const TICloudTracker* tracker)
+      : settings_(tracker->Settings()), previous_(passSettings) {
+    passSettings = {tracker, &settings_};
+  }
+  ~PassSettingsScope() { passSettings = previous_; }
+  PassSettingsScope(const PassSettingsScope&) = delete;
+  PassSettingsScope& operator=(const PassSettingsScope&) = delete;
+
+private:
+  std::shared_ptr<const TrackerSettings> settings_;
+  PassSettings previous_;
+};
+
+std::shared_ptr<const TrackerSettings> TICloudTracker::Settings() const {
+  if (passSettings.owner == this) return *passSettings.settings;
+  std::lock_guard lock(settingsLock_);
+  return settings_;
+}
 
 void TICloudTracker::PollForStatus() {
   // Cancellation is tested between passes only: a pass always runs to its end.
@@ -80,15 +106,6 @@ void TICloudTracker::PollOnce() {
     pollInterval_ = std::min(pollInterval_.load() + kIntervalGrowth, IntervalCeiling(inProgress));
 }
 
-bool TICloudTracker::IsDropped(const std::string& path, const TrackerSettings& settings) const {
-  // Placeholders are hidden files: with downloads tracked they pass.
-  if (settings.ignoreHiddenFiles && isHidden(path) &&
-      !(settings.trackIncomingDownloads && source_.IsDownloadFile(path)))
-    return true;
-  if (settings.ignoreSymbolicLinks && isSymbolicLink(path)) return true;
-  return EndsWith(path, ".DS_Store");
-}
-
 void TICloudTracker::ScanQueue() {
   // Held for the whole scan: the main thread parks new paths meanwhile.
   ChangeQueue::Scan queue(queue_);
@@ -98,7 +115,7 @@ void TICloudTracker::ScanQueue() {
   const auto settings = Settings();
   for (const std::string& path : queue.Paths()) {
     if (paused_.load()) break;
-    if (IsDropped(path, *settings)) {
+    if (rules_.IsDropped(path, *settings)) {
       queue.Remove(path);
       continue;
     }
@@ -189,41 +206,12 @@ bool TICloudTracker::TransfersContain(const std::string& path) const {
   return transfers_.Contains(path);
 }
 
-bool TICloudTracker::FirstReportOf(const std::string& pattern) {
-  std::lock_guard lock(reportedPatternsLock_);
-  return reportedPatterns_.insert(pattern).second;
-}
-
 std::vector<std::string> TICloudTracker::TrackablePaths(const std::vector<std::string>& paths) {
   const auto settings = Settings();
   std::vector<std::string> kept;
   for (const std::string& path : paths)
-    if (!IsDropped(path, *settings) && PassesFilters(path, *settings)) kept.push_back(path);
+    if (!rules_.IsDropped(path, *settings) && rules_.PassesFilters(path, *settings)) kept.push_back(path);
   return kept;
-}
-
-bool TICloudTracker::AnyPatternMatches(const std::vector<std::string>& patterns, const std::string& path) {
-  for (const std::string& pattern : patterns) {
-    switch (matchExpression(path, pattern)) {
-      case MatchOutcome::Matched: return true;
-      case MatchOutcome::NotMatched: break;
-      case MatchOutcome::Invalid:
-        if (FirstReportOf(pattern))
-          WriteDiagnosticLine("Ignoring the filter pattern \"" + pattern + "\": it is not a valid regular expression.");
-        break;
-      case MatchOutcome::TooCostly:
-        // Counts as no match; said once, not for every path it chokes on.
-        if (FirstReportOf(pattern))
-          WriteDiagnosticLine("The filter pattern \"" + pattern +
-                              "\" takes too long to match some paths; it counts as not matching them.");
-        break;
-    }
-  }
-  return false;
-}
-
-bool TICloudTracker::PassesFilters(const std::string& path, const TrackerSettings& settings) {
-  return AnyPatternMatches(settings.includePatterns, path) && !AnyPatternMatches(settings.excludePatterns, path);
 }
 
 void TICloudTracker::CheckStatus(const std::string& path) {
@@ -248,7 +236,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       CompleteTransfer(path, path);
       return;
     }
-    if (!trackDownloads || !PassesFilters(path, *settings)) {
+    if (!trackDownloads || !rules_.PassesFilters(path, *settings)) {
       ResetInactivityTimer();
       return;
     }
@@ -304,7 +292,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   // Still in progress: nothing changes, and the interval may grow.
   if (TransfersContain(path)) return;
 
-  if (!PassesFilters(path, *settings) || !doesFileExist(path)) {
+  if (!rules_.PassesFilters(path, *settings) || !doesFileExist(path)) {
     ResetInactivityTimer();
     return;
   }
