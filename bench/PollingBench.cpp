@@ -62,9 +62,10 @@ void Build() {
   MainLoop::SetMain(&w.loop);
   TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(w.base + "/prefs.plist"));
   PopulateDefaultPreferences(NSPrefs());
-  NSPrefs().SetInteger(kPreferenceKeyPollingMode, 2);
   TICloudTracker::Options options;
   options.startPollThread = false;
+  options.settings.includePatterns = {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]};
+  options.settings.pollingMode = 2;
   w.tracker = MakeRef<TICloudTracker>(options);
 
   std::size_t pathBytes = 0;
@@ -108,7 +109,9 @@ void BM_QueueScanPerPath(benchmark::State& state) {
       w.tracker->QueueFile(w.files[next]);
       if (++next == w.files.size()) next = 0;
     }
-    NSPrefs().SetInteger(kPreferenceKeyPollingMode, 3);  // keeps the batch as it is
+    TrackerSettings settings = *w.tracker->Settings();
+    settings.pollingMode = 3;  // keeps the batch as it is
+    w.tracker->SetSettings(settings);
     state.ResumeTiming();
     w.tracker->PollOnce();
   }

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
   {
     TICloudTracker::Options options;
     options.startPollThread = false;
+    options.settings.includePatterns = {"/cloud/"};
+    options.settings.historyPath = dir / "recents.plist";
     TRef<TICloudTracker> tracker = MakeRef<TICloudTracker>(options);
     tracker->SetDirectory(cloud);
     for (int i = 0; i < 10000; ++i)
