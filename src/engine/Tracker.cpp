@@ -60,7 +60,6 @@ void TICloudTracker::SetSettings(TrackerSettings settings) {
   settings_ = std::move(fresh);
 }
 
-
 void TICloudTracker::SetDelegate(TICloudTrackerDelegate* delegate) {
   std::lock_guard lock(delegate_->mutex);
   delegate_->delegate = delegate;
