@@ -82,17 +82,17 @@ int main(int argc, char** argv) {
       controller->showRelativeToRect(QRect(600, 0, 24, 24), PopoverWindow::Kind::Dialog);
       // Laid out and painted, as the first pass of the event loop does.
       QCoreApplication::processEvents();
-      controller->Popover()->repaint();
+      controller->popover()->repaint();
       opens.push_back(ThreadMilliseconds() - start);
-      rowsRead = controller->TransferModel()->RowsRead();
+      rowsRead = controller->transferModel()->RowsRead();
       for (int i = 0; i < 5; ++i) {
         const double before = ThreadMilliseconds();
         controller->updateStatus();
         QCoreApplication::processEvents();
-        controller->Popover()->repaint();
+        controller->popover()->repaint();
         updates.push_back(ThreadMilliseconds() - before);
       }
-      delete controller->Popover();
+      delete controller->popover();
       QCoreApplication::processEvents();
     }
     // The baseline: a stat of each row the popover read.

@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
       afterLaunch();
       std::optional<ControlService> service;
       if (control) service.emplace(controller, *control);
-      if (args.rescan) controller.PerformRescan(false);
+      if (args.rescan) controller.performRescan(false);
       loop.Run();
     }
     controller.Quit();

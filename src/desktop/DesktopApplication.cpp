@@ -95,7 +95,7 @@ int RunDesktopApplication(int& argc, char** argv, const std::optional<std::strin
         // Answered from here on, and no longer once the controller is gone.
         std::optional<ControlService> service;
         if (control) service.emplace(controller, *control);
-        if (rescan) controller.PerformRescan(false);
+        if (rescan) controller.performRescan(false);
         QApplication::exec();
         exitCode = face.ExitCode();
       } else if (exitCode != 0) {

@@ -50,7 +50,7 @@ DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
 DesktopFace::~DesktopFace() {
   // The popover goes with the face (its tracker is gone by now).
   if (auto* shown = TTransferListViewController::sharedController()) {
-    if (PopoverWindow* window = shown->Popover())
+    if (PopoverWindow* window = shown->popover())
       delete window;  // and the controller, its content
     else
       delete shown;
@@ -117,7 +117,7 @@ void DesktopFace::BuildMenu() {
   menu_->addAction(QStringLiteral("Open"), this, command(&TAppCommands::statusItemClicked));
   menu_->addAction(QStringLiteral("Preferences…"), this, command(&TAppCommands::openPreferences));
   menu_->addAction(QStringLiteral("Rescan"), this, [this] {
-    if (commands_) commands_->PerformRescan(false);
+    if (commands_) commands_->performRescan(false);
   });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal));
@@ -134,7 +134,7 @@ void DesktopFace::ShowUpdatePortal() { UpdatePortalWindow::CheckForUpdates(kPort
 void DesktopFace::TogglePopover(TICloudTracker& tracker) {
   if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown()) {
     // The window that stood in for a missing tray is brought forward.
-    if (shown->Popover() && shown->Popover()->WindowKind() == PopoverWindow::Kind::Window)
+    if (shown->popover() && shown->popover()->WindowKind() == PopoverWindow::Kind::Window)
       return OpenPopover(tracker);
     shown->closePopover();
     return;
@@ -144,7 +144,7 @@ void DesktopFace::TogglePopover(TICloudTracker& tracker) {
 
 void DesktopFace::OpenPopover(TICloudTracker& tracker) {
   if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown()) {
-    if (QWidget* window = shown->Popover()) {
+    if (QWidget* window = shown->popover()) {
       window->raise();
       window->activateWindow();
     }

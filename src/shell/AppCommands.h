@@ -12,7 +12,7 @@ public:
   // Check for Updates: the update portal, when the network is there.
   virtual void showUpdatePortal() = 0;
   // Scans the watched folder again (with `ask`, a folder the user chooses).
-  virtual void PerformRescan(bool ask) = 0;
+  virtual void performRescan(bool ask) = 0;
   virtual void openPreferences() = 0;
   // Quit: the face ends its event loop; the application then shuts down in order.
   virtual void terminate() = 0;

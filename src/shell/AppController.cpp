@@ -251,7 +251,7 @@ void TAppController::observeValueForKeyPath(const std::string& keyPath) {
   }
 }
 
-void TAppController::PerformRescan(bool ask) {
+void TAppController::performRescan(bool ask) {
   // Finished scans need not be kept; running ones must outlive their thread.
   std::erase_if(scanners_, [](const TRef<TScanner>& s) { return s->WaitUntilFinished(0); });
   const std::vector<std::string> watched = tracker_ ? tracker_->GetWatchedFolders() : std::vector<std::string>{};

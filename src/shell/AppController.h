@@ -52,7 +52,7 @@ public:
   void statusItemClicked() override;
   void showUpdatePortal() override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).
-  void PerformRescan(bool ask) override;
+  void performRescan(bool ask) override;
   void openPreferences() override;
   void terminate() override;
 

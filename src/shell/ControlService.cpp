@@ -110,7 +110,7 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
     case Kind::Rescan:
       if (request.folder.empty()) {
         socket_.Send(id, "ok");
-        controller_.PerformRescan(false);
+        controller_.performRescan(false);
       } else if (!isDirectory(request.folder)) {
         socket_.Send(id, "error " + EscapedForLine(shortString(request.folder)) +
                              " is not a folder (give an absolute path)");

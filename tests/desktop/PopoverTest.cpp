@@ -116,50 +116,50 @@ TEST_F(PopoverTest, TheTabsFollowTheTransfersAndTheHeaderTellsTheTruth) {
   auto& c = Open();
   // Nothing yet: the switch hidden, the history shown, transfers disabled.
   EXPECT_EQ(Status(), "No files are being transferred.");
-  EXPECT_FALSE(c.TabButton()->isVisible());
-  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
-  EXPECT_FALSE(c.TabButton()->IsSegmentEnabled(0));
+  EXPECT_FALSE(c.tabButton()->isVisible());
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
+  EXPECT_FALSE(c.tabButton()->IsSegmentEnabled(0));
   EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("recentEmptyField"))->text(), "No recent transfers");
 
   const auto one = Uploading({"solo.txt"});
   c.updateStatus();
   EXPECT_EQ(Status(), "1 file is being transferred...");
-  EXPECT_TRUE(c.TabButton()->isVisible());
-  EXPECT_TRUE(c.TabButton()->IsSegmentEnabled(0));
-  EXPECT_EQ(c.TabButton()->SelectedSegment(), 0);
-  EXPECT_EQ(c.SelectedTabIdentifier(), "transfers");
+  EXPECT_TRUE(c.tabButton()->isVisible());
+  EXPECT_TRUE(c.tabButton()->IsSegmentEnabled(0));
+  EXPECT_EQ(c.tabButton()->SelectedSegment(), 0);
+  EXPECT_EQ(c.selectedTabIdentifier(), "transfers");
 
   // The user looks at the history meanwhile: it stays chosen while
   // transfers go on, and is read again half a second after each change.
-  QTest::mouseClick(c.TabButton()->Segment(1), Qt::LeftButton);
-  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  QTest::mouseClick(c.tabButton()->Segment(1), Qt::LeftButton);
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
   const auto more = Uploading({"b.txt", "c.txt", "d.txt"});
   Finish(one[0]);
   c.updateStatus();
-  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
   EXPECT_EQ(Status().toStdString(), StatusLineText(*tracker, std::nullopt, CurrentAbsoluteTime()));
   EXPECT_EQ(Status(), "3 files are being transferred (25%)...");
-  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  EXPECT_EQ(c.recentModel()->rowCount(), 0);
   delays.Advance(499);
-  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  EXPECT_EQ(c.recentModel()->rowCount(), 0);
   delays.Advance(1);
-  EXPECT_EQ(c.RecentModel()->rowCount(), 1);
+  EXPECT_EQ(c.recentModel()->rowCount(), 1);
 
   // The batch ends: the history again, the transfers segment disabled.
   for (const auto& path : more) Finish(path);
   c.updateStatus();
-  EXPECT_EQ(c.SelectedTabIdentifier(), "history");
-  EXPECT_FALSE(c.TabButton()->IsSegmentEnabled(0));
-  EXPECT_EQ(c.TransferModel()->rowCount(), 0);
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
+  EXPECT_FALSE(c.tabButton()->IsSegmentEnabled(0));
+  EXPECT_EQ(c.transferModel()->rowCount(), 0);
   delays.Advance(500);
-  EXPECT_EQ(c.RecentModel()->rowCount(), 4);
+  EXPECT_EQ(c.recentModel()->rowCount(), 4);
   Keep(c, "popover-history");
 
   // A scan pauses the tracker: the popover still opens and tells the same.
   tracker->Pause();
   TTransferListViewController during(*tracker, nullptr, nullptr);
   EXPECT_EQ(during.findChild<QLabel*>(QStringLiteral("statusField"))->text(), Status());
-  EXPECT_EQ(during.SelectedTabIdentifier(), "history");
+  EXPECT_EQ(during.selectedTabIdentifier(), "history");
   tracker->Resume();
 }
 
@@ -173,9 +173,9 @@ TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {
   ::unlink(paths[3].c_str());
   c.updateStatus();
   std::vector<QString> names, seconds;
-  for (int row = 0; row < c.TransferModel()->rowCount(); ++row) {
-    names.push_back(c.TransferModel()->index(row).data().toString());
-    seconds.push_back(c.TransferModel()->index(row).data(TransferListModel::SecondaryRole).toString());
+  for (int row = 0; row < c.transferModel()->rowCount(); ++row) {
+    names.push_back(c.transferModel()->index(row).data().toString());
+    seconds.push_back(c.transferModel()->index(row).data(TransferListModel::SecondaryRole).toString());
   }
   // "alpha.TXT" and "Alpha.pdf" are equal names and keep the tracker's order.
   ASSERT_EQ(names.size(), 5u);
@@ -191,11 +191,11 @@ TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {
   // A thousand more: only the rows on screen are ever read.
   std::vector<std::string> many;
   for (int i = 0; i < 1000; ++i) many.push_back(dir / ("cloud/many/f" + std::to_string(i) + ".bin"));
-  c.TransferModel()->SetPaths(many);
+  c.transferModel()->SetPaths(many);
   QApplication::processEvents();
-  c.TransferList()->viewport()->repaint();
-  EXPECT_GT(c.TransferModel()->RowsRead(), 0);
-  EXPECT_LT(c.TransferModel()->RowsRead(), 12);
+  c.transferList()->viewport()->repaint();
+  EXPECT_GT(c.transferModel()->RowsRead(), 0);
+  EXPECT_LT(c.transferModel()->RowsRead(), 12);
 }
 
 TEST_F(PopoverTest, AMissingFileAndANameThatIsNotUtf8) {
@@ -204,26 +204,26 @@ TEST_F(PopoverTest, AMissingFileAndANameThatIsNotUtf8) {
   tracker->QueueFile(odd);
   Pass();
   c.updateStatus();
-  ASSERT_EQ(c.TransferModel()->rowCount(), 1);
-  const QModelIndex row = c.TransferModel()->index(0);
+  ASSERT_EQ(c.transferModel()->rowCount(), 1);
+  const QModelIndex row = c.transferModel()->index(0);
   EXPECT_EQ(row.data().toString(), QStringLiteral("caf\uFFFD-menu.txt"));
   EXPECT_EQ(row.data(TransferListModel::SecondaryRole).toString(), "10 B");
   // A click reveals the real bytes and closes without selecting the row.
-  const QRect rect = c.TransferList()->visualRect(row);
-  QTest::mouseClick(c.TransferList()->viewport(), Qt::LeftButton, {}, rect.center());
+  const QRect rect = c.transferList()->visualRect(row);
+  QTest::mouseClick(c.transferList()->viewport(), Qt::LeftButton, {}, rect.center());
   EXPECT_EQ(requests, std::vector<std::string>{"reveal " + odd});
-  EXPECT_FALSE(c.TransferList()->selectionModel()->hasSelection());
+  EXPECT_FALSE(c.transferList()->selectionModel()->hasSelection());
 
   // Gone: the hover buttons only beep.
   ::unlink(odd.c_str());
   c.updateStatus();
-  EXPECT_FALSE(c.TransferModel()->index(0).data(TransferListModel::ExistsRole).toBool());
-  EXPECT_EQ(c.TransferModel()->index(0).data(TransferListModel::SecondaryRole).toString(), "");
-  c.TransferList()->SetButtonsHidden(0, false);
+  EXPECT_FALSE(c.transferModel()->index(0).data(TransferListModel::ExistsRole).toBool());
+  EXPECT_EQ(c.transferModel()->index(0).data(TransferListModel::SecondaryRole).toString(), "");
+  c.transferList()->SetButtonsHidden(0, false);
   requests.clear();
-  c.TransferList()->RemoveButton()->click();
-  c.TransferList()->SetButtonsHidden(0, false);
-  c.TransferList()->RevealButton()->click();
+  c.transferList()->RemoveButton()->click();
+  c.transferList()->SetButtonsHidden(0, false);
+  c.transferList()->RevealButton()->click();
   EXPECT_EQ(requests, (std::vector<std::string>{"beep ", "beep "}));
   EXPECT_EQ(tracker->GetTransferCount(), 1);
 }
@@ -235,9 +235,9 @@ TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
   const auto paths = Uploading(names);
   Finish(paths[1]);  // complete, still listed in the batch
   c.updateStatus();
-  TransferListView& list = *c.TransferList();
+  TransferListView& list = *c.transferList();
   QApplication::processEvents();
-  const QPoint first = list.visualRect(c.TransferModel()->index(0)).center();
+  const QPoint first = list.visualRect(c.transferModel()->index(0)).center();
   QTest::mouseMove(list.viewport(), first);
   EXPECT_EQ(list.ButtonsRow(), -1);
   delays.Advance(TransferListView::kHoverDelay - 1);
@@ -247,7 +247,7 @@ TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
   EXPECT_TRUE(list.RemoveButton()->isVisible());
   EXPECT_TRUE(list.RevealButton()->isVisible());
   // The finished transfer offers reveal only.
-  QTest::mouseMove(list.viewport(), list.visualRect(c.TransferModel()->index(1)).center());
+  QTest::mouseMove(list.viewport(), list.visualRect(c.transferModel()->index(1)).center());
   EXPECT_EQ(list.ButtonsRow(), -1) << "leaving a row hides its buttons at once";
   delays.Advance(TransferListView::kHoverDelay);
   EXPECT_EQ(list.ButtonsRow(), 1);
@@ -269,7 +269,7 @@ TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
 
   // Remove stops the tracking of that file.
   const int row = 2;
-  const std::string path = c.TransferModel()->PathAt(row);
+  const std::string path = c.transferModel()->PathAt(row);
   list.SetButtonsHidden(row, false);
   ASSERT_TRUE(list.RemoveButton()->isVisible());
   list.RemoveButton()->click();
@@ -281,12 +281,12 @@ TEST_F(PopoverTest, DeleteAsksWithTheCountAndIgnoresEverySelectedRow) {
   auto& c = Open();
   const auto paths = Uploading({"a.txt", "b.txt", "c.txt", "d.txt"});
   c.updateStatus();
-  TransferListView& list = *c.TransferList();
+  TransferListView& list = *c.transferList();
   list.setFocus();
   QTest::keyClick(&list, Qt::Key_Delete);
   EXPECT_EQ(requests, std::vector<std::string>{"beep "}) << "nothing selected";
 
-  list.selectionModel()->select(QItemSelection(c.TransferModel()->index(0), c.TransferModel()->index(2)),
+  list.selectionModel()->select(QItemSelection(c.transferModel()->index(0), c.transferModel()->index(2)),
                                 QItemSelectionModel::Select);
   QString asked;
   AnswerAlert(QStringLiteral("Cancel"), &asked);
@@ -297,7 +297,7 @@ TEST_F(PopoverTest, DeleteAsksWithTheCountAndIgnoresEverySelectedRow) {
   AnswerAlert(QStringLiteral("Ignore"), &asked);
   QTest::keyClick(&list, Qt::Key_Backspace);
   EXPECT_EQ(tracker->GetTransfers(), std::vector<std::string>{paths[3]});
-  EXPECT_EQ(c.TransferModel()->rowCount(), tracker->GetTotalTransferCount());
+  EXPECT_EQ(c.transferModel()->rowCount(), tracker->GetTotalTransferCount());
 }
 
 TEST_F(PopoverTest, ClearingTheHistoryEmptiesTheListTheFileAndTheLogForGood) {
@@ -306,22 +306,22 @@ TEST_F(PopoverTest, ClearingTheHistoryEmptiesTheListTheFileAndTheLogForGood) {
   for (const auto& path : first) Finish(path);
   c.updateStatus();
   delays.Advance(500);
-  ASSERT_EQ(c.RecentModel()->rowCount(), 2);
+  ASSERT_EQ(c.recentModel()->rowCount(), 2);
   QString asked;
   AnswerAlert(QStringLiteral("Cancel"), &asked);
   c.clearLog();
   EXPECT_EQ(asked, "Are you sure you want to clear the history log?");
-  EXPECT_EQ(c.RecentModel()->rowCount(), 2);
+  EXPECT_EQ(c.recentModel()->rowCount(), 2);
   AnswerAlert(QStringLiteral("Clear"), nullptr);
   c.clearLog();
-  EXPECT_EQ(c.RecentModel()->rowCount(), 0);
+  EXPECT_EQ(c.recentModel()->rowCount(), 0);
   EXPECT_TRUE(LogLines().empty());
   EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{});
   // The next batch brings only itself.
   const auto next = Uploading({"third.txt"});
   Finish(next[0]);
   c.reloadRecents();
-  EXPECT_EQ(c.RecentModel()->Paths(), next);
+  EXPECT_EQ(c.recentModel()->Paths(), next);
   EXPECT_EQ(*ReadPropertyListFile(historyFile).value.AsArray(), PlistValue::Array{PlistValue(next[0])});
 }
 
@@ -348,12 +348,12 @@ TEST_F(PopoverTest, ThePopoverHighlightsTheIconOpensOnceAndIsReleasedAfterClosin
   c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
   ASSERT_TRUE(c->isPopoverShown());
   EXPECT_EQ(highlights, std::vector<bool>{true});
-  EXPECT_EQ(c->Popover()->height(), TTransferListViewController::kPopoverHeight + 2);
+  EXPECT_EQ(c->popover()->height(), TTransferListViewController::kPopoverHeight + 2);
   EXPECT_EQ(TTransferListViewController::sharedController(), c);
   testing::internal::CaptureStdout();
   c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "popover is already shown.\n");
-  Keep(*c->Popover(), "popover-window");
+  Keep(*c->popover(), "popover-window");
   c->closePopover();
   EXPECT_EQ(highlights, (std::vector<bool>{true, false}));
   EXPECT_TRUE(c->isPopoverShown()) << "released a moment later";
@@ -396,8 +396,8 @@ QStringList MenuTitles(QMenu* menu) {
 TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
   auto& c = Open();
   HelpServer server;
-  c.SetSupportAddress(server.Address());
-  QMenu* menu = c.HelpMenu();
+  c.setSupportAddress(server.Address());
+  QMenu* menu = c.helpMenu();
   server.body = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>
     <dict><key>title</key><string>Getting started</string><key>excerpt</key><string>First steps with the tray icon and the popover.</string><key>link</key><string>https://vantorel.example.com/a</string></dict>
     <dict><key>title</key><string>Filters</string><key>excerpt</key><string>Which files are tracked.</string><key>link</key><string>https://vantorel.example.com/b</string></dict>

@@ -283,13 +283,13 @@ TEST_F(AppControllerTest, TheFacesControlsReachTheController) {
 
 TEST_F(AppControllerTest, ARescanPausesTheTrackerAndHandsOverWhatItFound) {
   auto& c = Launch();
-  c.PerformRescan(false);
+  c.performRescan(false);
   ASSERT_TRUE(loop.RunUntil([&] { return face.scannersClosed == 1; }, 20));
   EXPECT_EQ(face.alerts, std::vector<std::string>{"No transfers currently in progress were found."});
   EXPECT_FALSE(c.GetTracker()->IsPaused());
 
   const std::string pending = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/pending.txt", "x");
-  c.PerformRescan(false);
+  c.performRescan(false);
   ASSERT_TRUE(loop.RunUntil([&] { return face.scannersClosed == 2; }, 20));
   EXPECT_EQ(c.GetTracker()->GetTransfers(), std::vector<std::string>{pending});
   EXPECT_EQ(face.alerts.size(), 1u);

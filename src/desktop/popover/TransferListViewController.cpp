@@ -109,7 +109,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
 
-  BuildHeader(layout);
+  buildHeader(layout);
   layout->addWidget(Separator(this));
 
   tabButton_ = new SegmentedControl({QStringLiteral("Transfers"), QStringLiteral("Recent")}, this);
@@ -132,9 +132,9 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   transferModel_ = new TransferListModel(TransferListModel::Kind::Transfers, this);
   transferModel_->SetCompletionQuery([this](const std::string& path) { return tracker_.IsTransferComplete(path); });
   transferList_->setModel(transferModel_);
-  transferList_->SetRowClickAction([this](int row) { RevealRow(transferList_, row); });
+  transferList_->SetRowClickAction([this](int row) { revealRow(transferList_, row); });
   transferList_->SetDeleteAction([this] { deleteTransfers(); });
-  transferList_->SetRemoveAction([this](int row) { RemoveRow(row); });
+  transferList_->SetRemoveAction([this](int row) { removeRow(row); });
   transferList_->SetRevealAction([this](int row) {
     const std::string& path = transferModel_->PathAt(row);
     if (doesFileExist(path))
@@ -150,7 +150,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   recentTransfers_->setObjectName(QStringLiteral("recentTransfers"));
   recentModel_ = new TransferListModel(TransferListModel::Kind::Recents, this);
   recentTransfers_->setModel(recentModel_);
-  recentTransfers_->SetRowClickAction([this](int row) { RevealRow(recentTransfers_, row); });
+  recentTransfers_->SetRowClickAction([this](int row) { revealRow(recentTransfers_, row); });
   recentEmptyField_ = new QLabel(historyPage_);
   recentEmptyField_->setObjectName(QStringLiteral("recentEmptyField"));
   recentEmptyField_->setAlignment(Qt::AlignCenter);
@@ -165,7 +165,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   layout->addWidget(tabView_, 1);
 
   layout->addWidget(Separator(this));
-  BuildFooter(layout);
+  buildFooter(layout);
 
   // What the popover shows as it opens: the history, until a transfer runs.
   reloadRecents();
@@ -181,7 +181,7 @@ TTransferListViewController::~TTransferListViewController() {
   if (helpController_) helpController_->Close();
 }
 
-void TTransferListViewController::BuildHeader(QLayout* layout) {
+void TTransferListViewController::buildHeader(QLayout* layout) {
   auto* header = new QWidget(this);
   header->setFixedHeight(56);
   auto* row = new QHBoxLayout(header);
@@ -211,7 +211,7 @@ void TTransferListViewController::BuildHeader(QLayout* layout) {
   layout->addWidget(header);
 }
 
-void TTransferListViewController::BuildFooter(QLayout* layout) {
+void TTransferListViewController::buildFooter(QLayout* layout) {
   auto* footer = new QWidget(this);
   footer->setFixedHeight(32);
   auto* row = new QHBoxLayout(footer);
@@ -304,7 +304,7 @@ void TTransferListViewController::releasePopover() {
 
 // --- tabs and lists ------------------------------------------------------
 
-void TTransferListViewController::SelectTab(int index) {
+void TTransferListViewController::selectTab(int index) {
   if (index < 0 || index >= tabView_->count() || index == tabView_->currentIndex()) return;
   // Before the history tab shows, its list is brought up to date.
   if (tabView_->widget(index)->objectName() == kHistoryTab) reloadRecents();
@@ -312,13 +312,13 @@ void TTransferListViewController::SelectTab(int index) {
   updatePopoverSize();
 }
 
-void TTransferListViewController::tabButtonChanged() { SelectTab(tabButton_->SelectedSegment()); }
+void TTransferListViewController::tabButtonChanged() { selectTab(tabButton_->SelectedSegment()); }
 
-QString TTransferListViewController::SelectedTabIdentifier() const { return tabView_->currentWidget()->objectName(); }
+QString TTransferListViewController::selectedTabIdentifier() const { return tabView_->currentWidget()->objectName(); }
 
 void TTransferListViewController::updatePopoverSize() {
   if (!popover_) return;
-  const QString tab = SelectedTabIdentifier();
+  const QString tab = selectedTabIdentifier();
   if (tab == kTransfersTab || tab == kHistoryTab) popover_->SetContentHeight(kPopoverHeight);
 }
 
@@ -342,7 +342,7 @@ void TTransferListViewController::reloadRecents() {
                                                             : static_cast<QWidget*>(recentEmptyField_));
 }
 
-void TTransferListViewController::RefreshVisibleRows(TransferListView* list) {
+void TTransferListViewController::refreshVisibleRows(TransferListView* list) {
   // Only rows on screen are read again; the rest are read when scrolled to.
   const auto [first, last] = list->VisibleRows();
   if (first >= 0) static_cast<TransferListModel*>(list->model())->Refresh(first, last);
@@ -356,7 +356,7 @@ void TTransferListViewController::updateStatus() {
   tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
-  RefreshVisibleRows(transferList_);
+  refreshVisibleRows(transferList_);
   ProgressWheelState& wheel = progressWheel_->Wheel();
   wheel.SetMinValue(0.0);
   wheel.SetMaxValue(running ? s.total : 0.0);
@@ -364,12 +364,12 @@ void TTransferListViewController::updateStatus() {
   progressWheel_->Changed();
   tabButton_->SetSegmentEnabled(0, running);
   transfersInProgress_ = running;
-  if (SelectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
+  if (selectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
   tabButtonChanged();
   updatePopoverSize();
 }
 
-int TTransferListViewController::RunAlert(const QString& message, const QString& informative,
+int TTransferListViewController::runAlert(const QString& message, const QString& informative,
                                           const QStringList& buttons) {
   // A grabbing popup would take the alert's clicks for clicks elsewhere:
   // it steps aside while the alert runs and comes back after.
@@ -402,7 +402,7 @@ void TTransferListViewController::deleteTransfers() {
   std::vector<std::string> paths;
   for (const std::int32_t row : rows)
     if (row < transferModel_->rowCount()) paths.push_back(transferModel_->PathAt(row));
-  const int answer = RunAlert(QStringLiteral("Are you sure you want to ignore %1 transfers?").arg(rows.size()),
+  const int answer = runAlert(QStringLiteral("Are you sure you want to ignore %1 transfers?").arg(rows.size()),
                               QStringLiteral("The files you ignore will still be transferred by iCloud but not "
                                              "tracked within the app."),
                               {QStringLiteral("Ignore"), QStringLiteral("Cancel")});
@@ -417,7 +417,7 @@ void TTransferListViewController::deleteTransfers() {
   updateStatus();
 }
 
-void TTransferListViewController::RemoveRow(int row) {
+void TTransferListViewController::removeRow(int row) {
   const std::string path = transferModel_->PathAt(row);
   if (!doesFileExist(path)) {
     Beep();
@@ -429,7 +429,7 @@ void TTransferListViewController::RemoveRow(int row) {
   updateStatus();
 }
 
-void TTransferListViewController::RevealRow(TransferListView* list, int row) {
+void TTransferListViewController::revealRow(TransferListView* list, int row) {
   const auto* model = static_cast<TransferListModel*>(list->model());
   RevealInFileManager(model->PathAt(row));
   closePopover();
@@ -438,7 +438,7 @@ void TTransferListViewController::RevealRow(TransferListView* list, int row) {
 // --- commands --------------------------------------------------------------
 
 void TTransferListViewController::clearLog() {
-  const int answer = RunAlert(QStringLiteral("Are you sure you want to clear the history log?"),
+  const int answer = runAlert(QStringLiteral("Are you sure you want to clear the history log?"),
                               QStringLiteral("This action is undoable."),
                               {QStringLiteral("Clear"), QStringLiteral("Cancel")});
   if (answer != 0) return;
@@ -479,7 +479,7 @@ void TTransferListViewController::openPreferences() {
 
 void TTransferListViewController::rescan() {
   closePopover();
-  if (commands_) commands_->PerformRescan(false);
+  if (commands_) commands_->performRescan(false);
 }
 
 void TTransferListViewController::openAbout() {

@@ -53,13 +53,13 @@ public:
   bool isPopoverShown() const { return popover_ != nullptr; }
   // Closes it (an ordinary window, with no tray, stays).
   void closePopover();
-  PopoverWindow* Popover() const { return popover_; }
+  PopoverWindow* popover() const { return popover_; }
 
   // --- tabs and lists -------------------------------------------------
   void tabButtonChanged();
   void updatePopoverSize();
   // "transfers" or "history".
-  QString SelectedTabIdentifier() const;
+  QString selectedTabIdentifier() const;
   void reloadTransfers();
   void reloadRecents();
   // The Delete key on the transfer list: asks, then stops tracking the
@@ -81,33 +81,33 @@ public:
 
   // --- help menu ------------------------------------------------------
   // Where the article list comes from (a build-time constant by default).
-  void SetSupportAddress(const QString& address) { supportAddress_ = address; }
-  QMenu* HelpMenu() const { return helpMenu_; }
+  void setSupportAddress(const QString& address) { supportAddress_ = address; }
+  QMenu* helpMenu() const { return helpMenu_; }
   void menuWillOpen();
   void menuDidClose();
 
   // Runs an alert over the popover (which stays, and is back afterwards);
   // returns the index of the button chosen. Tests answer it.
-  int RunAlert(const QString& message, const QString& informative, const QStringList& buttons);
+  int runAlert(const QString& message, const QString& informative, const QStringList& buttons);
 
-  TransferListView* TransferList() const { return transferList_; }
-  TransferListView* RecentList() const { return recentTransfers_; }
-  TransferListModel* TransferModel() const { return transferModel_; }
-  TransferListModel* RecentModel() const { return recentModel_; }
-  const std::vector<std::string>& Transfers() const { return transfers_; }
-  SegmentedControl* TabButton() const { return tabButton_; }
+  TransferListView* transferList() const { return transferList_; }
+  TransferListView* recentList() const { return recentTransfers_; }
+  TransferListModel* transferModel() const { return transferModel_; }
+  TransferListModel* recentModel() const { return recentModel_; }
+  const std::vector<std::string>& transfers() const { return transfers_; }
+  SegmentedControl* tabButton() const { return tabButton_; }
 
 private:
-  void BuildHeader(QLayout* layout);
-  void BuildFooter(QLayout* layout);
+  void buildHeader(QLayout* layout);
+  void buildFooter(QLayout* layout);
   void popoverWillShow();
   void popoverDidClose();
   void releasePopover();
   void updateICloudDiskUsageUI(const std::string& size);
-  void RefreshVisibleRows(TransferListView* list);
-  void RemoveRow(int row);
-  void RevealRow(TransferListView* list, int row);
-  void SelectTab(int index);
+  void refreshVisibleRows(TransferListView* list);
+  void removeRow(int row);
+  void revealRow(TransferListView* list, int row);
+  void selectTab(int index);
 
   TICloudTracker& tracker_;
   TAppCommands* commands_;

@@ -297,7 +297,7 @@ QWidget* PreferencesWindow::MakeAdvancedPane() {
   auto* scan = new QPushButton(QStringLiteral("Scan for Transfers…"), pane);
   scan->setObjectName(QStringLiteral("scanForTransfers"));
   connect(scan, &QPushButton::clicked, this, [this] {
-    if (commands_) commands_->PerformRescan(true);
+    if (commands_) commands_->performRescan(true);
   });
   form->addRow(QString(), scan);
   return pane;
