@@ -29,7 +29,8 @@ ControlRequest ParseControlRequest(const std::string& line) {
     if (!bare && rest.empty()) {
       request.error = "the folder to rescan is an empty path (give an absolute path)";
     } else if (!bare && (rest.front() != '/' || rest.find('\0') != std::string::npos)) {
-      request.error = EscapedForLine(shortString(rest)) + " is not a folder (give an absolute path)";
+      // Escaped, then cut: an escape takes up to four bytes for one.
+      request.error = shortString(EscapedForLine(rest)) + " is not a folder (give an absolute path)";
     } else {
       request.kind = Kind::Rescan;
       request.folder = rest;

@@ -112,7 +112,7 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
         socket_.Send(id, "ok");
         controller_.performRescan(false);
       } else if (!isDirectory(request.folder)) {
-        socket_.Send(id, "error " + EscapedForLine(shortString(request.folder)) +
+        socket_.Send(id, "error " + shortString(EscapedForLine(request.folder)) +
                              " is not a folder (give an absolute path)");
       } else if (std::string refusal; controller_.RescanFolder(request.folder, &refusal)) {
         socket_.Send(id, "ok");

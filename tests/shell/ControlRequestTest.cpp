@@ -17,6 +17,10 @@ TEST(ControlRequest, WhatIsEchoedBackHasNoRawControlOrBrokenBytes) {
   const ControlRequest empty = ParseControlRequest("rescan ");
   EXPECT_EQ(empty.kind, ControlRequest::Kind::Invalid);
   EXPECT_EQ(empty.error, "the folder to rescan is an empty path (give an absolute path)");
+  // Found by fuzzing: bytes that each escape to four stay a short line.
+  const ControlRequest wide = ParseControlRequest("rescan x" + std::string(300, '\xff'));
+  EXPECT_LE(wide.error.size(), 300u);
+  EXPECT_EQ(wide.error.rfind(" is not a folder (give an absolute path)"), wide.error.size() - 40);
   const ControlRequest bare = ParseControlRequest("rescan");
   EXPECT_EQ(bare.kind, ControlRequest::Kind::Rescan);
   EXPECT_EQ(bare.folder, "");
