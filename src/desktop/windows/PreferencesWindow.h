@@ -39,7 +39,9 @@ public:
   void SelectPane(int index);
   // The height a pane needs: the lowest bottom edge of its controls.
   static int NeededHeight(QWidget* pane);
-  // Fits the window to `pane` (the Part's rule), keeping its top edge.
+  // Sizes the window to the pane shown: as tall as the pane's lowest control
+  // needs plus the pane toolbar and frame, growing or shrinking downwards so
+  // that its top edge stays where it is.
   void FitToPane(QWidget* pane);
 
   void AddFilter(bool include);
