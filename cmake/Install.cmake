@@ -8,6 +8,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vantorel)
 
 if(VANTOREL_BUILD_DESKTOP)
+  # Out of the PATH: `vantorel` starts it for a tray run.
+  install(TARGETS vantorel-tray RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vantorel)
   install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/data/com.quellmark.vantorel.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -6,8 +6,6 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include <unistd.h>
-
 #include "desktop/helpers/Appearance.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "desktop/helpers/SystemHelpers.h"
@@ -25,17 +23,9 @@
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
+#include "units/runtime/ProgramLocations.h"
 
 namespace vantorel {
-
-namespace {
-// The running executable, for the login item.
-std::string ExecutablePath() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("vantorel");
-}
-}  // namespace
 
 DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
     : loop_(loop),
@@ -172,7 +162,7 @@ void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
 
 void DesktopFace::DeliverNotification(const UserNotification& notification) { notifier_->Deliver(notification); }
 
-void DesktopFace::OpenAtLogin(bool open) { openAtLogin(open, ExecutablePath()); }
+void DesktopFace::OpenAtLogin(bool open) { openAtLogin(open, LauncherPath()); }
 
 void DesktopFace::RequestQuit(int exitCode) {
   exitCode_ = exitCode;

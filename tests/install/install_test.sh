@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary DESTDIR as a package would (prefix
-# /usr) and checks what lands there: the executables, the menu entry and
+# /usr) and checks what lands there: the executables (the tray one out of
+# the PATH), the menu entry and
 # the AppStream data (both validated), the icons, the man page and the
 # shell completion.
 set -uo pipefail
@@ -21,6 +22,9 @@ check "the man page renders" bash -c "man -l '$root/share/man/man1/vantorel.1' 2
 check "the completion loads and completes commands" bash -c \
   "source '$root/share/bash-completion/completions/vantorel'; COMP_WORDS=(vantorel sta); COMP_CWORD=1; _vantorel; [ \"\${COMPREPLY[*]}\" = status ]"
 if [ "$desktop" = ON ]; then
+  check "installs the tray executable where vantorel looks for it" test -x "$root/libexec/vantorel/vantorel-tray"
+  # vantorel itself loads no toolkit: its commands start in milliseconds.
+  check "vantorel links no Qt" bash -c "! ldd '$root/bin/vantorel' | grep -q libQt"
   check "installs the menu entry" test -s "$root/share/applications/vantorel.desktop"
   check "the menu entry is valid" desktop-file-validate "$root/share/applications/vantorel.desktop"
   metainfo=$root/share/metainfo/com.quellmark.vantorel.metainfo.xml

@@ -25,7 +25,7 @@ public:
   // PostAndWait returns false), later ones are refused, and the application's
   // event loop is asked to end. Also happens when the application quits by
   // other means.
-  void Quit();
+  void Quit() override;
 
   void Post(Task task) override;
   bool PostAndWait(Task task) override;

@@ -18,8 +18,6 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include <unistd.h>
-
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/status/StatusImages.h"
@@ -30,6 +28,7 @@
 #include "units/fs/UserFolders.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
+#include "units/runtime/ProgramLocations.h"
 
 namespace vantorel {
 
@@ -214,9 +213,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   });
   connect(login, &QCheckBox::toggled, this, [](bool on) {
     NSPrefs().SetBool(kPreferenceKeyLaunchAtStartup, on);
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    openAtLogin(on, n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string("vantorel"));
+    openAtLogin(on, LauncherPath());
   });
   form->addRow(QString(), login);
 

@@ -53,6 +53,9 @@ public:
   // True once the loop has been asked to stop.
   virtual bool IsStopping() const = 0;
 
+  // Asks the loop to stop: its run returns once the current task is done.
+  virtual void Quit() = 0;
+
   // The process's main loop, or null before the face installs one. Install
   // it before starting any thread that uses it; it must outlive them.
   static MainLoop* Main();

@@ -33,7 +33,7 @@ public:
   bool RunUntil(const std::function<bool()>& done, double timeoutSeconds);
   // Asks the loop to stop at the end of the current pass. Waiting posts that
   // have not started are abandoned at once (their PostAndWait returns false).
-  void Quit();
+  void Quit() override;
 
   void Post(Task task) override;
   bool PostAndWait(Task task) override;
