@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 10000; ++i)
       tracker->QueueFile(dir.Write("cloud/work/f" + std::to_string(i) + ".bin", std::string(100, 'x')));
     tracker->PollOnce();
-    std::printf("Transfers in progress: %d; recent transfers: %zu\n", tracker->GetTransferCount(),
+    std::printf("Transfers in progress: %d; recent transfers: %zu\n", tracker->Snapshot().inProgress,
                 tracker->GetRecentTransfers().value_or(std::vector<std::string>{}).size());
 
     std::vector<double> opens, updates;
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
       stats.push_back(ThreadMilliseconds() - before);
     }
     const double stat = std::max(Median(stats), 1e-6);
-    std::printf("Rows read from the file system: %d of %d\n", rowsRead, tracker->GetTotalTransferCount());
+    std::printf("Rows read from the file system: %d of %d\n", rowsRead, tracker->Snapshot().total);
     std::printf("Open the popover: %.1f ms main thread (target 50 ms); %d stat calls: %.3f ms (%.0fx)\n",
                 Median(opens), rowsRead, stat, Median(opens) / stat);
     std::printf("One status update while open: %.1f ms main thread (target 50 ms); %.0fx the stat calls\n",

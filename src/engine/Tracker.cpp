@@ -20,16 +20,14 @@
 
 namespace vantorel {
 
-namespace {
-std::atomic<TICloudTracker*> GlobalSharedTracker{nullptr};
-}
-
 // Shared with the messages posted to the main loop, which may run after the
 // tracker has gone: `closed` turns them into nothing.
 struct TICloudTracker::DelegateChannel {
   std::mutex mutex;  // guards the fields below
   std::condition_variable changed;
   TICloudTrackerDelegate* delegate = nullptr;
+  // Valid until closed: the tracker closes the channel before it goes.
+  TICloudTracker* tracker = nullptr;
   bool closed = false;
 };
 
@@ -39,7 +37,7 @@ TICloudTracker::TICloudTracker(Options options)
     : options_(std::move(options)),
       delegate_(std::make_shared<DelegateChannel>()),
       settings_(std::make_shared<const TrackerSettings>(options_.settings)) {
-  GlobalSharedTracker.store(this);
+  delegate_->tracker = this;
   reachable_ = GetNetworkReachability() > 0;
   LoadRecentTransfers();
   if (options_.startPollThread) {
@@ -51,8 +49,6 @@ TICloudTracker::TICloudTracker(Options options)
   TNotificationCenter::DefaultCenter()->ObserveNotification(this, SCNetworkReachabilityChangedNotification,
                                                             &TICloudTracker::HandleNetworkReachabilityChanged);
 }
-
-TICloudTracker* TICloudTracker::SharedTracker() { return GlobalSharedTracker.load(); }
 
 void TICloudTracker::SetSettings(TrackerSettings settings) {
   auto fresh = std::make_shared<const TrackerSettings>(std::move(settings));
@@ -84,7 +80,7 @@ void TICloudTracker::SetDirectory(const std::string& path) {
 void TICloudTracker::SetTransferLog(const std::string& path) { transferLog_.SetPath(path); }
 
 void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths, const std::string& scope) {
-  transferStartTime_ = options_.clock->Now();
+  batch_.Restart(options_.clock->Now());
   std::lock_guard lock(transfersLock_);
   if (scope.empty()) {
     transfers_.Clear();
@@ -160,62 +156,33 @@ void TICloudTracker::Pause() { paused_ = true; }
 
 void TICloudTracker::Resume() { paused_ = false; }
 
-void TICloudTracker::SetLastTransferDate(std::optional<AbsoluteTime> date) { lastTransferDate_ = date.value_or(0.0); }
+void TICloudTracker::SetLastTransferDate(std::optional<AbsoluteTime> date) { batch_.SetLastTransferDate(date); }
 
 TrackerSnapshot TICloudTracker::Snapshot() const {
   TrackerSnapshot snapshot;
   {
+    // The batch's end is flagged, and its sets emptied, under this lock.
     std::lock_guard lock(transfersLock_);
     snapshot.inProgress = transfers_.Size();
     snapshot.completed = completedTransfers_.Size();
     snapshot.total = totalTransfers_.Size();
     snapshot.completedDownloads = completedDownloads_.Size();
-    snapshot.finished = finishedTransfering_.load();
+    snapshot.finished = batch_.Finished();
+    snapshot.elapsedTime = batch_.ElapsedTime();
+    snapshot.previousCompletedDownloads = batch_.PreviousCompletedDownloads();
   }
   snapshot.status = snapshot.inProgress > 0           ? TrackerSnapshot::Status::Transferring
                     : snapshot.completedDownloads > 0 ? TrackerSnapshot::Status::ReceivedDownloads
                                                       : TrackerSnapshot::Status::Idle;
   snapshot.paused = paused_.load();
   snapshot.reachable = reachable_.load();
-  if (const double last = lastTransferDate_.load(); last != 0.0) snapshot.lastTransfer = last;
+  snapshot.lastTransfer = batch_.LastTransferDate();
   return snapshot;
-}
-
-std::int32_t TICloudTracker::GetStatus() const {
-  std::lock_guard lock(transfersLock_);
-  if (!transfers_.Empty()) return 1;
-  if (!completedDownloads_.Empty()) return 2;
-  return 0;
 }
 
 std::string TICloudTracker::GetDirectory() const {
   std::lock_guard lock(configLock_);
   return directory_;
-}
-
-std::int32_t TICloudTracker::GetTransferCount() const {
-  std::lock_guard lock(transfersLock_);
-  return transfers_.Size();
-}
-
-std::int32_t TICloudTracker::GetCompletedTransferCount() const {
-  std::lock_guard lock(transfersLock_);
-  return completedTransfers_.Size();
-}
-
-std::int32_t TICloudTracker::GetTotalTransferCount() const {
-  std::lock_guard lock(transfersLock_);
-  return totalTransfers_.Size();
-}
-
-std::int32_t TICloudTracker::GetRemainingTransferCount() const {
-  std::lock_guard lock(transfersLock_);
-  return totalTransfers_.Size() - completedTransfers_.Size();
-}
-
-std::int32_t TICloudTracker::GetCompletedDownloadCount() const {
-  std::lock_guard lock(transfersLock_);
-  return completedDownloads_.Size();
 }
 
 bool TICloudTracker::IsTransferComplete(const std::string& path) const {
@@ -239,12 +206,16 @@ void TICloudTracker::SendStatusChanged(bool wait) {
   const std::shared_ptr<DelegateChannel> channel = delegate_;
   const auto deliver = [channel] {
     TICloudTrackerDelegate* delegate;
+    TICloudTracker* tracker;
     {
       std::lock_guard lock(channel->mutex);
       if (channel->closed) return;
       delegate = channel->delegate;
+      tracker = channel->tracker;
     }
-    if (delegate) delegate->trackerStatusChanged(nullptr);
+    // On the main thread, where Shutdown closes the channel: the tracker
+    // cannot go while the delegate is told.
+    if (delegate) delegate->trackerStatusChanged(tracker);
   };
   MainLoop* loop = MainLoop::Main();
   if (loop == nullptr || (wait && loop->IsMainThread())) {
@@ -270,7 +241,7 @@ void TICloudTracker::SendStatusChanged(bool wait) {
 }
 
 void TICloudTracker::AddDebuggingEntry(const PlistValue& value, const std::string& key) {
-  PlistValue::Dictionary info{{key, value}, {"transfers", PlistValue(static_cast<std::int64_t>(GetTransferCount()))}};
+  PlistValue::Dictionary info{{key, value}, {"transfers", PlistValue(static_cast<std::int64_t>(Snapshot().inProgress))}};
   TThread::RunOnMainThread([this, &info] { HandleDebugInfo(&info); });
 }
 
@@ -308,8 +279,6 @@ void TICloudTracker::Shutdown() {
   // History entries made since the last finished batch would be lost otherwise.
   SaveRecentTransfers();
   transferLog_.Close();
-  TICloudTracker* self = this;
-  GlobalSharedTracker.compare_exchange_strong(self, nullptr);
 }
 
 void TICloudTracker::Deallocate() {

@@ -2,8 +2,9 @@
 // TICloudTracker: the one long-lived object that watches the synchronised
 // folder and coordinates its parts: the change queue (ChangeQueue), the
 // examination of queued paths and transfers in progress on a poll thread of
-// its own (asking its ItemStateSource), the batch's counts (TransferSets),
-// the history (TransferHistory) and the log (TransferLog); it reports to its
+// its own (asking its ItemStateSource, paced by PollPacing), the transfer
+// sets (TransferSets), the batch's bookkeeping (BatchAccounting), the
+// history (TransferHistory) and the log (TransferLog); it reports to its
 // delegate on the main thread.
 //
 // Threads and locks:
@@ -25,12 +26,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 #include <string>
 #include <vector>
 
+#include "engine/BatchAccounting.h"
 #include "engine/ChangeQueue.h"
+#include "engine/ItemMemory.h"
 #include "engine/ItemStateSource.h"
+#include "engine/PollPacing.h"
 #include "engine/TrackerDelegate.h"
 #include "engine/TrackerSettings.h"
 #include "engine/TrackerSnapshot.h"
@@ -66,9 +69,6 @@ public:
   TICloudTracker();
   explicit TICloudTracker(Options options);
 
-  // The tracker most recently made (null before the first, and after it is gone).
-  static TICloudTracker* SharedTracker();
-
   // --- configuration (main thread) -----------------------------------------
   void SetDelegate(TICloudTrackerDelegate* delegate);
   // New settings, taken from the next pass on (any thread).
@@ -100,26 +100,17 @@ public:
   void SetLastTransferDate(std::optional<AbsoluteTime> date);
 
   // --- queries (main thread) ------------------------------------------------
-  // Everything a face shows, read at one moment: faces read this, not the
-  // single counts below one after another.
+  // Everything a face shows, read at one moment: the counts, the status,
+  // the batch's end and time.
   TrackerSnapshot Snapshot() const;
-  std::int32_t GetStatus() const;
   std::string GetDirectory() const;
-  std::int32_t GetTransferCount() const;
-  std::int32_t GetCompletedTransferCount() const;
-  std::int32_t GetTotalTransferCount() const;
-  std::int32_t GetRemainingTransferCount() const;
-  std::int32_t GetCompletedDownloadCount() const;
-  std::int32_t GetPreviousCompletedDownloadCount() const { return previousCompletedDownloadCount_.load(); }
-  double GetElapsedTransferTime() const { return elapsedTransferTime_.load(); }
-  bool IsFinishedTransfering() const { return finishedTransfering_.load(); }
   bool IsTransferComplete(const std::string& path) const;
   std::vector<std::string> GetTransfers() const;
   std::vector<std::string> GetTotalTransfers() const;
   // A copy, newest first; nothing when the history is off for this run.
   std::optional<std::vector<std::string>> GetRecentTransfers() const;
-  double GetPollInterval() const { return pollInterval_.load(); }
-  std::int32_t GetBatchSize() const { return batchSize_.load(); }
+  double GetPollInterval() const { return pacing_.Interval(); }
+  std::int32_t GetSliceSize() const { return pacing_.SliceSize(); }
   // The folders being watched (empty before Start).
   std::vector<std::string> GetWatchedFolders() const;
   // Paths waiting to be examined, and paths parked while the queue was busy.
@@ -190,22 +181,15 @@ private:
   // everything below a folder that is gone. Main thread.
   void DropVanishedTransfers(const std::vector<std::string>& paths);
   void ScanQueue();
-  void PollBatch();
+  // Re-examines the pass's slice of the transfers in progress.
+  void PollSlice();
   bool TransfersContain(const std::string& path) const;
   // A transfer held under `tracked` (the item, or its placeholder) has
   // finished: `item` goes to the history, the log and the completed set.
   void CompleteTransfer(const std::string& tracked, const std::string& item);
-  // Completions remembered for a minute, so that the late event of an item
-  // that completed here is not taken for a download received.
-  void NoteCompletion(const std::string& path);
-  void ForgetOldCompletions();
-  bool IsEchoOfCompletion(const std::string& path);
   // An item entered or left the transfers under its own path: its
   // placeholder, if tracked, leaves them too. Under transfersLock_.
   void DropPlaceholderOfLocked(const std::string& item);
-  // Whether a tracked placeholder that is gone has been gone long enough to
-  // give its download up (the first sight starts the clock).
-  bool IsAbandonedDownload(const std::string& placeholder);
   void AddSummaryLine(int count, const char* what);
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
@@ -235,19 +219,10 @@ private:
   std::vector<std::string> sourceRoots_;  // the folders the source synchronises
   // Start has run (and watching was not given up): Reload starts again.
   bool started_ = false;
-  // Poll thread only.
-  std::int32_t previousTransferCount_ = 0;
-  // Shared by both threads.
-  std::atomic<double> transferStartTime_{0.0};
-  std::atomic<double> elapsedTransferTime_{0.0};
-  std::atomic<double> pollInterval_{0.0};
-  std::atomic<double> lastDownloadTime_{0.0};
-  std::atomic<std::int32_t> batchSize_{0};
-  std::atomic<std::int32_t> completionsThisPass_{0};
+  BatchAccounting batch_;
+  PollPacing pacing_;
   std::atomic<bool> paused_{false};
   std::atomic<bool> reachable_{true};
-  std::atomic<double> lastTransferDate_{0.0};  // 0: none known
-  std::atomic<std::int32_t> previousCompletedDownloadCount_{0};
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.
   TRef<TThread> pollThread_;
@@ -262,14 +237,7 @@ private:
   TransferLog transferLog_;
   // Guards directory_ (the main thread sets it, the poll thread reads it).
   mutable std::mutex configLock_;
-  std::atomic<bool> finishedTransfering_{false};
-  struct RecentCompletion {
-    std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
-    AbsoluteTime when;
-  };
-  std::unordered_map<std::string, RecentCompletion> recentCompletions_;
-  // Tracked placeholders found gone, and since when.
-  std::unordered_map<std::string, AbsoluteTime> vanishedPlaceholders_;
+  ItemMemory memory_;  // the poll thread's
   bool shutDown_ = false;
 };
 

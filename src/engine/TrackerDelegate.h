@@ -12,10 +12,9 @@ class TICloudTracker;
 class TICloudTrackerDelegate {
 public:
   virtual ~TICloudTrackerDelegate() = default;
-  // The tracker's state changed; the argument is null (read the tracker
-  // through SharedTracker or your own reference). When a batch has ended,
-  // the poll thread waits until this returns, so the batch's counts are
-  // still there to read.
+  // The tracker's state changed: read it with tracker->Snapshot(). When a
+  // batch has ended, the poll thread waits until this returns, so the
+  // batch's counts are still there to read.
   virtual void trackerStatusChanged(TICloudTracker* tracker) = 0;
   virtual void trackerError(TICloudTracker* tracker, const std::string& error) = 0;
   virtual void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) = 0;

@@ -1,5 +1,5 @@
 // The poll thread: one pass takes the changed paths out of the queue,
-// examines them and a batch of the transfers in progress, updates the
+// examines them and a slice of the transfers in progress, updates the
 // counts, and sleeps a little longer each time nothing completes.
 
 #include <sys/stat.h>
@@ -22,22 +22,10 @@ namespace {
 constexpr double kPauseCheckInterval = 5.0;
 constexpr double kScanWorkBeforeYield = 1.0;
 constexpr double kScanYield = 0.5;
-constexpr double kIntervalGrowth = 0.25;
-// A placeholder gone this long with its transfer unfinished was cancelled on
-// the other side (or its item went somewhere the tracker does not look).
-constexpr double kAbandonedDownloadAfter = 30.0;
 
 bool PollThreadCancelled() {
   TThread* thread = TThread::CurrentThread();
   return thread != nullptr && thread->IsCancelled();
-}
-
-// The longest sleep between passes for this many transfers in progress.
-double IntervalCeiling(int transfers) {
-  if (transfers <= 10) return 10;
-  if (transfers <= 50) return 20;
-  if (transfers <= 100) return 30;
-  return 60;
 }
 
 }  // namespace
@@ -76,34 +64,36 @@ void TICloudTracker::PollForStatus() {
   // Cancellation is tested between passes only: a pass always runs to its end.
   while (!PollThreadCancelled()) {
     PollOnce();
-    options_.clock->Sleep(pollInterval_.load());
+    options_.clock->Sleep(pacing_.Interval());
   }
 }
 
 void TICloudTracker::PollOnce() {
   while (paused_.load() && !PollThreadCancelled()) options_.clock->Sleep(kPauseCheckInterval);
   const PassSettingsScope settingsOfThisPass(this);
-  completionsThisPass_ = 0;
-  if (finishedTransfering_.load()) {
-    // The batch that finished last pass has been reported; start afresh.
+  pacing_.BeginPass();
+  {
+    // The batch that ended last pass has been reported; start afresh.
     // Downloads received while an upload batch ran are not part of it: they
     // stay, and close as their own batch once no download has come for the
     // delay. (A closed download batch has emptied its set already.)
     std::lock_guard lock(transfersLock_);
-    finishedTransfering_ = false;
-    transferStartTime_ = 0.0;
-    if (completedDownloads_.Empty()) lastDownloadTime_ = 0.0;
-    completedTransfers_.Clear();
-    totalTransfers_.Clear();
+    if (batch_.StartAfreshIfEnded(!completedDownloads_.Empty())) {
+      completedTransfers_.Clear();
+      totalTransfers_.Clear();
+    }
   }
-  ForgetOldCompletions();
+  memory_.ForgetOldCompletions(options_.clock->Now());
   ScanQueue();
-  PollBatch();
+  PollSlice();
   UpdateTransferStatus();
   if (transferLog_.WrittenSinceCheck()) CheckLogSize();
-  const int inProgress = GetTransferCount();
-  if (completionsThisPass_.load() == 0 && inProgress > 0)
-    pollInterval_ = std::min(pollInterval_.load() + kIntervalGrowth, IntervalCeiling(inProgress));
+  int inProgress;
+  {
+    std::lock_guard lock(transfersLock_);
+    inProgress = transfers_.Size();
+  }
+  pacing_.EndPass(inProgress);
 }
 
 void TICloudTracker::ScanQueue() {
@@ -131,71 +121,38 @@ void TICloudTracker::ScanQueue() {
   }
 }
 
-void TICloudTracker::PollBatch() {
-  const auto limit = static_cast<std::size_t>(std::max(0, batchSize_.load()));  // 0: no limit
-  std::vector<std::string> batch;
+void TICloudTracker::PollSlice() {
+  const auto limit = static_cast<std::size_t>(std::max(0, pacing_.SliceSize()));  // 0: no limit
+  std::vector<std::string> slice;
   {
     // Chosen under the lock straight from the table: no copy of every path.
     std::lock_guard lock(transfersLock_);
-    batch = sets_.ChooseBatch(limit);
+    slice = sets_.ChooseSlice(limit);
   }
-  // A pause that came in meanwhile skips the batch (it still counts as chosen).
-  if (batch.empty() || paused_.load()) return;
-  for (const std::string& path : batch) CheckStatus(path);
-}
-
-namespace {
-// What a file's content is, as far as a change would show: size and time.
-std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return {-1, 0};
-  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-}
-constexpr double kCompletionEchoWindow = 60.0;
-}  // namespace
-
-void TICloudTracker::NoteCompletion(const std::string& path) {
-  recentCompletions_[path] = RecentCompletion{ContentStamp(path), options_.clock->Now()};
-}
-
-void TICloudTracker::ForgetOldCompletions() {
-  const AbsoluteTime now = options_.clock->Now();
-  std::erase_if(recentCompletions_, [&](const auto& entry) { return now - entry.second.when > kCompletionEchoWindow; });
-}
-
-bool TICloudTracker::IsEchoOfCompletion(const std::string& path) {
-  auto it = recentCompletions_.find(path);
-  return it != recentCompletions_.end() && options_.clock->Now() - it->second.when <= kCompletionEchoWindow &&
-         it->second.stamp == ContentStamp(path);
+  // A pause that came in meanwhile skips the slice (it still counts as chosen).
+  if (slice.empty() || paused_.load()) return;
+  for (const std::string& path : slice) CheckStatus(path);
 }
 
 void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
   if (source_.IsDownloadFile(item)) return;
   const std::string placeholder = source_.PlaceholderPathOf(item);
-  vanishedPlaceholders_.erase(placeholder);
+  memory_.ForgetPlaceholder(placeholder);
   if (!transfers_.Contains(placeholder)) return;
   // One transfer, now known under the item's own path: it is not counted twice.
   transfers_.Remove(placeholder);
   if (totalTransfers_.Contains(placeholder)) totalTransfers_.Remove(placeholder);
 }
 
-bool TICloudTracker::IsAbandonedDownload(const std::string& placeholder) {
-  const AbsoluteTime now = options_.clock->Now();
-  const auto [it, first] = vanishedPlaceholders_.try_emplace(placeholder, now);
-  if (first || now - it->second < kAbandonedDownloadAfter) return false;
-  vanishedPlaceholders_.erase(it);
-  return true;
-}
-
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
-  NoteCompletion(item);
+  memory_.NoteCompletion(item, options_.clock->Now());
   AddTransferFinishedEntry(item);
   {
     std::lock_guard lock(transfersLock_);
     transfers_.Remove(tracked);
     if (tracked == item) DropPlaceholderOfLocked(item);
-    vanishedPlaceholders_.erase(tracked);
-    ++completionsThisPass_;
+    memory_.ForgetPlaceholder(tracked);
+    pacing_.NoteCompletion();
     completedTransfers_.Add(item);
   }
   ResetInactivityTimer();
@@ -249,7 +206,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     // a download received. Not so for an item that has just completed here
     // and not changed since: the sync state's own last change arrives as
     // one more event a moment after the completion.
-    if (IsEchoOfCompletion(path)) {
+    if (memory_.IsEchoOfCompletion(path, options_.clock->Now())) {
       ResetInactivityTimer();
       return;
     }
@@ -264,9 +221,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       std::lock_guard lock(transfersLock_);
       if (!completedDownloads_.Contains(path)) {
         if (settings->logReceivedDownloads) AddTransferFinishedEntry(path);
-        const AbsoluteTime now = options_.clock->Now();
-        if (transferStartTime_.load() == 0.0) transferStartTime_ = now;
-        lastDownloadTime_ = now;
+        batch_.DownloadReceived(options_.clock->Now());
         completedDownloads_.Add(path);
       }
     }
@@ -278,8 +233,8 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     // The placeholder is never "missing" (its item may be arriving), but
     // one gone for a while whose item never came ends as a vanished item.
     if (exists) {
-      vanishedPlaceholders_.erase(path);
-    } else if (IsAbandonedDownload(path)) {
+      memory_.ForgetPlaceholder(path);
+    } else if (memory_.IsAbandonedDownload(path, options_.clock->Now())) {
       {
         std::lock_guard lock(transfersLock_);
         transfers_.Remove(path);
@@ -298,7 +253,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   }
   {
     std::lock_guard lock(transfersLock_);
-    if (transferStartTime_.load() == 0.0) transferStartTime_ = options_.clock->Now();
+    batch_.TransferSeen(options_.clock->Now());
     transfers_.Add(path);
     totalTransfers_.Add(path);
     DropPlaceholderOfLocked(path);
@@ -313,65 +268,42 @@ void TICloudTracker::AddSummaryLine(int count, const char* what) {
 }
 
 void TICloudTracker::UpdateTransferStatus() {
-  int inProgress, completed, downloads;
+  BatchAccounting::Reading reading;
   {
     std::lock_guard lock(transfersLock_);
-    inProgress = transfers_.Size();
-    completed = completedTransfers_.Size();
-    downloads = completedDownloads_.Size();
+    reading.inProgress = transfers_.Size();
+    reading.completed = completedTransfers_.Size();
+    reading.downloads = completedDownloads_.Size();
   }
   // Decided from this one reading: the main thread may change the sets
   // meanwhile (RemoveTransfers, SetExistingTransfers), and a second reading
   // could then hide the end of a batch from the next pass.
-  int downloadsAfter = downloads;
   const auto settings = Settings();
-  if (inProgress != previousTransferCount_ && inProgress > 0) {
-    SendStatusChanged(false);
-  } else if (previousTransferCount_ > 0 && inProgress == 0) {
-    // The batch of transfers has finished.
-    finishedTransfering_ = true;
-    if (settings->enableLogging) AddSummaryLine(completed, "transferred");
+  const BatchAccounting::Outcome outcome =
+      batch_.Account(reading, options_.clock->Now(), static_cast<double>(settings->downloadBatchDelay));
+  if (outcome.reportCounts) SendStatusChanged(false);
+  if (outcome.uploadBatchEnded) {
+    if (settings->enableLogging) AddSummaryLine(reading.completed, "transferred");
     SaveRecentTransfers();
-    const AbsoluteTime now = options_.clock->Now();
-    // A batch whose items all vanished (deleted before they were uploaded)
-    // transferred nothing: "Last transfer" keeps its date. (The application
-    // stores it when it hears of the batch's end.)
-    if (completed > 0) lastTransferDate_ = now;
-    elapsedTransferTime_ = now - transferStartTime_.load();
-    // The delegate reads the batch's counts before the next pass clears them.
     SendStatusChanged(true);
-  } else if (downloads > 0 && inProgress == 0) {
-    if (downloads != previousCompletedDownloadCount_.load()) SendStatusChanged(true);
-    const auto delay = static_cast<float>(settings->downloadBatchDelay);
-    if (options_.clock->Now() - lastDownloadTime_.load() > delay) {
-      // No download for longer than the delay: the download batch closes.
-      if (settings->logReceivedDownloads) AddSummaryLine(downloads, "downloaded");
-      // The received items went into the history: kept now, not only when
-      // an upload batch ends or Vantorel quits (a crash would lose them).
-      SaveRecentTransfers();
-      elapsedTransferTime_ = 0.0;
-      previousCompletedDownloadCount_ = downloads;
-      {
-        std::lock_guard lock(transfersLock_);
-        completedDownloads_.Clear();
-      }
-      downloadsAfter = 0;
-      finishedTransfering_ = true;
-      SendStatusChanged(true);
-    }
   }
-  previousTransferCount_ = inProgress;
-  previousCompletedDownloadCount_ = downloadsAfter;
+  if (outcome.reportDownloads) SendStatusChanged(true);
+  if (outcome.downloadBatchCloses) {
+    if (settings->logReceivedDownloads) AddSummaryLine(reading.downloads, "downloaded");
+    // The received items went into the history: kept now, not only when
+    // an upload batch ends or Vantorel quits (a crash would lose them).
+    SaveRecentTransfers();
+    {
+      std::lock_guard lock(transfersLock_);
+      completedDownloads_.Clear();
+      batch_.CloseDownloadBatch(reading.downloads);
+    }
+    SendStatusChanged(true);
+  }
+  batch_.EndPass();
 }
 
-void TICloudTracker::ResetInactivityTimer() {
-  pollInterval_ = 1.0;
-  const std::int64_t mode = Settings()->pollingMode;
-  // Any other value leaves the batch size as it was.
-  if (mode == 0) batchSize_ = 100;
-  if (mode == 1) batchSize_ = 25;
-  if (mode == 2) batchSize_ = 200;
-}
+void TICloudTracker::ResetInactivityTimer() { pacing_.Reset(Settings()->pollingMode); }
 
 void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
   // The notification's status is not trusted: the network is asked afresh.

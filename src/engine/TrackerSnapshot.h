@@ -23,6 +23,10 @@ struct TrackerSnapshot {
   std::int32_t completedDownloads = 0;
   // The batch has just ended; the counts above are its last.
   bool finished = false;
+  // How long the batch that ended took (0 for a batch of downloads).
+  double elapsedTime = 0.0;
+  // The received downloads of the download batch that just closed.
+  std::int32_t previousCompletedDownloads = 0;
   bool paused = false;
   // The network as the tracker last heard of it (it pauses without one).
   bool reachable = true;

@@ -20,7 +20,7 @@ std::vector<std::string> TransferSets::Set::Paths() const {
   return paths;
 }
 
-std::vector<std::string> TransferSets::ChooseBatch(std::size_t limit) {
+std::vector<std::string> TransferSets::ChooseSlice(std::size_t limit) {
   std::vector<std::string> batch;
   if (sizes_[kTransfers] == 0) return batch;
   const auto fill = [&](bool skipPolled) {

@@ -46,11 +46,11 @@ public:
 
   Set Get(SetIndex index) { return Set(this, index); }
 
-  // The next batch of the polling cycle: up to `limit` paths in progress
+  // The next slice of the polling cycle: up to `limit` paths in progress
   // that are not yet in the polled set (0: no limit), added to it. When every
   // path in progress has been polled, the polled set is emptied and a new
   // cycle begins.
-  std::vector<std::string> ChooseBatch(std::size_t limit);
+  std::vector<std::string> ChooseSlice(std::size_t limit);
 
 private:
   using Counts = std::array<std::int32_t, kSetCount>;

@@ -43,18 +43,19 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
   face_.TrackerStatusChanged(tracker_.get());
   if (statusListener_) statusListener_();
   CancelPendingNotifications();  // on every change, finished or not
-  if (tracker_->IsFinishedTransfering()) {
+  // One reading: the batch's end and its counts come from the same moment.
+  const TrackerSnapshot batch = tracker_->Snapshot();
+  if (batch.finished) {
     // The tracker keeps when a transfer last completed; the preferences keep
     // it across launches.
-    const auto last = tracker_->Snapshot().lastTransfer;
+    const auto last = batch.lastTransfer;
     if (last && NSPrefs().GetDate(kPreferenceKeyLastTransferDate) != last)
       NSPrefs().SetDate(kPreferenceKeyLastTransferDate, *last);
     if (!trackerNotificationStats_) trackerNotificationStats_ = NotificationStats{};
     NotificationStats& stats = *trackerNotificationStats_;
     stats.elapsedTransferTime =
-        static_cast<float>(static_cast<double>(stats.elapsedTransferTime) + tracker_->GetElapsedTransferTime());
-    stats.previousCompletedDownloadCount += tracker_->GetPreviousCompletedDownloadCount();
-    const TrackerSnapshot batch = tracker_->Snapshot();
+        static_cast<float>(static_cast<double>(stats.elapsedTransferTime) + batch.elapsedTime);
+    stats.previousCompletedDownloadCount += batch.previousCompletedDownloads;
     stats.completedTransferCount += batch.completed;
     stats.totalTransferCount += batch.total;
     TUserDefaults& prefs = NSPrefs();

@@ -225,7 +225,7 @@ TEST_F(PopoverTest, AMissingFileAndANameThatIsNotUtf8) {
   c.transferList()->SetButtonsHidden(0, false);
   c.transferList()->RevealButton()->click();
   EXPECT_EQ(requests, (std::vector<std::string>{"beep ", "beep "}));
-  EXPECT_EQ(tracker->GetTransferCount(), 1);
+  EXPECT_EQ(tracker->Snapshot().inProgress, 1);
 }
 
 TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
@@ -292,12 +292,12 @@ TEST_F(PopoverTest, DeleteAsksWithTheCountAndIgnoresEverySelectedRow) {
   AnswerAlert(QStringLiteral("Cancel"), &asked);
   QTest::keyClick(&list, Qt::Key_Delete);
   EXPECT_EQ(asked, "Are you sure you want to ignore 3 transfers?");
-  EXPECT_EQ(tracker->GetTransferCount(), 4);
+  EXPECT_EQ(tracker->Snapshot().inProgress, 4);
 
   AnswerAlert(QStringLiteral("Ignore"), &asked);
   QTest::keyClick(&list, Qt::Key_Backspace);
   EXPECT_EQ(tracker->GetTransfers(), std::vector<std::string>{paths[3]});
-  EXPECT_EQ(c.transferModel()->rowCount(), tracker->GetTotalTransferCount());
+  EXPECT_EQ(c.transferModel()->rowCount(), tracker->Snapshot().total);
 }
 
 TEST_F(PopoverTest, ClearingTheHistoryEmptiesTheListTheFileAndTheLogForGood) {

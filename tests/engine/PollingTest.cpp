@@ -45,7 +45,7 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   t.Start();
   ASSERT_TRUE(t.GetEventStream()->WaitUntilWatching(10));
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_EQ(t.Snapshot().inProgress, 0);
   // The client starts sending it: nothing on disk changes, no event comes.
   scripted->PushChanged({file});
   ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
@@ -55,7 +55,7 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   scripted->PushChanged({file});
   ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_EQ(t.Snapshot().inProgress, 0);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{file});
 
   const std::string other = dir.MakeFolder("client-root");
@@ -75,7 +75,7 @@ TEST_F(PollingTest, ASourceThatKnowsAnItemWasSentReportsNoDownloadForIt) {
   t.QueueFile(sent);
   t.QueueFile(received);
   Pass();
-  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);
+  EXPECT_EQ(t.Snapshot().completedDownloads, 1);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{received});
 }
 
@@ -116,10 +116,10 @@ TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {
 
   t.QueueFile(file);  // a late event of the agent's last mark
   Pass();  // the next pass clears the batch
-  EXPECT_EQ(t.GetCompletedDownloadCount(), 0);  // a completed upload is no received download
+  EXPECT_EQ(t.Snapshot().completedDownloads, 0);  // a completed upload is no received download
   EXPECT_EQ(LogLines().size(), 2u);
-  EXPECT_FALSE(t.IsFinishedTransfering());
-  EXPECT_EQ(t.GetCompletedTransferCount(), 0);
+  EXPECT_FALSE(t.Snapshot().finished);
+  EXPECT_EQ(t.Snapshot().completed, 0);
   EXPECT_FALSE(t.IsTransferComplete(file));
   EXPECT_EQ(delegate.heard.size(), 2u);
 }
@@ -130,10 +130,10 @@ TEST_F(PollingTest, ABatchEndsWhenTheLastTransferEndsHoweverItEnds) {
   t.QueueFile(a);
   t.QueueFile(b);
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 2);
+  EXPECT_EQ(t.Snapshot().inProgress, 2);
   fs::remove(a);  // vanishes: leaves without counting as completed
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 1);
+  EXPECT_EQ(t.Snapshot().inProgress, 1);
   MarkUploaded(b);
   t.QueueFile(b);
   Pass();
@@ -158,7 +158,7 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   const std::string item = Item("report.pdf", true);
   t.QueueFile(item);
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_EQ(t.Snapshot().inProgress, 0);
   EXPECT_TRUE(t.IsTransferComplete(item));
   EXPECT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
@@ -169,10 +169,10 @@ TEST_F(PollingTest, PathsWaitingToBeExaminedAreToldApartFromNoTransfers) {
   EXPECT_FALSE(t.HasUnexaminedPaths());
   const std::string item = Item("waiting.txt");
   t.QueueFile(item);
-  EXPECT_EQ(t.GetTransferCount(), 0);
+  EXPECT_EQ(t.Snapshot().inProgress, 0);
   EXPECT_TRUE(t.HasUnexaminedPaths());  // no transfer yet, but not idle either
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 1);
+  EXPECT_EQ(t.Snapshot().inProgress, 1);
   EXPECT_FALSE(t.HasUnexaminedPaths());
   {
     auto scanning = t.LockQueueForTesting();  // a scan runs: the answer cannot wait for it
@@ -282,7 +282,7 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   for (int i = 1; i <= 3; ++i) {
     t.QueueFile(Item("d" + std::to_string(i) + ".txt", true));
     Pass();
-    EXPECT_EQ(t.GetStatus(), 2);
+    EXPECT_EQ(t.Snapshot().StatusCode(), 2);
     clock->Advance(2);
   }
   ASSERT_EQ(delegate.heard.size(), 3u);
@@ -300,7 +300,7 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   EXPECT_TRUE(closed.finished);
   EXPECT_EQ(closed.previousDownloads, 3);
   EXPECT_DOUBLE_EQ(closed.elapsed, 0.0);
-  EXPECT_EQ(t.GetPreviousCompletedDownloadCount(), 0);  // back to 0 once told
+  EXPECT_EQ(t.Snapshot().previousCompletedDownloads, 0);  // back to 0 once told
   EXPECT_NE(LogLines().back().find("======== 3 files were downloaded ========"), std::string::npos);
   EXPECT_FALSE(t.Snapshot().lastTransfer);  // downloads do not set it
   // The received items are in the history file as the batch closes, not
@@ -319,20 +319,20 @@ TEST_F(PollingTest, ADownloadDuringAnUploadWaitsForTheUploadToEnd) {
   Pass();
   t.QueueFile(Item("down.txt", true));
   Pass();
-  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);
-  EXPECT_EQ(t.GetStatus(), 1);
+  EXPECT_EQ(t.Snapshot().completedDownloads, 1);
+  EXPECT_EQ(t.Snapshot().StatusCode(), 1);
   clock->Advance(60);
   Pass();
-  EXPECT_EQ(t.GetCompletedDownloadCount(), 1);  // cannot close while uploading
+  EXPECT_EQ(t.Snapshot().completedDownloads, 1);  // cannot close while uploading
   MarkUploaded(upload);
   t.QueueFile(upload);
   Pass();  // the upload batch finishes
   EXPECT_TRUE(delegate.heard.back().finished);
-  EXPECT_EQ(t.GetStatus(), 2);
+  EXPECT_EQ(t.Snapshot().StatusCode(), 2);
   // The download is not wiped with the upload batch: it closes as a batch
   // of its own, with its own line (it came more than the delay ago).
   Pass();
-  EXPECT_EQ(t.GetCompletedDownloadCount(), 0);
+  EXPECT_EQ(t.Snapshot().completedDownloads, 0);
   EXPECT_EQ(delegate.heard.back().previousDownloads, 1);
   EXPECT_NE(LogLines().back().find("======== 1 file was downloaded ========"), std::string::npos);
 }
@@ -348,13 +348,13 @@ TEST_F(PollingTest, AnItemArrivingUnderItsOwnPathReplacesItsPlaceholder) {
   t.QueueFile(item);
   Pass();
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{item});
-  EXPECT_EQ(t.GetTotalTransferCount(), 1);
+  EXPECT_EQ(t.Snapshot().total, 1);
   fs::remove(placeholder);
   t.QueueFile(placeholder);
   MarkUploaded(item);
   t.QueueFile(item);
   Pass();
-  EXPECT_EQ(t.GetStatus(), 0);
+  EXPECT_EQ(t.Snapshot().StatusCode(), 0);
   ASSERT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(delegate.heard.back().completed, 1);
   EXPECT_EQ(delegate.heard.back().total, 1);
@@ -372,7 +372,7 @@ TEST_F(PollingTest, ADownloadWhosePlaceholderVanishedWithoutItsItemEnds) {
   dir.Write("cloud/.kept.pdf.icloud", "x");  // back again: still a download in progress
   clock->Advance(20);
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 2);
+  EXPECT_EQ(t.Snapshot().inProgress, 2);
   clock->Advance(11);
   Pass();  // gone for more than 30 s, and its item never came
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{kept});
@@ -384,7 +384,7 @@ TEST_F(PollingTest, ADownloadWhosePlaceholderVanishedWithoutItsItemEnds) {
   Pass();
   clock->Advance(31);
   Pass();
-  EXPECT_EQ(t.GetStatus(), 0);
+  EXPECT_EQ(t.Snapshot().StatusCode(), 0);
   ASSERT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(delegate.heard.back().completed, 0);
   EXPECT_EQ(delegate.heard.back().total, 2);
@@ -444,7 +444,7 @@ TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
   Apply();
   t.QueueFile(hidden);
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 2);
+  EXPECT_EQ(t.Snapshot().inProgress, 2);
 
   // Without download tracking a placeholder is just another hidden file.
   settings.ignoreHiddenFiles = true;
@@ -453,7 +453,7 @@ TEST_F(PollingTest, TheQueueLeavesOutWhatIsNeverTracked) {
   Apply();
   t.QueueFile(Item(".x.icloud"));
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 2);
+  EXPECT_EQ(t.Snapshot().inProgress, 2);
 }
 
 TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
@@ -479,7 +479,7 @@ TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
   t.QueueFile(slow);
   t.QueueFile(slower);
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 3);
+  EXPECT_EQ(t.Snapshot().inProgress, 3);
   EXPECT_EQ(diagnostics.Text().find("\"(x+x+)+y\" takes too long"), diagnostics.Text().rfind("\"(x+x+)+y\" takes too long"));
   EXPECT_NE(diagnostics.Text().find("The filter pattern \"(x+x+)+y\" takes too long to match some paths"), std::string::npos);
 
@@ -487,7 +487,7 @@ TEST_F(PollingTest, IncludeAndExcludePatternsDecideWhatIsTracked) {
   Apply();  // no include pattern: nothing more is tracked
   t.QueueFile(Item("docs/new.txt"));
   Pass();
-  EXPECT_EQ(t.GetTransferCount(), 3);
+  EXPECT_EQ(t.Snapshot().inProgress, 3);
 }
 
 TEST_F(PollingTest, TheIntervalGrowsWhileNothingCompletesUpToItsCeiling) {
@@ -525,19 +525,19 @@ TEST_F(PollingTest, TransfersAreExaminedInCyclesOfTheBatchSize) {
   settings.pollingMode = 1;
   Apply();
   auto& t = Tracker();
-  EXPECT_EQ(t.GetBatchSize(), 25);
+  EXPECT_EQ(t.GetSliceSize(), 25);
   std::vector<std::string> files;
   for (int i = 0; i < 60; ++i) files.push_back(Item("f" + std::to_string(i)));
   t.SetExistingTransfers(files);
   for (int i = 0; i < 3; ++i) Pass();  // 25, 25, 10: the cycle is complete
   for (const auto& f : files) MarkUploaded(f);
   Pass();  // a new cycle starts with a full batch
-  EXPECT_EQ(t.GetCompletedTransferCount(), 25);
+  EXPECT_EQ(t.Snapshot().completed, 25);
   Pass();
-  EXPECT_EQ(t.GetCompletedTransferCount(), 50);
+  EXPECT_EQ(t.Snapshot().completed, 50);
   Pass();
-  EXPECT_EQ(t.GetCompletedTransferCount(), 60);
-  EXPECT_TRUE(t.IsFinishedTransfering());
+  EXPECT_EQ(t.Snapshot().completed, 60);
+  EXPECT_TRUE(t.Snapshot().finished);
 }
 
 TEST_F(PollingTest, APauseDuringTheScanSkipsThatPassesBatch) {

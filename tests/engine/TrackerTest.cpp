@@ -335,25 +335,25 @@ TEST_F(TrackerTest, ADeletedFolderEndsItsTransfersAtOnceAsVanished) {
   for (const std::string& file : files) t.QueueFile(file);
   t.QueueFile(other);
   Pass();
-  ASSERT_EQ(t.GetTransferCount(), 301);
+  ASSERT_EQ(t.Snapshot().inProgress, 301);
 
   fs::remove_all(cloud + "/big");
   // Gone as soon as the watcher reports it: not 25 a pass.
-  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 1; }, 10)) << t.GetTransferCount();
+  ASSERT_TRUE(loop.RunUntil([&] { return t.Snapshot().inProgress == 1; }, 10)) << t.Snapshot().inProgress;
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{other});
   // A folder moved out of the tree takes its transfers with it too.
   const std::string moved = Item("moved/inside.txt");
   t.QueueFile(moved);
   Pass();
-  ASSERT_EQ(t.GetTransferCount(), 2);
+  ASSERT_EQ(t.Snapshot().inProgress, 2);
   fs::rename(cloud + "/moved", dir / "outside");
-  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 1; }, 10));
+  ASSERT_TRUE(loop.RunUntil([&] { return t.Snapshot().inProgress == 1; }, 10));
 
   fs::remove(other);
-  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransferCount() == 0; }, 10));
+  ASSERT_TRUE(loop.RunUntil([&] { return t.Snapshot().inProgress == 0; }, 10));
   Pass();  // the batch ends: nothing completed, nothing transferred
-  EXPECT_TRUE(t.IsFinishedTransfering());
-  EXPECT_EQ(t.GetCompletedTransferCount(), 0);
+  EXPECT_TRUE(t.Snapshot().finished);
+  EXPECT_EQ(t.Snapshot().completed, 0);
   EXPECT_EQ(t.Snapshot().lastTransfer, lastBefore);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{});
 }
@@ -375,7 +375,7 @@ TEST_F(TrackerTest, ScanResultsPassTheTrackingRulesAndAPartialScanKeepsTheRest) 
   auto transfers = t.GetTransfers();
   std::sort(transfers.begin(), transfers.end());
   EXPECT_EQ(transfers, (std::vector<std::string>{c, a}));  // sorted: "Docs" before "a"
-  EXPECT_EQ(t.GetTotalTransferCount(), 2);
+  EXPECT_EQ(t.Snapshot().total, 2);
   t.SetExistingTransfers({b});  // a scan of the whole folder replaces everything
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{b});
 }
@@ -385,13 +385,13 @@ TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {
   const std::string upload = dir.Write("cloud/up.txt", "x");
   const std::string placeholder = cloud + "/.gone.txt.icloud";
   t.SetExistingTransfers({upload, placeholder});
-  EXPECT_EQ(t.GetStatus(), 1);
+  EXPECT_EQ(t.Snapshot().StatusCode(), 1);
   t.RemoveTransfers({placeholder, upload, "/not/in/progress"});
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
   EXPECT_TRUE(t.IsTransferComplete(upload));
-  EXPECT_EQ(t.GetCompletedTransferCount(), 1);
-  EXPECT_EQ(t.GetTotalTransferCount(), 2);
-  EXPECT_EQ(t.GetRemainingTransferCount(), 1);
+  EXPECT_EQ(t.Snapshot().completed, 1);
+  EXPECT_EQ(t.Snapshot().total, 2);
+  EXPECT_EQ(t.Snapshot().total - t.Snapshot().completed, 1);
 }
 
 TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
@@ -445,7 +445,6 @@ TEST_F(TrackerTest, TeardownStopsASleepingPollThreadPromptly) {
   const auto before = std::chrono::steady_clock::now();
   tracker.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
-  EXPECT_EQ(TICloudTracker::SharedTracker(), nullptr);
   PlistReadResult saved = ReadPropertyListFile(historyFile);
   ASSERT_EQ(saved.status, PlistReadResult::Status::Ok);
   EXPECT_EQ(*saved.value.AsArray(), (PlistValue::Array{PlistValue("/from/memory")}));

@@ -35,16 +35,16 @@ TEST(TransferSets, BatchesCycleThroughEveryTransfer) {
   std::set<std::string> seen;
   std::vector<std::size_t> sizes;
   for (int pass = 0; pass < 3; ++pass) {
-    const auto batch = sets.ChooseBatch(25);
+    const auto batch = sets.ChooseSlice(25);
     sizes.push_back(batch.size());
     seen.insert(batch.begin(), batch.end());
   }
   EXPECT_EQ(sizes, (std::vector<std::size_t>{25, 25, 10}));
   EXPECT_EQ(seen.size(), 60u);  // each exactly once in the cycle
-  EXPECT_EQ(sets.ChooseBatch(25).size(), 25u);  // then a new cycle
-  EXPECT_EQ(sets.ChooseBatch(0).size(), 35u);   // no limit: the rest of it
+  EXPECT_EQ(sets.ChooseSlice(25).size(), 25u);  // then a new cycle
+  EXPECT_EQ(sets.ChooseSlice(0).size(), 35u);   // no limit: the rest of it
   transfers.Clear();
-  EXPECT_TRUE(sets.ChooseBatch(25).empty());
+  EXPECT_TRUE(sets.ChooseSlice(25).empty());
 }
 
 }  // namespace

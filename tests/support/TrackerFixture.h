@@ -39,11 +39,10 @@ struct Heard {
 
 class RecordingDelegate : public TICloudTrackerDelegate {
 public:
-  void trackerStatusChanged(TICloudTracker*) override {
-    TICloudTracker* t = TICloudTracker::SharedTracker();
-    heard.push_back({inPass, t->GetStatus(), t->GetTransferCount(), t->GetCompletedTransferCount(),
-                     t->GetTotalTransferCount(), t->IsFinishedTransfering(), t->GetPreviousCompletedDownloadCount(),
-                     t->GetElapsedTransferTime()});
+  void trackerStatusChanged(TICloudTracker* tracker) override {
+    const TrackerSnapshot s = tracker->Snapshot();
+    heard.push_back({inPass, s.StatusCode(), s.inProgress, s.completed, s.total, s.finished,
+                     s.previousCompletedDownloads, s.elapsedTime});
   }
   void trackerError(TICloudTracker*, const std::string&) override {}
   void trackerDebugInfo(TICloudTracker*, const PlistValue::Dictionary&) override {}

@@ -326,7 +326,7 @@ void TTransferListViewController::reloadTransfers() {
   transfers_ = tracker_.GetTotalTransfers();
   SortTransfersByName(transfers_);
   // A finished batch lists nothing, though its paths are kept until cleared.
-  transferModel_->SetPaths(tracker_.IsFinishedTransfering() ? std::vector<std::string>{} : transfers_);
+  transferModel_->SetPaths(tracker_.Snapshot().finished ? std::vector<std::string>{} : transfers_);
   transferList_->SetButtonsHidden(-1, true);
 }
 

@@ -1,0 +1,61 @@
+#include "engine/BatchAccounting.h"
+
+namespace vantorel {
+
+bool BatchAccounting::StartAfreshIfEnded(bool downloadsOpen) {
+  if (!finished_.load()) return false;
+  finished_ = false;
+  startTime_ = 0.0;
+  if (!downloadsOpen) lastDownloadTime_ = 0.0;
+  return true;
+}
+
+void BatchAccounting::TransferSeen(AbsoluteTime now) {
+  if (startTime_.load() == 0.0) startTime_ = now;
+}
+
+void BatchAccounting::DownloadReceived(AbsoluteTime now) {
+  TransferSeen(now);
+  lastDownloadTime_ = now;
+}
+
+BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, AbsoluteTime now,
+                                                  double downloadBatchDelay) {
+  last_ = reading;
+  downloadsAfterPass_ = reading.downloads;
+  Outcome outcome;
+  if (reading.inProgress != previousInProgress_ && reading.inProgress > 0) {
+    outcome.reportCounts = true;
+  } else if (previousInProgress_ > 0 && reading.inProgress == 0) {
+    outcome.uploadBatchEnded = true;
+    finished_ = true;
+    // A batch whose items all vanished (deleted before they were uploaded)
+    // transferred nothing: "Last transfer" keeps its date.
+    if (reading.completed > 0) lastTransferDate_ = now;
+    elapsed_ = now - startTime_.load();
+  } else if (reading.downloads > 0 && reading.inProgress == 0) {
+    outcome.reportDownloads = reading.downloads != previousDownloads_.load();
+    outcome.downloadBatchCloses = now - lastDownloadTime_.load() > static_cast<float>(downloadBatchDelay);
+  }
+  return outcome;
+}
+
+void BatchAccounting::CloseDownloadBatch(int downloads) {
+  elapsed_ = 0.0;
+  previousDownloads_ = downloads;
+  downloadsAfterPass_ = 0;
+  finished_ = true;
+}
+
+void BatchAccounting::EndPass() {
+  previousInProgress_ = last_.inProgress;
+  previousDownloads_ = downloadsAfterPass_;
+}
+
+std::optional<AbsoluteTime> BatchAccounting::LastTransferDate() const {
+  const double date = lastTransferDate_.load();
+  if (date == 0.0) return std::nullopt;
+  return date;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,42 @@
+#include "engine/ItemMemory.h"
+
+#include <sys/stat.h>
+
+namespace vantorel {
+
+namespace {
+constexpr double kCompletionEchoWindow = 60.0;
+// A placeholder gone this long with its transfer unfinished was cancelled on
+// the other side (or its item went somewhere the tracker does not look).
+constexpr double kAbandonedDownloadAfter = 30.0;
+
+// What a file's content is, as far as a change would show: size and time.
+std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {-1, 0};
+  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+}  // namespace
+
+void ItemMemory::NoteCompletion(const std::string& path, AbsoluteTime now) {
+  completions_[path] = Completion{ContentStamp(path), now};
+}
+
+void ItemMemory::ForgetOldCompletions(AbsoluteTime now) {
+  std::erase_if(completions_, [&](const auto& entry) { return now - entry.second.when > kCompletionEchoWindow; });
+}
+
+bool ItemMemory::IsEchoOfCompletion(const std::string& path, AbsoluteTime now) const {
+  const auto it = completions_.find(path);
+  return it != completions_.end() && now - it->second.when <= kCompletionEchoWindow &&
+         it->second.stamp == ContentStamp(path);
+}
+
+bool ItemMemory::IsAbandonedDownload(const std::string& placeholder, AbsoluteTime now) {
+  const auto [it, first] = vanishedPlaceholders_.try_emplace(placeholder, now);
+  if (first || now - it->second < kAbandonedDownloadAfter) return false;
+  vanishedPlaceholders_.erase(it);
+  return true;
+}
+
+}  // namespace vantorel
