@@ -28,16 +28,16 @@ TEST(TransferSets, EachSetCountsLikeAMultiset) {
   EXPECT_EQ(transfers.Paths(), std::vector<std::string>{"/b"});
 }
 
-TEST(TransferSets, BatchesCycleThroughEveryTransfer) {
+TEST(TransferSets, SlicesCycleThroughEveryTransfer) {
   TransferSets sets;
   auto transfers = sets.Get(TransferSets::kTransfers);
   for (int i = 0; i < 60; ++i) transfers.Add("/f" + std::to_string(i));
   std::set<std::string> seen;
   std::vector<std::size_t> sizes;
   for (int pass = 0; pass < 3; ++pass) {
-    const auto batch = sets.ChooseSlice(25);
-    sizes.push_back(batch.size());
-    seen.insert(batch.begin(), batch.end());
+    const auto slice = sets.ChooseSlice(25);
+    sizes.push_back(slice.size());
+    seen.insert(slice.begin(), slice.end());
   }
   EXPECT_EQ(sizes, (std::vector<std::size_t>{25, 25, 10}));
   EXPECT_EQ(seen.size(), 60u);  // each exactly once in the cycle
