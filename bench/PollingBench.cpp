@@ -1,5 +1,5 @@
 // Measures the poll thread's work against the raw system calls it needs:
-// - one pass with 10,000 transfers in progress and "PollingMode" 2 (a batch
+// - one pass with 10,000 transfers in progress and "PollingMode" 2 (a slice
 //   of 200) against a stat and an attribute read for each of the 200;
 // - memory per transfer in progress, beyond the bytes of its path;
 // - the queue scan, per queued path, against the calls a path needs there.
@@ -110,7 +110,7 @@ void BM_QueueScanPerPath(benchmark::State& state) {
       if (++next == w.files.size()) next = 0;
     }
     TrackerSettings settings = *w.tracker->Settings();
-    settings.pollingMode = 3;  // keeps the batch as it is
+    settings.pollingMode = 3;  // keeps the slice as it is
     w.tracker->SetSettings(settings);
     state.ResumeTiming();
     w.tracker->PollOnce();
@@ -158,9 +158,9 @@ int main(int argc, char** argv) {
   bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto ratio = [&](const char* a, const char* b) { return reporter.Of(a) / reporter.Of(b); };
-  std::printf("\nOne pass, 10,000 in progress, batch of 200: %.0f us, raw calls %.0f us: %.2fx (target 1.3x)\n",
+  std::printf("\nOne pass, 10,000 in progress, slice of 200: %.0f us, raw calls %.0f us: %.2fx (target 1.3x)\n",
               reporter.Of("BM_Pass") / 1000, reporter.Of("BM_Pass_raw") / 1000, ratio("BM_Pass", "BM_Pass_raw"));
-  // Each timed scan also ran a pass's batch: that part is taken off.
+  // Each timed scan also ran a pass's slice: that part is taken off.
   const double scan = (reporter.Of("BM_QueueScanPerPath") - reporter.Of("BM_Pass")) / 100;
   const double scanRaw = reporter.Of("BM_QueueScanPerPath_raw") / 100;
   std::printf("Queue scan per path: %.1f us, raw calls %.1f us: %.2fx (target 1.25x)\n", scan / 1000, scanRaw / 1000,

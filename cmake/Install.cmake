@@ -3,12 +3,13 @@
 include(GNUInstallDirs)
 
 install(TARGETS vantorel vantorel-defaults vantorel-cloudsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Out of the PATH: `vantorel` hands a run to the face that fits.
+install(TARGETS vantorel-console RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vantorel)
 install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vantorel)
 
 if(VANTOREL_BUILD_DESKTOP)
-  # Out of the PATH: `vantorel` starts it for a tray run.
   install(TARGETS vantorel-tray RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vantorel)
   install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/data/com.quellmark.vantorel.metainfo.xml

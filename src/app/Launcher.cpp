@@ -7,7 +7,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "console/ConsoleApplication.h"
+#include "app/Usage.h"
 #include "console/ControlClient.h"
 #include "shell/BuildInfo.h"
 #include "units/fs/AtomicFile.h"
@@ -26,7 +25,6 @@
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/ControlSocket.h"
 #include "units/runtime/Diagnostics.h"
-#include "units/runtime/DisplayReach.h"
 #include "units/runtime/InstanceLock.h"
 #include "units/runtime/ProgramLocations.h"
 #include "units/text/RegularExpressionUtilities.h"
@@ -35,51 +33,6 @@ namespace vantorel {
 
 namespace {
 
-
-constexpr const char* kHelp =
-    "Usage: vantorel [--headless] [--folder PATH] [--rescan]\n"
-    "       vantorel [--headless] --demo\n"
-    "       vantorel status [--json] [--follow] | wait-idle [--timeout SECONDS]\n"
-    "       vantorel open | preferences | rescan [PATH] | quit\n"
-    "Reports which files of a synchronised folder are being uploaded or downloaded.\n"
-    "With a display it sits in the system tray; without one, or with --headless,\n"
-    "it runs on the terminal.\n"
-    "\n"
-    "Options:\n"
-    "  --headless      run on the terminal: print the status line at every change,\n"
-    "                  each notification, alert and network change\n"
-    "  --folder PATH   watch PATH (stored as the watched folder, as the preferences\n"
-    "                  window would)\n"
-    "  --rescan        after starting, scan the folder once for items still\n"
-    "                  waiting to be uploaded\n"
-    "  --demo          a demonstration: a fresh demo folder with the simulated sync\n"
-    "                  agent making uploads and downloads in it (vantorel-cloudsim\n"
-    "                  demo), and Vantorel watching it with preferences and a\n"
-    "                  support folder of its own; quitting stops both and removes it\n"
-    "  --help          show this text\n"
-    "\n"
-    "Commands for the running Vantorel (over its control socket):\n"
-    "  status          print the status line; --json: the state as one JSON object;\n"
-    "                  --follow: again at every change, until interrupted\n"
-    "  wait-idle       return once nothing is in progress and no received-download\n"
-    "                  batch is open; --timeout SECONDS: give up after that long\n"
-    "  open            open or close the popover (the tray face)\n"
-    "  preferences     open the preferences window (the tray face)\n"
-    "  rescan [PATH]   scan the watched folder, or PATH, for transfers in progress\n"
-    "  quit            quit in order (the history is saved)\n"
-    "Exit codes: 0 done, 1 timed out, 2 no Vantorel runs (or a wrong command),\n"
-    "3 refused or failed. A second plain launch opens the running one's popover.\n"
-    "\n"
-    "Files:\n"
-    "  $XDG_CONFIG_HOME/vantorel/com.quellmark.vantorel.plist   preferences\n"
-    "                  (read and written with vantorel-defaults)\n"
-    "  $XDG_DATA_HOME/Vantorel/vantorel_log.txt                 transfer log\n"
-    "  $XDG_DATA_HOME/Vantorel/recent_transfers.plist           recent transfers\n"
-    "  $XDG_RUNTIME_DIR/vantorel/control                        control socket\n"
-    "                  ($XDG_DATA_HOME/Vantorel/run/control without a runtime folder)\n"
-    "(~/.config and ~/.local/share when the variables are not set.)\n"
-    "\n"
-    "Quit with Ctrl-C (SIGINT) or SIGTERM.\n";
 
 struct Arguments {
   bool headless = false;
@@ -173,49 +126,17 @@ void WarnWhenNothingCanBeTracked() {
 
 
 
-// `vantorel` links no toolkit: a tray run continues in the tray executable,
-// in this same process, with the same arguments. Its first argument names
-// the launcher, so that it finds the executables beside it and names it in
-// the login item. Returns only when that failed.
-void ContinueInTray(const std::string& tray, int argc, char** argv) {
-  const std::string launcher = OwnExecutablePath();
-  std::vector<char*> args{const_cast<char*>(launcher.c_str())};
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-  args.push_back(nullptr);
-  ::execv(tray.c_str(), args.data());
-  WriteDiagnosticLine("Cannot start the tray face " + tray + ": " + std::strerror(errno) +
-                      "; running on the terminal.");
-}
-
 }  // namespace
 
-int LaunchVantorel(int argc, char** argv, DesktopRunner desktopRunner) {
-  // A command for the running instance: nothing of this run's own starts.
-  if (argc > 1 && IsControlCommand(argv[1]))
-    return RunControlCommand(std::vector<std::string>(argv + 1, argv + argc),
-                             ControlSocket::DefaultPath(DataHome() + "/" + kBundleName));
+int LaunchVantorel(int argc, char** argv, FaceRunner runFace) {
   Arguments args = Parse(argc, argv);
   if (args.help) {
-    std::fputs(kHelp, stdout);
+    std::fputs(kUsage, stdout);
     return 0;
   }
   if (!args.error.empty()) {
     std::fprintf(stderr, "vantorel: %s\nTry 'vantorel --help'.\n", args.error.c_str());
     return 2;
-  }
-  // Decided before anything starts: a tray run may continue in another
-  // executable, and must not leave a demo or a lock behind.
-  bool desktop = false;
-  if (!args.headless) {
-    if (!CanReachDisplay()) {
-      WriteDiagnosticLine("No display to show the tray icon on: running on the terminal.");
-    } else if (desktopRunner != nullptr) {
-      desktop = true;
-    } else if (const std::string tray = TrayExecutablePath(); !tray.empty()) {
-      ContinueInTray(tray, argc, argv);
-    } else {
-      WriteDiagnosticLine("This installation has no tray face: running on the terminal.");
-    }
   }
   if (args.folder && !isDirectory(*args.folder)) {
     std::fprintf(stderr, "vantorel: %s is not a folder\n", args.folder->c_str());
@@ -282,8 +203,7 @@ int LaunchVantorel(int argc, char** argv, DesktopRunner desktopRunner) {
   request.signalFd = signalFd;
   request.afterLaunch = afterLaunch;
   request.control = control.get();
-  const int exitCode =
-      desktop ? desktopRunner(argc, argv, std::move(request)) : RunConsoleApplication(std::move(request));
+  const int exitCode = runFace(argc, argv, std::move(request));
   if (signalFd >= 0) ::close(signalFd);
   if (demo) StopDemo(*demo);
   return exitCode;

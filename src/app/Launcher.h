@@ -1,18 +1,17 @@
 #pragma once
-// Vantorel from its command line: a command for the running instance, or a
-// run of its own (arguments, the demonstration, the one-instance guard, the
-// quit signals, then the face's run). Shared by the `vantorel` executable
-// and the tray executable.
+// A run of Vantorel from its command line: the arguments, the
+// demonstration, the one-instance guard, the quit signals, then the face's
+// run. Shared by the face executables, which `vantorel` starts.
 
 #include "shell/ApplicationRun.h"
 
 namespace vantorel {
 
-// Runs the application with the desktop face: the tray executable has one,
-// `vantorel` has none and hands a tray run over to the tray executable.
-using DesktopRunner = int (*)(int& argc, char** argv, RunRequest request);
+// Builds a face's main loop and face and runs them (RunDesktopApplication,
+// RunConsoleApplication); returns the exit status.
+using FaceRunner = int (*)(int& argc, char** argv, RunRequest request);
 
 // Returns the exit status.
-int LaunchVantorel(int argc, char** argv, DesktopRunner desktopRunner);
+int LaunchVantorel(int argc, char** argv, FaceRunner runFace);
 
 }  // namespace vantorel

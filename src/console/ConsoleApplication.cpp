@@ -6,7 +6,7 @@
 
 namespace vantorel {
 
-int RunConsoleApplication(RunRequest request) {
+int RunConsoleApplication(int&, char**, RunRequest request) {
   PollMainLoop loop;
   const std::optional<std::string> folder = request.folder;
   ApplicationRun run(loop, std::move(request));

@@ -7,6 +7,6 @@ namespace vantorel {
 
 // Runs until SIGINT/SIGTERM (through the request's signal descriptor) or a
 // quit request; returns the exit status.
-int RunConsoleApplication(RunRequest request);
+int RunConsoleApplication(int& argc, char** argv, RunRequest request);
 
 }  // namespace vantorel

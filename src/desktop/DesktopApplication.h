@@ -5,8 +5,8 @@
 
 namespace vantorel {
 
-// Builds Qt's application, its main loop and the desktop face, and runs
-// them until Quit (the menu, a panel's Quit, or SIGINT/SIGTERM). Returns
+// Builds Qt's application (from the command line), its main loop and the
+// desktop face, and runs them until Quit (the menu, a panel's Quit, or SIGINT/SIGTERM). Returns
 // the exit status.
 int RunDesktopApplication(int& argc, char** argv, RunRequest request);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary DESTDIR as a package would (prefix
-# /usr) and checks what lands there: the executables (the tray one out of
+# /usr) and checks what lands there: the executables (the faces' out of
 # the PATH), the menu entry and
 # the AppStream data (both validated), the icons, the man page and the
 # shell completion.
@@ -18,13 +18,16 @@ for f in bin/vantorel bin/vantorel-defaults bin/vantorel-cloudsim share/man/man1
   check "installs $f" test -s "$root/$f"
 done
 check "the executables are executable" test -x "$root/bin/vantorel"
+check "installs the console face where vantorel looks for it" test -x "$root/libexec/vantorel/vantorel-console"
+# vantorel itself is the client: it loads neither a toolkit nor the engine's libraries.
+check "vantorel links no Qt, ICU or libplist" bash -c "! ldd '$root/bin/vantorel' | grep -q 'libQt\|libicu\|libplist'"
+check "an installed vantorel runs its console face" bash -c \
+  "HOME='$T' XDG_RUNTIME_DIR= DISPLAY= WAYLAND_DISPLAY= '$root/bin/vantorel' --headless --folder /nonexistent 2>&1 | grep -q 'is not a folder'"
 check "the man page renders" bash -c "man -l '$root/share/man/man1/vantorel.1' 2>/dev/null | grep -q 'wait-idle'"
 check "the completion loads and completes commands" bash -c \
   "source '$root/share/bash-completion/completions/vantorel'; COMP_WORDS=(vantorel sta); COMP_CWORD=1; _vantorel; [ \"\${COMPREPLY[*]}\" = status ]"
 if [ "$desktop" = ON ]; then
   check "installs the tray executable where vantorel looks for it" test -x "$root/libexec/vantorel/vantorel-tray"
-  # vantorel itself loads no toolkit: its commands start in milliseconds.
-  check "vantorel links no Qt" bash -c "! ldd '$root/bin/vantorel' | grep -q libQt"
   check "installs the menu entry" test -s "$root/share/applications/vantorel.desktop"
   check "the menu entry is valid" desktop-file-validate "$root/share/applications/vantorel.desktop"
   metainfo=$root/share/metainfo/com.quellmark.vantorel.metainfo.xml

@@ -31,10 +31,9 @@ std::string LauncherFolder() {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-std::string TrayExecutablePath() {
+std::string FaceExecutablePath(const std::string& name) {
   const std::string folder = LauncherFolder();
-  for (const std::string& candidate :
-       {folder + kTrayExecutableName, folder + "../libexec/vantorel/" + kTrayExecutableName})
+  for (const std::string& candidate : {folder + name, folder + "../libexec/vantorel/" + name})
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
   return {};
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Where this program's executables are. The tray face is an executable of
-// its own, so that `vantorel` itself (and every command it sends a running
-// instance) loads no toolkit: `vantorel` hands a tray run over to it.
+// Where this program's executables are. Each face is an executable of its
+// own, so that `vantorel` itself (which sends commands to a running
+// instance) loads neither a toolkit nor the engine's libraries: it hands a
+// run over to the face's executable.
 
 #include <string>
 
@@ -18,12 +19,12 @@ std::string LauncherPath();
 // Its folder, with the trailing slash.
 std::string LauncherFolder();
 
-// The tray executable that goes with the launcher: beside it (a build
-// tree), or in "../libexec/vantorel/" from it (an installation). Empty when
-// neither is there.
-std::string TrayExecutablePath();
+// The face executable `name` that goes with the launcher: beside it (a
+// build tree), or in "../libexec/vantorel/" from it (an installation).
+// Empty when neither is there.
+std::string FaceExecutablePath(const std::string& name);
 
-// The tray executable's file name.
 inline constexpr const char* kTrayExecutableName = "vantorel-tray";
+inline constexpr const char* kConsoleExecutableName = "vantorel-console";
 
 }  // namespace vantorel
