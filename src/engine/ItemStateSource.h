@@ -32,6 +32,9 @@ public:
 
   // The item (or a folder above it) belongs to the synchronised store.
   virtual bool IsInStore(const std::string& path) = 0;
+  // The client takes part in syncing the item (a client may leave items
+  // out); an item it does not is never a transfer.
+  virtual bool IsTracked(const std::string&) { return true; }
   virtual bool IsUploading(const std::string& path) = 0;
   // The item's content is in the store: nothing left to send.
   virtual bool IsUploaded(const std::string& path) = 0;
@@ -57,6 +60,15 @@ public:
   // What the source knows of the item, as one diagnostic line per fact.
   virtual void DescribeItem(const std::string&) {}
 
+  // Which source this is, whether it reaches its client, and the folders
+  // the client synchronises (for the status a script reads).
+  struct Description {
+    std::string name;
+    bool connected = true;
+    std::vector<std::string> roots;
+  };
+  virtual Description Describe() { return {"attributes", true, {}}; }
+
   // What a source tells of its own accord, on the main loop.
   struct Listener {
     // These paths changed state (examined like changed files, even when no
@@ -64,6 +76,8 @@ public:
     std::function<void(const std::vector<std::string>& paths)> pathsChanged;
     // The folders the client synchronises now.
     std::function<void(const std::vector<std::string>& roots)> rootsChanged;
+    // The client came or went: without it nothing can be told.
+    std::function<void(bool connected)> connectionChanged;
   };
   // Main thread: from now until StopPushing, tell `listener` on `loop`.
   virtual void StartPushing(MainLoop&, Listener) {}

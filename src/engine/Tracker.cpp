@@ -33,8 +33,15 @@ struct TICloudTracker::DelegateChannel {
 
 TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
 
+namespace {
+TICloudTracker::Options WithSource(TICloudTracker::Options options) {
+  if (!options.source) options.source = MakeAttributeItemSource();
+  return options;
+}
+}  // namespace
+
 TICloudTracker::TICloudTracker(Options options)
-    : options_(std::move(options)),
+    : options_(WithSource(std::move(options))),
       delegate_(std::make_shared<DelegateChannel>()),
       settings_(std::make_shared<const TrackerSettings>(options_.settings)) {
   delegate_->tracker = this;
@@ -145,6 +152,17 @@ void TICloudTracker::StartListeningToSource() {
     sourceRoots_ = roots;
     Reload();
   };
+  // Without its client nothing can be told: tracking waits, as it does
+  // without a network.
+  listener.connectionChanged = [this](bool connected) {
+    sourceConnected_ = connected;
+    if (!connected) {
+      Pause();
+    } else if (reachable_.load()) {
+      ResetInactivityTimer();
+      Resume();
+    }
+  };
   source_.StartPushing(*MainLoop::Main(), std::move(listener));
 }
 
@@ -175,7 +193,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
                     : snapshot.completedDownloads > 0 ? TrackerSnapshot::Status::ReceivedDownloads
                                                       : TrackerSnapshot::Status::Idle;
   snapshot.paused = paused_.load();
-  snapshot.reachable = reachable_.load();
+  snapshot.reachable = reachable_.load() && sourceConnected_.load();
   snapshot.lastTransfer = batch_.LastTransferDate();
   return snapshot;
 }

@@ -60,8 +60,9 @@ public:
     bool startPollThread = true;
     // Coalescing window of the directory watcher, in seconds.
     double watchLatency = 1.0;
-    // What the tracker learns of each item's sync state from.
-    std::shared_ptr<ItemStateSource> source = MakeAttributeItemSource();
+    // What the tracker learns of each item's sync state from (none: the
+    // extended attributes).
+    std::shared_ptr<ItemStateSource> source;
     // The settings it starts with (the history is read from there at once).
     TrackerSettings settings;
   };
@@ -223,6 +224,7 @@ private:
   PollPacing pacing_;
   std::atomic<bool> paused_{false};
   std::atomic<bool> reachable_{true};
+  std::atomic<bool> sourceConnected_{true};  // the item-state source reaches its client
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.
   TRef<TThread> pollThread_;

@@ -187,6 +187,17 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     return;
   }
 
+  // The client gave up on the item: its transfer ends, failed, not completed.
+  if (source_.IsInError(path) && TransfersContain(path)) {
+    {
+      std::lock_guard lock(transfersLock_);
+      transfers_.Remove(path);
+      if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);
+    }
+    ResetInactivityTimer();
+    return;
+  }
+
   const bool transferred = trackDownloads ? (!reference && source_.IsUploaded(path)) : source_.IsUploaded(path);
   if (transferred) {
     if (TransfersContain(path)) {  // an upload in progress has finished
@@ -311,7 +322,7 @@ void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
   reachable_ = reachable;
   if (!reachable) {
     Pause();
-  } else {
+  } else if (sourceConnected_.load()) {
     ResetInactivityTimer();
     Resume();
   }

@@ -18,7 +18,8 @@ bool TrackingRules::IsDropped(const std::string& path, const TrackerSettings& se
 }
 
 bool TrackingRules::PassesFilters(const std::string& path, const TrackerSettings& settings) {
-  return AnyPatternMatches(settings.includePatterns, path) && !AnyPatternMatches(settings.excludePatterns, path);
+  return AnyPatternMatches(settings.includePatterns, path) && !AnyPatternMatches(settings.excludePatterns, path) &&
+         source_.IsTracked(path);
 }
 
 bool TrackingRules::FirstReportOf(const std::string& pattern) {

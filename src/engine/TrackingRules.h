@@ -2,7 +2,8 @@
 // Which changed paths the tracker looks at: hidden items, links and
 // ".DS_Store" are left out as the settings say (a download's placeholder is
 // hidden, yet passes while downloads are tracked), and a path is tracked
-// when an include pattern matches it and no exclude pattern does.
+// when an include pattern matches it, no exclude pattern does and the sync
+// client takes part in syncing it.
 //
 // Threads: any (the poll thread, and the main thread for a scan's results);
 // a pattern that is not valid or too costly is said once, under `lock_`.
@@ -24,7 +25,8 @@ public:
 
   // Whether a queued path is left out before it is examined.
   bool IsDropped(const std::string& path, const TrackerSettings& settings) const;
-  // Include patterns, then exclude patterns.
+  // Include patterns, then exclude patterns, then whether the sync client
+  // takes part in syncing the item at all.
   bool PassesFilters(const std::string& path, const TrackerSettings& settings);
 
 private:

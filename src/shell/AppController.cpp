@@ -5,6 +5,7 @@
 
 #include "shell/AppFace.h"
 #include "shell/BuildInfo.h"
+#include "shell/ItemSourceChoice.h"
 #include "shell/TrackerSettingsBinding.h"
 #include "units/runtime/AppHelpers.h"
 #include "units/fs/AtomicFile.h"
@@ -95,6 +96,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   const std::string logPath = support + "/vantorel_log.txt";
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
   TICloudTracker::Options options = trackerOptions_;
+  if (!options.source) options.source = MakeItemSourceFor(prefs.GetString(kPreferenceKeySyncService));
   options.settings = ReadTrackerSettings(prefs);
   tracker_ = MakeRef<TICloudTracker>(options);
   tracker_->SetDelegate(this);

@@ -68,6 +68,9 @@ std::string ControlService::StatusJson() const {
   out += ",\"folders\":" + JsonList(t->GetWatchedFolders());
   out += ",\"lastTransfer\":" + (last ? JsonQuoted(iso8601String(*last)) : std::string("null"));
   out += ",\"recent\":" + JsonList(recent);
+  const ItemStateSource::Description source = t->GetItemSource()->Describe();
+  out += ",\"source\":{\"name\":" + JsonQuoted(source.name) +
+         ",\"connected\":" + (source.connected ? "true" : "false") + ",\"roots\":" + JsonList(source.roots) + "}";
   return out + "}";
 }
 

@@ -50,7 +50,7 @@ pid=$!
 check "launched with the Qt face" wait_for "Toolkit version: Qt" "$T/app.log"
 # vantorel itself loads no toolkit: the same process went on in the tray executable.
 check "the tray run continues in vantorel-tray" bash -c "readlink /proc/$pid/exe | grep -q '/vantorel-tray$'"
-check "the login item starts vantorel, not the tray executable" \
+check "the login item starts vantorel, not the tray executable" until_true 10 \
   grep -qxF "Exec=\"$app\"" "$T/config/autostart/vantorel.desktop"
 sleep 2
 idle=$(tray 1-idle)

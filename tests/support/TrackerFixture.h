@@ -81,6 +81,7 @@ protected:
     options.watchLatency = 0.05;
     options.settings = settings;
     if (scripted) options.source = scripted;
+    if (source) options.source = source;
     tracker = MakeRef<TICloudTracker>(options);
     return *tracker;
   }
@@ -134,6 +135,7 @@ protected:
   RecordingDelegate delegate;
   TrackerSettings settings;  // what MakeTracker starts with, and Apply hands over
   std::shared_ptr<ScriptedItemSource> scripted;
+  std::shared_ptr<ItemStateSource> source;  // any other source the test makes
 };
 
 }  // namespace vantorel::test

@@ -36,6 +36,7 @@ const std::string kPreferenceKeyNotificationSound = "NotificationSound";
 const std::string kPreferenceKeyNotificationBatchDelay = "NotificationBatchDelay";
 const std::string kPreferenceKeyRecentFilesLimit = "RecentFilesLimit";
 const std::string kPreferenceKeyICloudDiskUsage = "ICloudDiskUsage";
+const std::string kPreferenceKeySyncService = "SyncService";
 
 const char* const kDefaultICloudDriveFolder = "~/Library/Mobile Documents/com~apple~CloudDocs";
 

@@ -35,6 +35,8 @@ extern const std::string kPreferenceKeyNotificationSound;
 extern const std::string kPreferenceKeyNotificationBatchDelay;
 extern const std::string kPreferenceKeyRecentFilesLimit;
 extern const std::string kPreferenceKeyICloudDiskUsage;
+// Where item state comes from: "auto" (or absent), "attributes", "nextcloud", "owncloud".
+extern const std::string kPreferenceKeySyncService;
 
 // The folder watched by default, "~" not yet expanded.
 extern const char* const kDefaultICloudDriveFolder;

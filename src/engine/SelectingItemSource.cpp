@@ -1,0 +1,85 @@
+#include "engine/SelectingItemSource.h"
+
+#include <mutex>
+
+namespace vantorel {
+
+namespace {
+
+class SelectingItemSource final : public ItemStateSource {
+public:
+  SelectingItemSource(std::vector<std::shared_ptr<ItemStateSource>> clients, std::shared_ptr<ItemStateSource> fallback)
+      : clients_(std::move(clients)), fallback_(std::move(fallback)) {}
+
+  bool IsInStore(const std::string& path) override { return For(path).IsInStore(path); }
+  bool IsTracked(const std::string& path) override { return For(path).IsTracked(path); }
+  bool IsUploading(const std::string& path) override { return For(path).IsUploading(path); }
+  bool IsUploaded(const std::string& path) override { return For(path).IsUploaded(path); }
+  bool IsDownloading(const std::string& path) override { return For(path).IsDownloading(path); }
+  std::optional<double> PercentDone(const std::string& path) override { return For(path).PercentDone(path); }
+  bool IsInError(const std::string& path) override { return For(path).IsInError(path); }
+  TransferDirection DirectionOf(const std::string& path) override { return For(path).DirectionOf(path); }
+  bool IsDownloadFile(std::string_view path) override { return For(std::string(path)).IsDownloadFile(path); }
+  std::optional<std::string> ItemOfDownloadFile(std::string_view path) override {
+    return For(std::string(path)).ItemOfDownloadFile(path);
+  }
+  std::string PlaceholderPathOf(std::string_view item) override {
+    return For(std::string(item)).PlaceholderPathOf(item);
+  }
+  bool CanHoldState(const std::string& folder) override {
+    // A client's folder needs no attributes.
+    return &For(folder) != fallback_.get() || fallback_->CanHoldState(folder);
+  }
+  void DescribeItem(const std::string& path) override { For(path).DescribeItem(path); }
+
+  // The first client that has registered folders, else the fallback.
+  Description Describe() override {
+    for (const auto& client : clients_) {
+      Description description = client->Describe();
+      if (!description.roots.empty()) return description;
+    }
+    return fallback_->Describe();
+  }
+
+  void StartPushing(MainLoop& loop, Listener listener) override {
+    // Each client's roots are its own; the listener hears them all at once.
+    auto roots = std::make_shared<std::vector<std::vector<std::string>>>(clients_.size());
+    for (std::size_t i = 0; i < clients_.size(); ++i) {
+      Listener forward;
+      forward.pathsChanged = listener.pathsChanged;
+      forward.rootsChanged = [roots, i, all = listener.rootsChanged](const std::vector<std::string>& mine) {
+        (*roots)[i] = mine;
+        std::vector<std::string> every;
+        for (const auto& some : *roots) every.insert(every.end(), some.begin(), some.end());
+        if (all) all(every);
+      };
+      // A client that is not running is no reason to wait: the fallback answers.
+      clients_[i]->StartPushing(loop, std::move(forward));
+    }
+    fallback_->StartPushing(loop, std::move(listener));
+  }
+
+  void StopPushing() override {
+    for (const auto& client : clients_) client->StopPushing();
+    fallback_->StopPushing();
+  }
+
+private:
+  ItemStateSource& For(const std::string& path) {
+    for (const auto& client : clients_)
+      if (client->IsInStore(path)) return *client;
+    return *fallback_;
+  }
+
+  const std::vector<std::shared_ptr<ItemStateSource>> clients_;
+  const std::shared_ptr<ItemStateSource> fallback_;
+};
+
+}  // namespace
+
+std::shared_ptr<ItemStateSource> MakeSelectingItemSource(std::vector<std::shared_ptr<ItemStateSource>> clients,
+                                                         std::shared_ptr<ItemStateSource> fallback) {
+  return std::make_shared<SelectingItemSource>(std::move(clients), std::move(fallback));
+}
+
+}  // namespace vantorel

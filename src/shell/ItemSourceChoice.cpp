@@ -1,0 +1,26 @@
+#include "shell/ItemSourceChoice.h"
+
+#include "engine/SelectingItemSource.h"
+#include "engine/SyncClientSource.h"
+#include "units/runtime/Diagnostics.h"
+
+namespace vantorel {
+
+std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::string>& service) {
+  const std::string name = service.value_or("auto");
+  if (name == "attributes") return MakeAttributeItemSource();
+  if (auto options = SyncClientOptionsFor(name)) return MakeSyncClientSource(std::move(*options));
+  if (name != "auto")
+    WriteDiagnosticLine("Unknown SyncService \"" + name +
+                        "\" (known: auto, attributes, nextcloud, owncloud); choosing automatically.");
+  std::vector<std::shared_ptr<ItemStateSource>> clients;
+  for (const char* client : {"nextcloud", "owncloud"}) {
+    SyncClientOptions options = *SyncClientOptionsFor(client);
+    // Looked for, not chosen: a client that is not running is no news.
+    options.reportAbsence = false;
+    clients.push_back(MakeSyncClientSource(std::move(options)));
+  }
+  return MakeSelectingItemSource(std::move(clients), MakeAttributeItemSource());
+}
+
+}  // namespace vantorel
