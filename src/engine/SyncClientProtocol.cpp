@@ -6,11 +6,11 @@ namespace vantorel {
 
 namespace {
 
-// Well-formed UTF-8 without NUL.
+// Well-formed UTF-8 on one line, without NUL.
 bool IsCleanText(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == 0) return false;
+    if (byte == 0 || byte == '\n') return false;
     const std::size_t length = byte < 0x80 ? 1 : Utf8SequenceLength(text, i);
     if (length == 0) return false;
     i += length;

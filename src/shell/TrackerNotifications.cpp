@@ -16,9 +16,11 @@ namespace {
 constexpr const char* kNotificationTitle = "iCloud Drive";
 constexpr const char* kNoSound = "****";
 
-UserNotification MakeNotification(std::string subtitle) {
+// The title names the sync service the transfers went through; the
+// attributes' own service keeps its name.
+UserNotification MakeNotification(const std::string& service, std::string subtitle) {
   UserNotification notification;
-  notification.title = kNotificationTitle;
+  notification.title = service == "attributes" ? kNotificationTitle : service;
   notification.subtitle = std::move(subtitle);
   const auto sound = NSPrefs().GetString(kPreferenceKeyNotificationSound);
   if (!sound) {
@@ -71,12 +73,13 @@ void TAppController::showTrackerNotifications() {
   const NotificationStats stats = trackerNotificationStats_.value_or(NotificationStats{});
   if (trackerNotificationStats_) *trackerNotificationStats_ = NotificationStats{};  // emptied, kept
   TUserDefaults& prefs = NSPrefs();
+  const std::string service = tracker_ ? tracker_->GetItemSource()->Describe().name : "attributes";
   const auto downloads = stats.previousCompletedDownloadCount;
   const auto completed = stats.completedTransferCount;
   const auto total = stats.totalTransferCount;
   if (downloads > 0 && total == 0 && prefs.BoolForKey(kPreferenceKeyShowDownloadNotifications)) {
     face_.DeliverNotification(MakeNotification(
-        std::to_string(downloads) + (downloads == 1 ? " download complete." : " downloads complete.")));
+        service, std::to_string(downloads) + (downloads == 1 ? " download complete." : " downloads complete.")));
   }
   if (total > 0 && completed > 0 &&
       stats.elapsedTransferTime > prefs.FloatForKey(kPreferenceKeyElapsedTimeNotificationLimit) &&
@@ -90,7 +93,7 @@ void TAppController::showTrackerNotifications() {
       subtitle = "Completed " + std::to_string(completed) + " of " + std::to_string(total) + " transfers (" +
                  std::to_string(percent) + "%)";
     }
-    face_.DeliverNotification(MakeNotification(std::move(subtitle)));
+    face_.DeliverNotification(MakeNotification(service, std::move(subtitle)));
   }
 }
 

@@ -315,6 +315,7 @@ TEST(SyncClientProtocol, ParsesWhatTheClientsSay) {
     EXPECT_FALSE(ParseClientLine(bad)) << bad;
   EXPECT_FALSE(ParseClientLine(std::string("STATUS:OK:/a\0b", 14)));
   EXPECT_FALSE(ParseClientLine("STATUS:OK:/caf\xc3"));
+  EXPECT_FALSE(ParseClientLine("STATUS:OK:/a\nSTATUS:OK:/b"));  // one line, one message
 }
 
 }  // namespace

@@ -395,9 +395,9 @@ TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {
 }
 
 TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
-  auto source = std::make_shared<test::ScriptedItemSource>();
+  auto scriptedSource = std::make_shared<test::ScriptedItemSource>();
   TICloudTracker::Options options;  // a real clock and a real poll thread
-  options.source = source;
+  options.source = scriptedSource;
   settings.includePatterns = {"/cloud/"};
   settings.pollingMode = 2;  // 200 a pass
   options.settings = settings;
@@ -413,7 +413,7 @@ TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
   std::atomic<bool> done{false};
   std::thread client([&] {
     for (std::size_t i = 0; i < files.size(); ++i) {
-      source->SetUploaded(files[i]);
+      scriptedSource->SetUploaded(files[i]);
       if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     done = true;

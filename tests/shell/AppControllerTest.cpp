@@ -55,6 +55,7 @@ protected:
     options.clock = clock;
     options.startPollThread = false;
     options.watchLatency = 0.05;
+    options.source = source ? source : MakeAttributeItemSource();
     controller = std::make_unique<TAppController>(face, options);
     exitCode = -1;
     launched = controller->applicationDidFinishLaunching(&exitCode);
@@ -70,6 +71,7 @@ protected:
   test::RecordingFace face;
   std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
   std::unique_ptr<TAppController> controller;
+  std::shared_ptr<ItemStateSource> source;  // none: the attributes
   std::array<std::optional<std::string>, 3> saved;
   std::string cloud;
   bool launched = false;
@@ -386,6 +388,61 @@ TEST_F(NotificationTest, TheWordingRoundsHalfToEvenAndTheLimitIsStrict) {
   Batch(2, 2, 60);
   Wait(1.3);
   EXPECT_EQ(face.notifications.size(), 3u);
+}
+
+// The attributes, under the name of a sync client's service.
+class NamedAttributeSource final : public ItemStateSource {
+public:
+  bool IsInStore(const std::string& p) override { return attributes_->IsInStore(p); }
+  bool IsUploading(const std::string& p) override { return attributes_->IsUploading(p); }
+  bool IsUploaded(const std::string& p) override { return attributes_->IsUploaded(p); }
+  bool IsDownloadFile(std::string_view p) override { return attributes_->IsDownloadFile(p); }
+  std::optional<std::string> ItemOfDownloadFile(std::string_view p) override {
+    return attributes_->ItemOfDownloadFile(p);
+  }
+  std::string PlaceholderPathOf(std::string_view item) override { return attributes_->PlaceholderPathOf(item); }
+  Description Describe() override { return {"Nextcloud", true, {}}; }
+
+private:
+  std::shared_ptr<ItemStateSource> attributes_ = MakeAttributeItemSource();
+};
+
+class ClientNotificationTest : public NotificationTest {
+protected:
+  void SetUp() override {
+    source = std::make_shared<NamedAttributeSource>();
+    NotificationTest::SetUp();
+  }
+};
+
+TEST_F(ClientNotificationTest, ASyncClientsNotificationsBearItsName) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, false);
+  Batch(1, 1, 31);
+  Wait(1.3);
+  ASSERT_EQ(face.notifications.size(), 1u);
+  EXPECT_EQ(face.notifications[0].title, "Nextcloud");
+}
+
+TEST_F(NotificationTest, DownloadsFollowTheirOwnSwitchNotTheTransfersOne) {
+  NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, true);
+  NSPrefs().SetReal(kPreferenceKeyDownloadBatchDelay, 0.2);
+  const auto receive = [&](const std::string& name) {
+    const std::string file = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/" + name, "x");
+    ::setxattr(file.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+    tracker->QueueFile(file);
+    Pass();
+    clock->Advance(1);
+    Pass();  // the download batch closes
+    Wait(0.6);
+  };
+  NSPrefs().SetBool(kPreferenceKeyShowNotifications, false);
+  receive("one");
+  ASSERT_EQ(face.notifications.size(), 1u) << "transfers' notifications off: downloads are still announced";
+  EXPECT_EQ(face.notifications[0].subtitle, "1 download complete.");
+  NSPrefs().SetBool(kPreferenceKeyShowNotifications, true);
+  NSPrefs().SetBool(kPreferenceKeyShowDownloadNotifications, false);
+  receive("two");
+  EXPECT_EQ(face.notifications.size(), 1u) << "downloads' notifications off";
 }
 
 TEST_F(NotificationTest, DownloadsOnlyAreAnnouncedWhateverTheirTime) {
