@@ -3,6 +3,8 @@
 // icon, the menu's commands and the windows' buttons reach the controller
 // through this, so that the face needs no other part of it. Main thread.
 
+#include <string>
+
 namespace vantorel {
 
 class TAppCommands {
@@ -14,6 +16,9 @@ public:
   // Scans the watched folder again (with `ask`, a folder the user chooses).
   virtual void performRescan(bool ask) = 0;
   virtual void openPreferences() = 0;
+  // Where item state comes from in this run, in a few words for the
+  // preferences ("Nextcloud: /home/u/Nextcloud", "extended attributes").
+  virtual std::string itemSourceSummary() = 0;
   // Quit: the face ends its event loop; the application then shuts down in order.
   virtual void terminate() = 0;
 

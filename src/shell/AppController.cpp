@@ -318,4 +318,14 @@ void TAppController::Quit() {
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 
+std::string TAppController::itemSourceSummary() {
+  if (!tracker_) return "not started";
+  const ItemStateSource::Description source = tracker_->GetItemSource()->Describe();
+  if (source.name == "attributes") return "extended attributes";
+  std::string summary = source.name;
+  for (std::size_t i = 0; i < source.roots.size(); ++i) summary += (i == 0 ? ": " : ", ") + source.roots[i];
+  if (!source.connected) summary += " (its client is not running)";
+  return summary;
+}
+
 }  // namespace vantorel

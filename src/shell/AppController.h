@@ -51,6 +51,7 @@ public:
   // TAppCommands
   void statusItemClicked() override;
   void showUpdatePortal() override;
+  std::string itemSourceSummary() override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).
   void performRescan(bool ask) override;
   void openPreferences() override;

@@ -249,6 +249,22 @@ TEST_F(PreferencesTest, TheSoundMenuStoresNoneASoundOrRemovesTheKey) {
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), "/usr/share/sounds/gone.oga");
 }
 
+TEST_F(PreferencesTest, TheSyncServicePopupStoresItsChoiceForTheNextLaunch) {
+  NSPrefs().SetString(kPreferenceKeySyncService, "bogus");
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  auto* service = window->findChild<QComboBox*>(QStringLiteral("syncServicePopup"));
+  auto* found = window->findChild<QLabel*>(QStringLiteral("syncServiceFound"));
+  ASSERT_NE(service, nullptr);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(service->currentData().toString(), QStringLiteral("auto"));  // an unknown value reads as automatic
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeySyncService), "bogus");    // and is not rewritten
+  service->setCurrentIndex(service->findData(QStringLiteral("nextcloud")));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeySyncService), "nextcloud");
+  EXPECT_TRUE(found->text().endsWith(QStringLiteral("next launch.")));
+  TUserDefaults(file).SetString(kPreferenceKeySyncService, "owncloud");  // vantorel-defaults, say
+  EXPECT_TRUE(QTest::qWaitFor([&] { return service->currentData().toString() == QStringLiteral("owncloud"); }, 3000));
+}
+
 TEST_F(PreferencesTest, AChangeByAnotherProcessIsShownAndAWrongTypeShowsItsDefault) {
   NSPrefs().SetString(kPreferenceKeyPollingMode, "fast");  // the wrong type
   PreferencesWindow* window = PreferencesWindow::Open(nullptr);

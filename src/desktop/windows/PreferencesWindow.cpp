@@ -205,6 +205,33 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   form->addRow(folderButtons);
   Follow(kPreferenceKeyICloudDriveFolder, [this] { ShowFolder(); });
 
+  // Where item state comes from: read at launch, so a change waits for the next.
+  auto* service = new QComboBox(pane);
+  service->setObjectName(QStringLiteral("syncServicePopup"));
+  const std::pair<const char*, const char*> services[] = {{"Automatic", "auto"},
+                                                          {"Extended attributes", "attributes"},
+                                                          {"Nextcloud client", "nextcloud"},
+                                                          {"ownCloud client", "owncloud"}};
+  for (const auto& [title, value] : services) service->addItem(QString::fromUtf8(title), QString::fromUtf8(value));
+  auto* found = new QLabel(pane);
+  found->setObjectName(QStringLiteral("syncServiceFound"));
+  found->setWordWrap(true);
+  found->setText(QStringLiteral("Now: %1.").arg(
+      QString::fromStdString(commands_ != nullptr ? commands_->itemSourceSummary() : std::string("not started"))));
+  Follow(kPreferenceKeySyncService, [service, found] {
+    const QSignalBlocker quiet(service);
+    const QString stored = QString::fromStdString(NSPrefs().GetString(kPreferenceKeySyncService).value_or("auto"));
+    const int index = service->findData(stored);
+    service->setCurrentIndex(index >= 0 ? index : 0);
+  });
+  connect(service, &QComboBox::currentIndexChanged, this, [service, found](int) {
+    NSPrefs().SetString(kPreferenceKeySyncService, service->currentData().toString().toStdString());
+    if (!found->text().endsWith(QStringLiteral("next launch.")))
+      found->setText(found->text() + QStringLiteral(" The change takes effect at the next launch."));
+  });
+  form->addRow(QStringLiteral("Sync service:"), service);
+  form->addRow(QString(), found);
+
   auto* login = new QCheckBox(QStringLiteral("Open Vantorel when you log in"), pane);
   login->setObjectName(QStringLiteral("openAtLogin"));
   Follow(kPreferenceKeyLaunchAtStartup, [login] {
