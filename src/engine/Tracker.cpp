@@ -162,6 +162,7 @@ void TICloudTracker::StartListeningToSource() {
       ResetInactivityTimer();
       Resume();
     }
+    SendStatusChanged(false);  // the faces show it
   };
   source_.StartPushing(*MainLoop::Main(), std::move(listener));
 }

@@ -87,6 +87,7 @@ void StatusItem::SetContextMenu(QMenu* menu) { tray_->setContextMenu(menu); }
 
 void StatusItem::TrackerStatusChanged(TICloudTracker& tracker) {
   const TrackerSnapshot s = tracker.Snapshot();
+  trackerReachable_ = s.reachable;
   view_->TrackerStatusChanged(s.StatusCode(), s.inProgress, s.total, s.completed);
   tray_->setToolTip(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   Refresh();
@@ -134,8 +135,9 @@ QImage StatusItem::Render() const {
   QImage alternate;
   if (state.HasAlternateImage()) alternate = images_[static_cast<std::size_t>(state.AlternateImage())];
   // Light artwork at full strength; otherwise dimmed a little, and much more
-  // while the network is away.
-  const qreal opacity = view_->IsInterfaceLight() ? 1.0 : GetNetworkReachability() != 0 ? 0.75 : 0.2;
+  // while the network, or the sync client the tracker asks, is away.
+  const bool reachable = GetNetworkReachability() != 0 && trackerReachable_;
+  const qreal opacity = view_->IsInterfaceLight() ? 1.0 : reachable ? 0.75 : 0.2;
   PaintProgressWheel(painter, bounds, wheel, state, alternate, opacity);
   return image;
 }

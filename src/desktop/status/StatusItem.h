@@ -79,6 +79,9 @@ private:
   QImage handedOver_;
   QRect clickAnchor_;
   std::chrono::steady_clock::time_point lastHandOver_{};
+  // The tracker's last word on whether it can learn anything (its sync
+  // client is there); the network is asked when drawing.
+  bool trackerReachable_ = true;
   TRef<Observer> observer_;
   std::vector<std::uint64_t> preferenceObservers_;
 };
