@@ -412,6 +412,8 @@ private:
   // Serves one connection until it ends; true when the source is stopping.
   bool Serve(int fd) {
     std::string in;
+    double awaitingSince = 0.0;  // questions sent and nothing heard since
+    bool saidSilent = false;
     std::string out(kVersionRequest);
     bool skippingLongLine = false;
     for (;;) {
@@ -450,13 +452,26 @@ private:
       if (!out.empty() && (fds[0].revents & POLLOUT)) {
         const ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (n > 0) out.erase(0, static_cast<std::size_t>(n));
+        if (n > 0) {
+          out.erase(0, static_cast<std::size_t>(n));
+          if (awaitingSince == 0.0) awaitingSince = SteadyNow();
+        }
+      }
+      // A client that takes questions and never answers blocks nobody (the
+      // table answers meanwhile), but it is said once.
+      if (awaitingSince != 0.0 && !saidSilent && SteadyNow() - awaitingSince > options_.silenceSeconds) {
+        Say("the client has not answered for " + std::to_string(static_cast<int>(options_.silenceSeconds)) +
+            " seconds; its items keep their last known state.");
+        saidSilent = true;
       }
       if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[65536];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
         if (n > 0) {
+          awaitingSince = 0.0;
+          if (saidSilent) Say("the client answers again.");
+          saidSilent = false;
           in.append(buffer, static_cast<std::size_t>(n));
           std::vector<std::string> changed;
           std::size_t start = 0;

@@ -37,6 +37,8 @@ struct SyncClientOptions {
   std::string placeholderSuffix;  // ".nextcloud", ".owncloud"
   // After a local change, how long an unchanged OK takes to count.
   double settleSeconds = 5.0;
+  // How long a client may leave questions unanswered before that is said.
+  double silenceSeconds = 10.0;
   // Say so while the client is not running (off when the client was not
   // chosen, only looked for).
   bool reportAbsence = true;

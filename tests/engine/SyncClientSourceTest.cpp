@@ -4,7 +4,9 @@
 // quits and comes back, and what a client must not be able to do.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <functional>
@@ -298,6 +300,29 @@ TEST_F(SyncClientSourceTest, ASocketOfAnotherKindOrOwnerIsRefused) {
     EXPECT_TRUE(RunUntilLine(diagnostics, "belongs to another user"));
     EXPECT_EQ(other.Connections(), 0);
   }
+}
+
+TEST_F(SyncClientSourceTest, AClientThatNeverAnswersBlocksNobodyAndIsSaidOnce) {
+  // Connections are taken (the backlog) and never read from.
+  const int mute = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(mute, 4), 0);
+  CaptureDiagnostics diagnostics;
+  SyncClientOptions options{"Nextcloud", socketPath, ".nextcloud"};
+  options.silenceSeconds = 0.3;
+  auto s = MakeSyncClientSource(options);
+  ASSERT_TRUE(RunUntilLine(diagnostics, "connected to the client"));
+  const auto before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(s->IsUploaded(cloud + "/f" + std::to_string(i)));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+  EXPECT_TRUE(RunUntilLine(diagnostics, "has not answered"));
+  ::usleep(500000);
+  EXPECT_EQ(Count(diagnostics, "has not answered"), 1);
+  s.reset();
+  ::close(mute);
 }
 
 TEST(SyncClientProtocol, ParsesWhatTheClientsSay) {
