@@ -165,6 +165,16 @@ TEST_F(AppControllerTest, AMissingFolderIsLocatedThroughThePanel) {
   EXPECT_EQ(controller->GetTracker()->GetDirectory(), chosen);
 }
 
+TEST_F(AppControllerTest, AFolderNamedAsTheStoreInCapitalsNeedsNoConfirmation) {
+  fs::remove_all(cloud);
+  const std::string chosen = dir.MakeFolder("Drive/COM~APPLE~CLOUDDOCS");
+  face.folderAnswers = {chosen};
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_TRUE(face.alerts.empty());  // taken as the store's folder, however it is written
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), chosen);
+}
+
 TEST_F(AppControllerTest, QuittingAtTheLocatePanelEndsTheLaunch) {
   fs::remove_all(cloud);
   face.alertAnswers = {1 /* Quit */};
@@ -296,6 +306,17 @@ TEST_F(AppControllerTest, ARescanPausesTheTrackerAndHandsOverWhatItFound) {
   EXPECT_EQ(c.GetTracker()->GetTransfers(), std::vector<std::string>{pending});
   EXPECT_EQ(face.alerts.size(), 1u);
   EXPECT_FALSE(c.GetTracker()->IsPaused());
+}
+
+TEST_F(AppControllerTest, ARescanCancelledFromItsWindowSaysNothingAndTrackingGoesOn) {
+  auto& c = Launch();
+  dir.Write("Library/Mobile Documents/com~apple~CloudDocs/pending.txt", "x");
+  face.cancelScans = true;
+  c.performRescan(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return face.scannersClosed == 1; }, 20));
+  EXPECT_TRUE(face.alerts.empty());
+  EXPECT_FALSE(c.GetTracker()->IsPaused());
+  EXPECT_TRUE(c.GetTracker()->GetTransfers().empty());  // nothing handed over from a cancelled scan
 }
 
 // Reports of finished batches, as the tracker would make them.

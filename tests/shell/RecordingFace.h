@@ -46,12 +46,14 @@ public:
   void ScannerOpened(TScanner& s) override {
     ++scannersOpened;
     lastScanner = &s;
+    if (cancelScans) s.Cancel();  // the window's Cancel, at once
   }
   void ScannerPathChanged(TScanner&, const std::string& path) override { scannerPaths.push_back(path); }
   void ScannerResultsChanged(TScanner&, const std::string& results) override { scannerResults.push_back(results); }
   void ScannerClosed(TScanner&) override { ++scannersClosed; }
 
   bool interactive = true;
+  bool cancelScans = false;
   TAppCommands* commands = nullptr;
   WelcomeChoice welcomeChoice;
   int welcomes = 0;
