@@ -72,6 +72,8 @@ constexpr double kFirstRetry = 1.0;
 constexpr double kLongestRetry = 30.0;
 // How long a download file is remembered for its item.
 constexpr double kDownloadMemory = 600.0;
+// Download files remembered before the old ones are swept out.
+constexpr std::size_t kMostDownloadsRemembered = 10000;
 // Folders walked to subscribe to a registered root, at most.
 constexpr std::size_t kMostFoldersWalked = 20000;
 // Paths waiting to be asked about, at most: beyond, the oldest are dropped.
@@ -252,6 +254,11 @@ private:
 
   void RememberDownload(const std::string& file, const std::string& item) {
     std::lock_guard lock(mutex_);
+    if (downloads_.size() >= kMostDownloadsRemembered) {
+      // Downloads nobody asked about again are forgotten in time anyway.
+      const double now = SteadyNow();
+      std::erase_if(downloads_, [now](const auto& entry) { return now - entry.second.seenAt > kDownloadMemory; });
+    }
     Download& download = downloads_[item];
     if (download.file != file) download = Download{file, SteadyNow(), kMissing};
   }
