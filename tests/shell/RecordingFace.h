@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shell/AppFace.h"
+#include "shell/Scanner.h"
 
 namespace vantorel::test {
 
