@@ -61,7 +61,9 @@ protected:
     // No folder watched: what the tracker examines comes from the source's
     // pushes and the test alone, not from file events racing them.
     t.Start();
-    ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty(); }, 5));
+    // Connected, and the tracker has heard so (it waits while it has not: a
+    // pass run then would wait for ever).
+    ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty() && !t.IsPaused(); }, 5));
   }
   // Waits until the source has pushed something for the tracker to examine,
   // then runs a pass.
