@@ -19,8 +19,7 @@ void BatchAccounting::DownloadReceived(AbsoluteTime now) {
   lastDownloadTime_ = now;
 }
 
-BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, AbsoluteTime now,
-                                                  double downloadBatchDelay) {
+BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, AbsoluteTime now) {
   last_ = reading;
   downloadsAfterPass_ = reading.downloads;
   Outcome outcome;
@@ -35,7 +34,7 @@ BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, Absolu
     elapsed_ = now - startTime_.load();
   } else if (reading.downloads > 0 && reading.inProgress == 0) {
     outcome.reportDownloads = reading.downloads != previousDownloads_.load();
-    outcome.downloadBatchCloses = now - lastDownloadTime_.load() > static_cast<float>(downloadBatchDelay);
+    outcome.downloadsWaiting = true;
   }
   return outcome;
 }

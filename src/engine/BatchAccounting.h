@@ -38,9 +38,9 @@ public:
     bool uploadBatchEnded = false;
     // More downloads received: tell the delegate and wait.
     bool reportDownloads = false;
-    // No download for longer than the delay: log, save, empty the received
-    // set, call CloseDownloadBatch, tell the delegate and wait.
-    bool downloadBatchCloses = false;
+    // Received downloads wait, nothing is in progress: once told, ask
+    // DownloadBatchIsDue whether their batch closes.
+    bool downloadsWaiting = false;
   };
 
   // At a pass's start: when the last pass ended a batch, starts afresh and
@@ -56,7 +56,13 @@ public:
   void Restart(AbsoluteTime now) { startTime_ = now; }
 
   // Compares this pass's reading with the last and records a batch's end.
-  Outcome Account(const Reading& reading, AbsoluteTime now, double downloadBatchDelay);
+  Outcome Account(const Reading& reading, AbsoluteTime now);
+  // No download for longer than the delay by `now` (read after the delegate
+  // was told, which may take a while): the tracker then logs, saves, empties
+  // the received set and calls CloseDownloadBatch.
+  bool DownloadBatchIsDue(AbsoluteTime now, double downloadBatchDelay) const {
+    return now - lastDownloadTime_.load() > static_cast<float>(downloadBatchDelay);
+  }
   // The received set of `downloads` items has been emptied: that batch ended.
   void CloseDownloadBatch(int downloads);
   // After the reports: this reading is the one the next pass compares with.

@@ -290,8 +290,7 @@ void TICloudTracker::UpdateTransferStatus() {
   // meanwhile (RemoveTransfers, SetExistingTransfers), and a second reading
   // could then hide the end of a batch from the next pass.
   const auto settings = Settings();
-  const BatchAccounting::Outcome outcome =
-      batch_.Account(reading, options_.clock->Now(), static_cast<double>(settings->downloadBatchDelay));
+  const BatchAccounting::Outcome outcome = batch_.Account(reading, options_.clock->Now());
   if (outcome.reportCounts) SendStatusChanged(false);
   if (outcome.uploadBatchEnded) {
     if (settings->enableLogging) AddSummaryLine(reading.completed, "transferred");
@@ -299,7 +298,9 @@ void TICloudTracker::UpdateTransferStatus() {
     SendStatusChanged(true);
   }
   if (outcome.reportDownloads) SendStatusChanged(true);
-  if (outcome.downloadBatchCloses) {
+  // The time is read after the delegate was told, which may have waited.
+  if (outcome.downloadsWaiting &&
+      batch_.DownloadBatchIsDue(options_.clock->Now(), static_cast<double>(settings->downloadBatchDelay))) {
     if (settings->logReceivedDownloads) AddSummaryLine(reading.downloads, "downloaded");
     // The received items went into the history: kept now, not only when
     // an upload batch ends or Vantorel quits (a crash would lose them).

@@ -20,14 +20,14 @@ TEST(BatchAccounting, AnUploadBatchEndsWhenNothingIsLeftInProgress) {
   batch.SetLastTransferDate(500.0);
   batch.TransferSeen(1000.0);
   batch.TransferSeen(1005.0);  // the batch began at its first transfer
-  auto outcome = batch.Account(Reading{2, 0, 0}, 1006.0, 5.0);
+  auto outcome = batch.Account(Reading{2, 0, 0}, 1006.0);
   EXPECT_TRUE(outcome.reportCounts);
   EXPECT_FALSE(outcome.uploadBatchEnded);
   batch.EndPass();
-  outcome = batch.Account(Reading{2, 0, 0}, 1007.0, 5.0);  // nothing changed: nothing to say
+  outcome = batch.Account(Reading{2, 0, 0}, 1007.0);  // nothing changed: nothing to say
   EXPECT_FALSE(outcome.reportCounts || outcome.uploadBatchEnded || outcome.reportDownloads);
   batch.EndPass();
-  outcome = batch.Account(Reading{0, 2, 0}, 1012.0, 5.0);
+  outcome = batch.Account(Reading{0, 2, 0}, 1012.0);
   EXPECT_TRUE(outcome.uploadBatchEnded);
   EXPECT_TRUE(batch.Finished());
   EXPECT_DOUBLE_EQ(batch.ElapsedTime(), 12.0);
@@ -38,9 +38,9 @@ TEST(BatchAccounting, AnUploadBatchEndsWhenNothingIsLeftInProgress) {
   EXPECT_FALSE(batch.Finished());
   EXPECT_FALSE(batch.StartAfreshIfEnded(false));
   batch.TransferSeen(2000.0);
-  batch.Account(Reading{1, 0, 0}, 2000.0, 5.0);
+  batch.Account(Reading{1, 0, 0}, 2000.0);
   batch.EndPass();
-  batch.Account(Reading{0, 1, 0}, 2003.0, 5.0);
+  batch.Account(Reading{0, 1, 0}, 2003.0);
   EXPECT_DOUBLE_EQ(batch.ElapsedTime(), 3.0);  // timed from its own start
 }
 
@@ -48,9 +48,9 @@ TEST(BatchAccounting, ABatchWhoseItemsAllVanishedKeepsTheLastTransferDate) {
   BatchAccounting batch;
   batch.SetLastTransferDate(500.0);
   batch.TransferSeen(1000.0);
-  batch.Account(Reading{1, 0, 0}, 1000.0, 5.0);
+  batch.Account(Reading{1, 0, 0}, 1000.0);
   batch.EndPass();
-  EXPECT_TRUE(batch.Account(Reading{0, 0, 0}, 1010.0, 5.0).uploadBatchEnded);
+  EXPECT_TRUE(batch.Account(Reading{0, 0, 0}, 1010.0).uploadBatchEnded);
   EXPECT_EQ(batch.LastTransferDate(), 500.0);
   batch.SetLastTransferDate(std::nullopt);
   EXPECT_FALSE(batch.LastTransferDate().has_value());
@@ -59,18 +59,20 @@ TEST(BatchAccounting, ABatchWhoseItemsAllVanishedKeepsTheLastTransferDate) {
 TEST(BatchAccounting, ReceivedDownloadsCloseAsTheirOwnBatchAfterTheDelay) {
   BatchAccounting batch;
   batch.DownloadReceived(100.0);
-  auto outcome = batch.Account(Reading{0, 0, 1}, 101.0, 5.0);
+  auto outcome = batch.Account(Reading{0, 0, 1}, 101.0);
   EXPECT_TRUE(outcome.reportDownloads);
-  EXPECT_FALSE(outcome.downloadBatchCloses);
+  EXPECT_TRUE(outcome.downloadsWaiting);
+  EXPECT_FALSE(batch.DownloadBatchIsDue(101.0, 5.0));
   batch.EndPass();
   batch.DownloadReceived(103.0);  // a second one keeps the batch open
-  outcome = batch.Account(Reading{0, 0, 2}, 107.0, 5.0);
+  outcome = batch.Account(Reading{0, 0, 2}, 107.0);
   EXPECT_TRUE(outcome.reportDownloads);
-  EXPECT_FALSE(outcome.downloadBatchCloses);
+  EXPECT_FALSE(batch.DownloadBatchIsDue(107.0, 5.0));
   batch.EndPass();
-  outcome = batch.Account(Reading{0, 0, 2}, 108.5, 5.0);
+  outcome = batch.Account(Reading{0, 0, 2}, 108.5);
   EXPECT_FALSE(outcome.reportDownloads);  // no new one
-  EXPECT_TRUE(outcome.downloadBatchCloses);
+  EXPECT_TRUE(outcome.downloadsWaiting);
+  EXPECT_TRUE(batch.DownloadBatchIsDue(108.5, 5.0));
   batch.CloseDownloadBatch(2);
   // While the delegate hears of it: finished, two received, no elapsed time.
   EXPECT_TRUE(batch.Finished());
@@ -85,13 +87,14 @@ TEST(BatchAccounting, DownloadsWaitingForTheirBatchKeepTheirClockAcrossAnUploadB
   BatchAccounting batch;
   batch.DownloadReceived(100.0);
   batch.TransferSeen(100.5);
-  batch.Account(Reading{1, 0, 1}, 101.0, 5.0);
+  batch.Account(Reading{1, 0, 1}, 101.0);
   batch.EndPass();
-  batch.Account(Reading{0, 1, 1}, 102.0, 5.0);  // the upload batch ends
+  batch.Account(Reading{0, 1, 1}, 102.0);  // the upload batch ends
   batch.EndPass();
   ASSERT_TRUE(batch.StartAfreshIfEnded(true));
   // Received at 100: the delay runs from then, not from the fresh start.
-  EXPECT_TRUE(batch.Account(Reading{0, 0, 1}, 105.5, 5.0).downloadBatchCloses);
+  EXPECT_TRUE(batch.Account(Reading{0, 0, 1}, 105.5).downloadsWaiting);
+  EXPECT_TRUE(batch.DownloadBatchIsDue(105.5, 5.0));
 }
 
 TEST(PollPacing, TheIntervalGrowsOnlyWhileNothingCompletesAndResetsOnActivity) {
