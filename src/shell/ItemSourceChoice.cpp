@@ -7,17 +7,12 @@
 namespace vantorel {
 
 std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::string>& service) {
-  // Unset means the attributes, as before sync clients could be read: the
-  // automatic choice is asked for, not assumed (under heavy load it has
-  // changed which quick rewrites of a file are seen as two transfers).
-  const std::string name = service.value_or("attributes");
+  const std::string name = service.value_or("auto");
   if (name == "attributes") return MakeAttributeItemSource();
   if (auto options = SyncClientOptionsFor(name)) return MakeSyncClientSource(std::move(*options));
-  if (name != "auto") {
+  if (name != "auto")
     WriteDiagnosticLine("Unknown SyncService \"" + name +
-                        "\" (known: auto, attributes, nextcloud, owncloud); reading the attributes.");
-    return MakeAttributeItemSource();
-  }
+                        "\" (known: auto, attributes, nextcloud, owncloud); choosing automatically.");
   std::vector<std::shared_ptr<ItemStateSource>> clients;
   for (const char* client : {"nextcloud", "owncloud"}) {
     SyncClientOptions options = *SyncClientOptionsFor(client);

@@ -1,7 +1,7 @@
 #pragma once
 // Which item-state source the tracker asks, from the "SyncService"
-// preference: "attributes" (the extended attributes; also when unset),
-// "nextcloud" or "owncloud" (that desktop client's socket), or "auto" (the
+// preference: "attributes" (the extended attributes), "nextcloud" or
+// "owncloud" (that desktop client's socket), or "auto" (the default: the
 // client that has registered a folder holding a path answers for it, the
 // attributes for everything else). Main thread, at launch.
 
@@ -13,7 +13,7 @@
 
 namespace vantorel {
 
-// An unknown name is said once and taken as "attributes".
+// An unknown name is said once and taken as "auto".
 std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::string>& service);
 
 }  // namespace vantorel

@@ -256,7 +256,7 @@ TEST_F(PreferencesTest, TheSyncServicePopupStoresItsChoiceForTheNextLaunch) {
   auto* found = window->findChild<QLabel*>(QStringLiteral("syncServiceFound"));
   ASSERT_NE(service, nullptr);
   ASSERT_NE(found, nullptr);
-  EXPECT_EQ(service->currentData().toString(), QStringLiteral("attributes"));  // an unknown value: the default
+  EXPECT_EQ(service->currentData().toString(), QStringLiteral("auto"));  // an unknown value: the default
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeySyncService), "bogus");    // and is not rewritten
   service->setCurrentIndex(service->findData(QStringLiteral("nextcloud")));
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeySyncService), "nextcloud");

@@ -208,8 +208,8 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   // Where item state comes from: read at launch, so a change waits for the next.
   auto* service = new QComboBox(pane);
   service->setObjectName(QStringLiteral("syncServicePopup"));
-  const std::pair<const char*, const char*> services[] = {{"Extended attributes", "attributes"},
-                                                          {"Automatic", "auto"},
+  const std::pair<const char*, const char*> services[] = {{"Automatic", "auto"},
+                                                          {"Extended attributes", "attributes"},
                                                           {"Nextcloud client", "nextcloud"},
                                                           {"ownCloud client", "owncloud"}};
   for (const auto& [title, value] : services) service->addItem(QString::fromUtf8(title), QString::fromUtf8(value));
@@ -220,7 +220,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
       QString::fromStdString(commands_ != nullptr ? commands_->itemSourceSummary() : std::string("not started"))));
   Follow(kPreferenceKeySyncService, [service, found] {
     const QSignalBlocker quiet(service);
-    const QString stored = QString::fromStdString(NSPrefs().GetString(kPreferenceKeySyncService).value_or("attributes"));
+    const QString stored = QString::fromStdString(NSPrefs().GetString(kPreferenceKeySyncService).value_or("auto"));
     const int index = service->findData(stored);
     service->setCurrentIndex(index >= 0 ? index : 0);
   });
