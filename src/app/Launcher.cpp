@@ -17,6 +17,7 @@
 #include "app/Usage.h"
 #include "console/ControlClient.h"
 #include "shell/BuildInfo.h"
+#include "shell/FolderInclusion.h"
 #include "units/fs/AtomicFile.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"
@@ -27,7 +28,6 @@
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/InstanceLock.h"
 #include "units/runtime/ProgramLocations.h"
-#include "units/text/RegularExpressionUtilities.h"
 
 namespace vantorel {
 
@@ -113,18 +113,17 @@ void StopDemo(const Demo& demo) {
   std::filesystem::remove_all(demo.base, ignored);
 }
 
-// The include patterns decide what is tracked; a folder none of them
-// matches would stay silent forever, so say so once.
+// The include patterns decide what is tracked; a stored folder none of them
+// matches would stay silent forever, so say so once. (A folder chosen on the
+// command line has had its pattern added by the launch.)
 void WarnWhenNothingCanBeTracked() {
-  const std::string folder = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
-  const auto patterns = NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns).value_or(std::vector<std::string>{});
-  for (const std::string& pattern : patterns)
-    if (matchesWithExpression(folder + "/", pattern, 0, nullptr)) return;
-  WriteDiagnosticLine("Note: no include pattern matches " + folder +
-                      ", so nothing there is tracked; add one with 'vantorel-defaults write IncludePatterns -array …'.");
+  const std::string setting = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
+  const auto folder = folderSettingPath(setting);
+  if (!folder || FolderIsIncluded(NSPrefs(), *folder)) return;
+  WriteDiagnosticLine("Note: no include pattern matches " + *folder +
+                      ", so nothing there is tracked; choose it again (vantorel --folder " + *folder +
+                      ") to add one.");
 }
-
-
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "shell/AppFace.h"
+#include "shell/FolderInclusion.h"
 #include "shell/BuildInfo.h"
 #include "shell/ItemSourceChoice.h"
 #include "shell/TrackerSettingsBinding.h"
@@ -73,6 +74,8 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     *exitCode = 0;
     return false;
   }
+  // The command line's folder outranks the first launch's default.
+  if (folderChosenAtLaunch_) prefs.SetString(kPreferenceKeyICloudDriveFolder, *folderChosenAtLaunch_);
   face_.ReloadStatusItemImages();
   StartMonitoringNetworkReachability();
   for (const std::string* key : {&kPreferenceKeyIncludePatterns, &kPreferenceKeyExcludePatterns})
@@ -83,6 +86,9 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   if (!watchable || !doesFileExist(*watchable)) {
     if (!LocateICloudDriveFolder(firstLaunch_ ? kFirstLaunchFolderMessage : kLaterLaunchFolderMessage, exitCode))
       return false;
+  }
+  if (folderChosenAtLaunch_) {
+    if (const auto chosen = folderSettingPath(*folderChosenAtLaunch_)) IncludeChosenFolder(prefs, *chosen);
   }
   if (isSandboxed()) {
     // Without a sandbox to ask, access is simply there.
@@ -186,6 +192,7 @@ bool TAppController::LocateICloudDriveFolder(const std::string& message, int* ex
                           "If this is not the correct folder changes to iCloud Drive will not be tracked properly.",
                           {"Yes", "No"}}) == 0) {
         NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *chosen);
+        IncludeChosenFolder(NSPrefs(), *chosen);
         return true;
       }
       continue;

@@ -47,6 +47,9 @@ public:
   // watched folder holds it.
   bool RescanFolder(const std::string& folder, std::string* refusal);
   bool IsFirstLaunch() const { return firstLaunch_; }
+  // The folder given on the command line: chosen by the user, so the launch
+  // makes sure the include patterns take it in.
+  void SetFolderChosenAtLaunch(std::string folder) { folderChosenAtLaunch_ = std::move(folder); }
 
   // TAppCommands
   void statusItemClicked() override;
@@ -95,6 +98,7 @@ private:
   TRef<TTimer> pendingNotifications_;
   std::vector<TRef<TScanner>> scanners_;
   std::vector<std::uint64_t> observers_;
+  std::optional<std::string> folderChosenAtLaunch_;
   bool firstLaunch_ = false;
   bool quitInWelcome_ = false;
   bool statusItemLoaded_ = false;

@@ -30,6 +30,7 @@ int ApplicationRun::Run(TAppFace& face, const std::function<void(TAppController&
                         const std::function<int()>& runLoop) {
   int exitCode = 0;
   TAppController controller(face);
+  if (request_.folder) controller.SetFolderChosenAtLaunch(*request_.folder);
   if (controller.applicationDidFinishLaunching(&exitCode)) {
     MainLoop::WatchId signalWatch = 0;
     if (request_.signalFd >= 0) {

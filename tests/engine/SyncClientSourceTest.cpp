@@ -197,7 +197,8 @@ TEST_F(SyncClientSourceTest, AnErrorEndsTheTransferAsFailedAndIsSaidOnce) {
   ASSERT_EQ(tracker->Snapshot().inProgress, 1);
   CaptureDiagnostics diagnostics;
   client->Set(file, "ERROR");
-  EXPECT_TRUE(PassAfterPush());
+  // The answer to the first question pushes too: wait for the error itself.
+  EXPECT_TRUE(PassWhen([&] { return source->IsInError(file); }));
   const TrackerSnapshot s = tracker->Snapshot();
   EXPECT_EQ(s.inProgress, 0);
   EXPECT_EQ(s.completed, 0);

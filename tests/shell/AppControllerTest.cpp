@@ -5,6 +5,7 @@
 
 #include "units/fs/SyncAttributes.h"
 #include "shell/AppController.h"
+#include "shell/FolderInclusion.h"
 #include "shell/RecordingFace.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/ManualClock.h"
@@ -163,6 +164,36 @@ TEST_F(AppControllerTest, AMissingFolderIsLocatedThroughThePanel) {
                                                    "Are you sure this is your iCloud Drive folder?"}));
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), chosen);
   EXPECT_EQ(controller->GetTracker()->GetDirectory(), chosen);
+  EXPECT_TRUE(FolderIsIncluded(NSPrefs(), chosen)) << "a folder located by hand is tracked";
+}
+
+TEST_F(AppControllerTest, AFolderGivenAtLaunchIsTrackedAndAStoredOneIsLeftAsTheUserSetIt) {
+  const std::string chosen = dir.MakeFolder("Nextcloud");
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, chosen);  // as the command line stores it
+  CaptureDiagnostics diagnostics;
+  TICloudTracker::Options options;
+  options.clock = clock;
+  options.startPollThread = false;
+  controller = std::make_unique<TAppController>(face, options);
+  controller->SetFolderChosenAtLaunch(chosen);
+  ASSERT_TRUE(controller->applicationDidFinishLaunching(&exitCode));
+  EXPECT_EQ(controller->GetTracker()->GetDirectory(), chosen);
+  // The first launch's patterns came first, then the chosen folder's.
+  const auto patterns = NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns).value_or(std::vector<std::string>{});
+  ASSERT_EQ(patterns.size(), 4u);
+  EXPECT_EQ(std::count(patterns.begin(), patterns.end(), IncludePatternForFolder(chosen)), 1);
+  EXPECT_NE(diagnostics.Text().find("Added the include pattern"), std::string::npos);
+
+  // Chosen again: nothing more. Stored from elsewhere: left alone.
+  controller.reset();
+  controller = std::make_unique<TAppController>(face, options);
+  controller->SetFolderChosenAtLaunch(chosen);
+  ASSERT_TRUE(controller->applicationDidFinishLaunching(&exitCode));
+  const std::string other = dir.MakeFolder("Elsewhere");
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, other);
+  Relaunch();
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns)->size(), 4u);
+  EXPECT_FALSE(FolderIsIncluded(NSPrefs(), other));
 }
 
 TEST_F(AppControllerTest, AFolderNamedAsTheStoreInCapitalsNeedsNoConfirmation) {

@@ -24,6 +24,7 @@
 #include "desktop/windows/FilterListModel.h"
 #include "desktop/windows/FolderPanel.h"
 #include "shell/AppCommands.h"
+#include "shell/FolderInclusion.h"
 #include "units/fs/PathUtilities.h"
 #include "units/fs/UserFolders.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -194,6 +195,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
     FolderPanelDialog dialog(panel, this);
     if (const auto chosen = dialog.Run()) {
       NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *chosen);
+      IncludeChosenFolder(NSPrefs(), *chosen);
       ShowFolder();
     }
   });
