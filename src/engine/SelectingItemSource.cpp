@@ -1,5 +1,6 @@
 #include "engine/SelectingItemSource.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace vantorel {
@@ -32,13 +33,12 @@ public:
   }
   void DescribeItem(const std::string& path) override { For(path).DescribeItem(path); }
 
-  // The first client that has registered folders, else the fallback.
+  // The client followed (once one registered folders), else the fallback. A
+  // followed client that quits is still the one described: it is what the
+  // user syncs with, now not running.
   Description Describe() override {
-    for (const auto& client : clients_) {
-      Description description = client->Describe();
-      if (!description.roots.empty()) return description;
-    }
-    return fallback_->Describe();
+    const int followed = followed_.load();
+    return followed >= 0 ? clients_[static_cast<std::size_t>(followed)]->Describe() : fallback_->Describe();
   }
 
   void StartPushing(MainLoop& loop, Listener listener) override {
@@ -47,13 +47,19 @@ public:
     for (std::size_t i = 0; i < clients_.size(); ++i) {
       Listener forward;
       forward.pathsChanged = listener.pathsChanged;
-      forward.rootsChanged = [roots, i, all = listener.rootsChanged](const std::vector<std::string>& mine) {
+      forward.rootsChanged = [this, roots, i, all = listener.rootsChanged](const std::vector<std::string>& mine) {
         (*roots)[i] = mine;
+        int none = -1;
+        if (!mine.empty()) followed_.compare_exchange_strong(none, static_cast<int>(i));
         std::vector<std::string> every;
         for (const auto& some : *roots) every.insert(every.end(), some.begin(), some.end());
         if (all) all(every);
       };
-      // A client that is not running is no reason to wait: the fallback answers.
+      // A client that is not running is no reason to wait (the fallback
+      // answers) until it is the one followed: then tracking waits for it.
+      forward.connectionChanged = [this, i, tell = listener.connectionChanged](bool connected) {
+        if (tell && followed_.load() == static_cast<int>(i)) tell(connected);
+      };
       clients_[i]->StartPushing(loop, std::move(forward));
     }
     fallback_->StartPushing(loop, std::move(listener));
@@ -73,6 +79,9 @@ private:
 
   const std::vector<std::shared_ptr<ItemStateSource>> clients_;
   const std::shared_ptr<ItemStateSource> fallback_;
+  // Which client is followed: the first to register folders (-1: none yet).
+  // Set on the main thread, read from any.
+  std::atomic<int> followed_{-1};
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "engine/SyncClientProtocol.h"
+#include "engine/SelectingItemSource.h"
 #include "engine/SyncClientSource.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/FakeSyncClient.h"
@@ -51,11 +52,14 @@ protected:
     TrackerFixture::TearDown();
   }
   // The fake client synchronising the watched folder, and a tracker asking it.
-  void StartClient(double settle = 0.3) {
+  // `automatic`: the client as the automatic choice finds it, beside the
+  // attributes.
+  void StartClient(double settle = 0.3, bool automatic = false) {
     client = std::make_unique<FakeSyncClient>(socketPath, std::vector<std::string>{cloud});
     SyncClientOptions options{"Nextcloud", socketPath, ".nextcloud"};
     options.settleSeconds = settle;
     source = MakeSyncClientSource(options);
+    if (automatic) source = MakeSelectingItemSource({source}, MakeAttributeItemSource());
     auto& t = MakeTracker();
     t.SetTransferLog(logFile);
     // No folder watched: what the tracker examines comes from the source's
@@ -264,6 +268,28 @@ TEST_F(SyncClientSourceTest, AClientThatQuitsMidBatchLeavesNothingStuckOrCounted
   EXPECT_EQ(tracker->Snapshot().completed, 1);
   Pass();
   EXPECT_EQ(LogCount("big.iso"), 1);
+}
+
+TEST_F(SyncClientSourceTest, TheAutomaticChoiceKeepsFollowingAClientThatQuits) {
+  StartClient(0.3, true);
+  EXPECT_EQ(source->Describe().name, "Nextcloud");
+  const std::string file = Item("auto.txt");
+  client->Set(file, "SYNC");
+  tracker->QueueFile(file);
+  Pass();
+  ASSERT_TRUE(PassWhen([&] { return source->IsUploading(file); }));
+  client->Quit();
+  // Not the attributes meanwhile: the user's client, not running.
+  ASSERT_TRUE(loop.RunUntil([&] { return tracker->IsPaused(); }, 5));
+  EXPECT_EQ(source->Describe().name, "Nextcloud");
+  EXPECT_FALSE(source->Describe().connected);
+  EXPECT_EQ(tracker->Snapshot().inProgress, 1);
+  client->Set(file, "OK");
+  client->Restart();
+  ASSERT_TRUE(loop.RunUntil([&] { return !tracker->IsPaused() && !source->Describe().roots.empty(); }, 10));
+  tracker->QueueFile(file);
+  EXPECT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
+  EXPECT_EQ(tracker->Snapshot().completed, 1);
 }
 
 TEST_F(SyncClientSourceTest, GarbageOverlongLinesAndPathsElsewhereChangeNothing) {

@@ -61,7 +61,7 @@ def ocs(data):
 CAPABILITIES = {
     "version": {"major": 25, "minor": 0, "micro": 0, "string": "25.0.0", "edition": "", "extendedSupport": False},
     "capabilities": {
-        "core": {"pollinterval": 60, "webdav-root": "remote.php/webdav"},
+        "core": {"webdav-root": "remote.php/webdav"},
         "dav": {"chunking": "1.0"},
         "files": {"bigfilechunking": False, "versioning": False, "undelete": False},
         "checksums": {"supportedTypes": [], "preferredUploadType": ""},
@@ -217,9 +217,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 os.utime(partial, (float(mtime), float(mtime)))
             os.replace(partial, full)
         tag = '"%s"' % etag_of(full)
-        self.send(204 if existed else 201, "",
-                  headers={"ETag": tag, "OC-ETag": tag, "OC-FileId": "%08docfake" % file_id(full),
-                           "X-OC-MTime": "accepted" if mtime else ""})
+        headers = {"ETag": tag, "OC-ETag": tag, "OC-FileId": "%08docfake" % file_id(full)}
+        if mtime:
+            headers["X-OC-MTime"] = "accepted"
+        self.send(204 if existed else 201, "", headers=headers)
 
     def do_MKCOL(self):
         full, _ = self.local_path(self.path)
