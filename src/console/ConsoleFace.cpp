@@ -35,7 +35,7 @@ void ConsoleFace::ObserveNetwork() {
 
 std::string ConsoleFace::ToolkitVersionLine() { return "Toolkit version: none (console face)"; }
 
-WelcomeChoice ConsoleFace::RunWelcome() {
+WelcomeChoice ConsoleFace::RunWelcome(const WelcomeFolderSource&) {
   // The welcome window is where a first run picks its folder; on a terminal
   // that is --folder, and the welcome counts as closed.
   if (folder_) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);

@@ -24,7 +24,7 @@ public:
 
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return false; }
-  WelcomeChoice RunWelcome() override;
+  WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;
   void LoadStatusItem(int) override {}

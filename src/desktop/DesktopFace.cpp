@@ -49,13 +49,13 @@ DesktopFace::~DesktopFace() {
 
 std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
 
-WelcomeChoice DesktopFace::RunWelcome() {
+WelcomeChoice DesktopFace::RunWelcome(const WelcomeFolderSource& clientFolders) {
   // A folder given with --folder (or the demo's) is the choice already.
   if (folder_) {
     NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *folder_);
     return {};
   }
-  WelcomeWindow window;
+  WelcomeWindow window(clientFolders);
   return window.Run();
 }
 

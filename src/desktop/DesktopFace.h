@@ -38,7 +38,7 @@ public:
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return true; }
   bool HasWindows() const override { return true; }
-  WelcomeChoice RunWelcome() override;
+  WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;
   void LoadStatusItem(int length) override;

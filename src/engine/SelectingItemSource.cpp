@@ -38,7 +38,14 @@ public:
   // user syncs with, now not running.
   Description Describe() override {
     const int followed = followed_.load();
-    return followed >= 0 ? clients_[static_cast<std::size_t>(followed)]->Describe() : fallback_->Describe();
+    if (followed >= 0) return clients_[static_cast<std::size_t>(followed)]->Describe();
+    // Not yet told (nothing pushes before the tracker starts): the first
+    // client that has registered folders.
+    for (const auto& client : clients_) {
+      Description description = client->Describe();
+      if (!description.roots.empty()) return description;
+    }
+    return fallback_->Describe();
   }
 
   void StartPushing(MainLoop& loop, Listener listener) override {

@@ -61,6 +61,10 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   // Stored folder bookmarks matter only inside a sandbox, which Linux does
   // not have: every folder is reachable as it is.
 
+  // Made first: its clients start looking for their folders at once, which
+  // the welcome offers.
+  itemSource_ = trackerOptions_.source ? trackerOptions_.source
+                                       : MakeItemSourceFor(prefs.GetString(kPreferenceKeySyncService));
   if (HasLaunchedBefore(prefs)) {
     updatePreferenceVersion();
   } else {
@@ -102,7 +106,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
   const std::string logPath = support + "/vantorel_log.txt";
   const auto logBeforeThisLaunch = prefs.GetString(kPreferenceKeyHistoryLog);
   TICloudTracker::Options options = trackerOptions_;
-  if (!options.source) options.source = MakeItemSourceFor(prefs.GetString(kPreferenceKeySyncService));
+  options.source = itemSource_;
   options.settings = ReadTrackerSettings(prefs);
   tracker_ = MakeRef<TICloudTracker>(options);
   tracker_->SetDelegate(this);
@@ -135,7 +139,14 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
 }
 
 bool TAppController::RunWelcome() {
-  const WelcomeChoice choice = face_.RunWelcome();
+  const auto clientFolders = [source = itemSource_] {
+    std::vector<WelcomeFolder> folders;
+    if (!source) return folders;
+    const ItemStateSource::Description client = source->Describe();
+    for (const std::string& root : client.roots) folders.push_back({client.name + ": " + PathWithTilde(root), root});
+    return folders;
+  };
+  const WelcomeChoice choice = face_.RunWelcome(clientFolders);
   if (choice.action == WelcomeChoice::Action::Quit) {
     quitInWelcome_ = true;
     return false;
@@ -146,8 +157,17 @@ bool TAppController::RunWelcome() {
     quitInWelcome_ = true;
     return false;
   }
-  if (choice.row != 0 && choice.row != 1) return true;  // no row chosen: nothing stored
   TUserDefaults& prefs = NSPrefs();
+  if (choice.folder) {
+    // A sync client's folder: the first-launch patterns, and one for it.
+    prefs.SetString(kPreferenceKeyICloudDriveFolder, *choice.folder);
+    prefs.SetStringArray(kPreferenceKeyIncludePatterns,
+                         {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]});
+    prefs.SetArray(kPreferenceKeyExcludePatterns, {});
+    IncludeChosenFolder(prefs, *choice.folder);
+    return true;
+  }
+  if (choice.row != 0 && choice.row != 1) return true;  // no row chosen: nothing stored
   prefs.SetString(kPreferenceKeyICloudDriveFolder,
                   fileURL(choice.row == 0 ? "~/Library/Mobile Documents" : kDefaultICloudDriveFolder));
   // The first-launch patterns, not an empty list: an empty include list

@@ -93,6 +93,8 @@ private:
 
   TAppFace& face_;
   const TICloudTracker::Options trackerOptions_;
+  // What the tracker will ask, made at the start of the launch.
+  std::shared_ptr<ItemStateSource> itemSource_;
   TRef<TICloudTracker> tracker_;
   std::optional<NotificationStats> trackerNotificationStats_;
   TRef<TTimer> pendingNotifications_;

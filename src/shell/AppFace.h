@@ -4,6 +4,7 @@
 // The console face and the desktop face implement it; the controller never
 // knows which one it talks to. Every call comes on the main thread.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,8 +37,22 @@ struct Alert {
 struct WelcomeChoice {
   enum class Action { Done, Closed, Quit };
   Action action = Action::Closed;
+  // 0: every synced folder, 1: the drive only, -1: none; or, with `folder`
+  // set, a sync client's folder that the welcome offered.
   int row = 1;
+  std::optional<std::string> folder;
 };
+
+// A folder the welcome offers besides its own rows: one a sync client
+// synchronises ("Nextcloud: ~/Nextcloud").
+struct WelcomeFolder {
+  std::string label;
+  std::string path;
+  bool operator==(const WelcomeFolder&) const = default;
+};
+// Asked now and then while the welcome is shown (clients register their
+// folders some time after they are reached); never blocks.
+using WelcomeFolderSource = std::function<std::vector<WelcomeFolder>()>;
 
 // A user notification. The sound is the system default, none, or a name.
 struct UserNotification {
@@ -63,7 +78,7 @@ public:
   // Whether it has a popover and windows (the desktop face).
   virtual bool HasWindows() const { return false; }
   // The first-run welcome, modal: returns the user's choice when it has closed.
-  virtual WelcomeChoice RunWelcome() = 0;
+  virtual WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) = 0;
   // A modal folder panel: the chosen folder, or nothing when cancelled.
   virtual std::optional<std::string> RunFolderPanel(const FolderPanel& panel) = 0;
   // A modal alert: the index of the button chosen.

@@ -79,6 +79,39 @@ TEST(WelcomeWindow, DoneTakesTheChosenRowReturnTakesDoneAndQuitQuits) {
   EXPECT_EQ(fourth.Run().action, WelcomeChoice::Action::Closed);
 }
 
+TEST(WelcomeWindow, ASyncClientsFolderAppearsWhenRegisteredAndIsChosenUnlessTheUserChose) {
+  // The client registers its folder a moment after the window opens.
+  int asked = 0;
+  const WelcomeFolderSource clients = [&asked] {
+    return ++asked < 3 ? std::vector<WelcomeFolder>{}
+                       : std::vector<WelcomeFolder>{{"Nextcloud: ~/Nextcloud", "/home/ann/Nextcloud"}};
+  };
+  WelcomeWindow first(clients);
+  WhenShown([](QWidget& w) {
+    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QRadioButton*>(QStringLiteral("clientFolder0")) != nullptr, 5000);
+    auto* row = w.findChild<QRadioButton*>(QStringLiteral("clientFolder0"));
+    EXPECT_EQ(row->text(), QStringLiteral("Nextcloud: ~/Nextcloud"));
+    EXPECT_TRUE(row->isChecked());
+    Keep(w, "welcome-client");
+    QTest::keyClick(&w, Qt::Key_Return);
+  });
+  const WelcomeChoice chosen = first.Run();
+  EXPECT_EQ(chosen.action, WelcomeChoice::Action::Done);
+  EXPECT_EQ(chosen.folder, "/home/ann/Nextcloud");
+
+  asked = 0;
+  WelcomeWindow second(clients);
+  WhenShown([](QWidget& w) {
+    QTest::mouseClick(w.findChild<QRadioButton*>(QStringLiteral("trackingOptions0")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QRadioButton*>(QStringLiteral("clientFolder0")) != nullptr, 5000);
+    EXPECT_FALSE(w.findChild<QRadioButton*>(QStringLiteral("clientFolder0"))->isChecked());
+    QTest::keyClick(&w, Qt::Key_Return);
+  });
+  const WelcomeChoice mine = second.Run();
+  EXPECT_EQ(mine.row, 0);
+  EXPECT_FALSE(mine.folder.has_value());
+}
+
 class NoDelegate : public TScannerDelegate {
   void scannerWillStart() override {}
   void scannerDidStop(const TScanner&, const std::vector<std::string>&, bool) override {}

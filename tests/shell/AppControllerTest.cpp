@@ -79,6 +79,24 @@ protected:
   int exitCode = -1;
 };
 
+// The attributes, under the name of a sync client's service.
+class NamedAttributeSource final : public ItemStateSource {
+public:
+  bool IsInStore(const std::string& p) override { return attributes_->IsInStore(p); }
+  bool IsUploading(const std::string& p) override { return attributes_->IsUploading(p); }
+  bool IsUploaded(const std::string& p) override { return attributes_->IsUploaded(p); }
+  bool IsDownloadFile(std::string_view p) override { return attributes_->IsDownloadFile(p); }
+  std::optional<std::string> ItemOfDownloadFile(std::string_view p) override {
+    return attributes_->ItemOfDownloadFile(p);
+  }
+  std::string PlaceholderPathOf(std::string_view item) override { return attributes_->PlaceholderPathOf(item); }
+  Description Describe() override { return {"Nextcloud", true, roots}; }
+  std::vector<std::string> roots;  // the folders it says it synchronises
+
+private:
+  std::shared_ptr<ItemStateSource> attributes_ = MakeAttributeItemSource();
+};
+
 TEST_F(AppControllerTest, TheFirstLaunchStoresItsValuesAndTheSecondKeepsWhatTheUserSet) {
   CaptureDiagnostics diagnostics;
   auto& c = Launch();
@@ -311,6 +329,22 @@ TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQui
             std::string::npos);
 }
 
+TEST_F(AppControllerTest, TheWelcomeOffersASyncClientsFolderAndDoneTracksIt) {
+  const std::string folder = dir.MakeFolder("Nextcloud");
+  auto client = std::make_shared<NamedAttributeSource>();
+  client->roots = {folder};
+  source = client;
+  face.welcomeChoice = {WelcomeChoice::Action::Done, -1, folder};
+  CaptureDiagnostics diagnostics;
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_EQ(face.welcomeFolders, (std::vector<WelcomeFolder>{{"Nextcloud: ~/Nextcloud", folder}}));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), folder);
+  EXPECT_EQ(controller->GetTracker()->GetDirectory(), folder);
+  EXPECT_TRUE(FolderIsIncluded(NSPrefs(), folder));
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns)->size(), 4u);
+}
+
 TEST_F(AppControllerTest, TheFacesControlsReachTheController) {
   auto& c = Launch();
   ASSERT_EQ(face.commands, &c);
@@ -441,23 +475,6 @@ TEST_F(NotificationTest, TheWordingRoundsHalfToEvenAndTheLimitIsStrict) {
   Wait(1.3);
   EXPECT_EQ(face.notifications.size(), 3u);
 }
-
-// The attributes, under the name of a sync client's service.
-class NamedAttributeSource final : public ItemStateSource {
-public:
-  bool IsInStore(const std::string& p) override { return attributes_->IsInStore(p); }
-  bool IsUploading(const std::string& p) override { return attributes_->IsUploading(p); }
-  bool IsUploaded(const std::string& p) override { return attributes_->IsUploaded(p); }
-  bool IsDownloadFile(std::string_view p) override { return attributes_->IsDownloadFile(p); }
-  std::optional<std::string> ItemOfDownloadFile(std::string_view p) override {
-    return attributes_->ItemOfDownloadFile(p);
-  }
-  std::string PlaceholderPathOf(std::string_view item) override { return attributes_->PlaceholderPathOf(item); }
-  Description Describe() override { return {"Nextcloud", true, {}}; }
-
-private:
-  std::shared_ptr<ItemStateSource> attributes_ = MakeAttributeItemSource();
-};
 
 class ClientNotificationTest : public NotificationTest {
 protected:

@@ -17,8 +17,9 @@ public:
   std::string ToolkitVersionLine() override { return "Toolkit version: test"; }
   bool IsInteractive() override { return interactive; }
   void SetCommands(TAppCommands* c) override { commands = c; }
-  WelcomeChoice RunWelcome() override {
+  WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) override {
     ++welcomes;
+    if (clientFolders) welcomeFolders = clientFolders();
     return welcomeChoice;
   }
   void TogglePopover(TICloudTracker&) override { ++popoverToggles; }
@@ -58,6 +59,7 @@ public:
   TAppCommands* commands = nullptr;
   WelcomeChoice welcomeChoice;
   int welcomes = 0;
+  std::vector<WelcomeFolder> welcomeFolders;  // what the last welcome offered
   int popoverToggles = 0, preferencesShown = 0, portalsShown = 0;
   TScanner* lastScanner = nullptr;
   std::vector<FolderPanel> panels;

@@ -39,12 +39,7 @@ QPointer<PreferencesWindow> gShown;
 constexpr int kWindowChrome = 94;
 constexpr const char* kNoSound = "****";
 
-QString Abbreviated(const std::string& path) {
-  const std::string home = HomeDirectory();
-  if (home.size() > 1 && path.compare(0, home.size(), home) == 0 && (path.size() == home.size() || path[home.size()] == '/'))
-    return QString::fromStdString("~" + path.substr(home.size()));
-  return QString::fromStdString(path);
-}
+QString Abbreviated(const std::string& path) { return QString::fromStdString(PathWithTilde(path)); }
 }  // namespace
 
 PreferencesWindow* PreferencesWindow::Open(TAppCommands* commands) {

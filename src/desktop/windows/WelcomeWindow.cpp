@@ -5,11 +5,15 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vantorel {
 
-WelcomeWindow::WelcomeWindow(QWidget* parent) : QDialog(parent) {
+WelcomeWindow::WelcomeWindow(WelcomeFolderSource clientFolders, QWidget* parent)
+    : QDialog(parent), clientFolders_(std::move(clientFolders)) {
   setObjectName(QStringLiteral("welcomeWindow"));
   setWindowTitle(QStringLiteral("Welcome to Vantorel"));
   auto* layout = new QVBoxLayout(this);
@@ -28,16 +32,27 @@ WelcomeWindow::WelcomeWindow(QWidget* parent) : QDialog(parent) {
   layout->addWidget(intro);
   layout->addWidget(new QLabel(QStringLiteral("What should Vantorel follow?"), this));
 
-  auto* group = new QButtonGroup(this);
+  group_ = new QButtonGroup(this);
+  rowLayout_ = new QVBoxLayout();
+  rowLayout_->setSpacing(layout->spacing());
+  layout->addLayout(rowLayout_);
   const char* texts[2] = {"Every synced folder  (~/Library/Mobile Documents)",
                           "iCloud Drive only  (~/Library/Mobile Documents/com~apple~CloudDocs)"};
   for (int row = 0; row < 2; ++row) {
     rows_[row] = new QRadioButton(QString::fromUtf8(texts[row]), this);
     rows_[row]->setObjectName(QStringLiteral("trackingOptions%1").arg(row));
-    group->addButton(rows_[row], row);
-    layout->addWidget(rows_[row]);
+    group_->addButton(rows_[row], row);
+    rowLayout_->addWidget(rows_[row]);
   }
   rows_[1]->setChecked(true);
+  connect(group_, &QButtonGroup::buttonClicked, this, [this] { userChose_ = true; });
+  if (clientFolders_) {
+    AddClientRows();
+    // Clients register their folders a moment after they are reached.
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &WelcomeWindow::AddClientRows);
+    timer->start(250);
+  }
 
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* quit = buttons->addButton(QStringLiteral("Quit"), QDialogButtonBox::RejectRole);
@@ -63,7 +78,24 @@ WelcomeChoice WelcomeWindow::Run() {
   WelcomeChoice choice;
   choice.action = action_;
   choice.row = rows_[0]->isChecked() ? 0 : rows_[1]->isChecked() ? 1 : -1;
+  for (const auto& [button, folder] : clientRows_)
+    if (button->isChecked()) choice.folder = folder.path;
   return choice;
+}
+
+void WelcomeWindow::AddClientRows() {
+  for (const WelcomeFolder& folder : clientFolders_()) {
+    const bool shown = std::any_of(clientRows_.begin(), clientRows_.end(),
+                                   [&](const auto& row) { return row.second.path == folder.path; });
+    if (shown) continue;
+    auto* button = new QRadioButton(QString::fromStdString(folder.label), this);
+    button->setObjectName(QStringLiteral("clientFolder%1").arg(clientRows_.size()));
+    group_->addButton(button, static_cast<int>(2 + clientRows_.size()));
+    rowLayout_->addWidget(button);
+    // What the user syncs with is the likely answer, until they say otherwise.
+    if (!userChose_ && clientRows_.empty()) button->setChecked(true);
+    clientRows_.emplace_back(button, folder);
+  }
 }
 
 }  // namespace vantorel

@@ -1,25 +1,40 @@
 #pragma once
 // The first-run welcome: what Vantorel should follow, the whole "Mobile
-// Documents" folder or iCloud Drive only (chosen at first). Done is the
-// default button; Quit ends the application; the close box lets the launch
-// go on with nothing stored. Modal.
+// Documents" folder or iCloud Drive only (chosen at first), or a folder a
+// sync client synchronises: such rows are added as the clients register
+// their folders, and the first one found is chosen unless the user has
+// chosen already. Done is the default button; Quit ends the application;
+// the close box lets the launch go on with nothing stored. Modal.
 
 #include <QDialog>
 
+#include <utility>
+#include <vector>
+
 #include "shell/AppFace.h"
 
+class QButtonGroup;
 class QRadioButton;
+class QVBoxLayout;
 
 namespace vantorel {
 
 class WelcomeWindow : public QDialog {
 public:
-  explicit WelcomeWindow(QWidget* parent = nullptr);
+  explicit WelcomeWindow(WelcomeFolderSource clientFolders = {}, QWidget* parent = nullptr);
   // Shows it modally and returns the choice.
   WelcomeChoice Run();
 
 private:
+  // Adds a row for each client folder not shown yet.
+  void AddClientRows();
+
   QRadioButton* rows_[2];
+  const WelcomeFolderSource clientFolders_;
+  std::vector<std::pair<QRadioButton*, WelcomeFolder>> clientRows_;
+  QButtonGroup* group_ = nullptr;
+  QVBoxLayout* rowLayout_ = nullptr;
+  bool userChose_ = false;
   WelcomeChoice::Action action_ = WelcomeChoice::Action::Closed;
 };
 

@@ -32,6 +32,14 @@ std::string HomeDirectory() {
   return "/";
 }
 
+std::string PathWithTilde(const std::string& path) {
+  const std::string home = HomeDirectory();
+  if (home.size() > 1 && path.compare(0, home.size(), home) == 0 &&
+      (path.size() == home.size() || path[home.size()] == '/'))
+    return "~" + path.substr(home.size());
+  return path;
+}
+
 std::string ConfigHome() {
   std::string folder = AbsoluteEnvironmentFolder("XDG_CONFIG_HOME");
   return folder.empty() ? HomeDirectory() + "/.config" : folder;

@@ -7,6 +7,8 @@ namespace vantorel {
 
 // $HOME, else the password database's entry for this user, else "/".
 std::string HomeDirectory();
+// PATH as a user reads it: the home folder at its start written "~".
+std::string PathWithTilde(const std::string& path);
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
 std::string ConfigHome();
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
