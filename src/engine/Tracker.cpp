@@ -156,12 +156,7 @@ void TICloudTracker::StartListeningToSource() {
   // without a network.
   listener.connectionChanged = [this](bool connected) {
     sourceConnected_ = connected;
-    if (!connected) {
-      Pause();
-    } else if (reachable_.load()) {
-      ResetInactivityTimer();
-      Resume();
-    }
+    PauseUnlessAllIsReachable();
     SendStatusChanged(false);  // the faces show it
   };
   source_.StartPushing(*MainLoop::Main(), std::move(listener));

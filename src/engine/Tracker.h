@@ -177,6 +177,9 @@ private:
   void MonitorDirectories(const std::vector<std::string>& folders);
   // Hears the item-state source's pushes from the first Start to Shutdown.
   void StartListeningToSource();
+  // Tracking runs only while both the network and the source's client are
+  // there; a return of both starts the polling pace afresh. Main thread.
+  void PauseUnlessAllIsReachable();
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.

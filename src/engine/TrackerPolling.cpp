@@ -319,14 +319,17 @@ void TICloudTracker::ResetInactivityTimer() { pacing_.Reset(Settings()->pollingM
 
 void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
   // The notification's status is not trusted: the network is asked afresh.
-  const bool reachable = GetNetworkReachability() > 0;
-  reachable_ = reachable;
-  if (!reachable) {
+  reachable_ = GetNetworkReachability() > 0;
+  PauseUnlessAllIsReachable();
+}
+
+void TICloudTracker::PauseUnlessAllIsReachable() {
+  if (!reachable_.load() || !sourceConnected_.load()) {
     Pause();
-  } else if (sourceConnected_.load()) {
-    ResetInactivityTimer();
-    Resume();
+    return;
   }
+  ResetInactivityTimer();
+  Resume();
 }
 
 }  // namespace vantorel
