@@ -26,6 +26,7 @@
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
+#include "units/text/LineText.h"
 
 namespace vantorel {
 
@@ -197,7 +198,7 @@ public:
       std::lock_guard lock(mutex_);
       if (const auto it = table_.find(path); it != table_.end()) state = ClientItemStateName(it->second.state);
     }
-    WriteDiagnosticLine(options_.serviceName + " status: " + lastPathComponent(path) + ": " + state);
+    WriteDiagnosticLine(options_.serviceName + " status: " + EscapedForLine(lastPathComponent(path)) + ": " + state);
   }
 
   // --- pushes (main thread) -----------------------------------------------------
@@ -307,7 +308,8 @@ private:
 
   // --- the client's thread ------------------------------------------------------
 
-  void Say(const std::string& line) { WriteDiagnosticLine(options_.serviceName + ": " + line); }
+  // Lines here carry the client's paths, which may hold any byte.
+  void Say(const std::string& line) { WriteDiagnosticLine(options_.serviceName + ": " + EscapedForLine(line)); }
 
   // One line per change of the connection's state, not per attempt.
   void SayState(const std::string& line) {

@@ -4,6 +4,7 @@
 #include "engine/Tracker.h"
 #include "units/fs/PathUtilities.h"
 #include "units/text/DateUtilities.h"
+#include "units/text/LineText.h"
 
 namespace vantorel {
 
@@ -26,7 +27,9 @@ void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
   // Items in the watched folder are logged relative to it ("/Docs/a.txt").
   const bool inside = !folder.empty() && path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
                       path[folder.size()] == '/';
-  AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " + (inside ? path.substr(folder.size()) : path));
+  // A name may hold a newline: escaped, it cannot start a forged entry.
+  AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " +
+              EscapedForLine(inside ? path.substr(folder.size()) : path));
 }
 
 void TICloudTracker::AddLogEntry(const std::string& text) { transferLog_.Append(text); }
@@ -34,13 +37,21 @@ void TICloudTracker::AddLogEntry(const std::string& text) { transferLog_.Append(
 void TICloudTracker::CheckLogSize() { transferLog_.CheckSize(Settings()->clearLogAfterSize); }
 
 void TICloudTracker::RemoveTransfers(const std::vector<std::string>& paths) {
-  std::lock_guard lock(transfersLock_);
-  for (const std::string& path : paths) {
-    if (doesFileExist(path) && transfers_.Contains(path)) {
-      transfers_.Remove(path);
-      completedTransfers_.Add(path);
+  bool removed = false;
+  {
+    // Ignored: out of the batch altogether. Counted as completed, it would
+    // show as done and move the progress on without anything uploaded.
+    std::lock_guard lock(transfersLock_);
+    for (const std::string& path : paths) {
+      if (doesFileExist(path) && transfers_.Contains(path)) {
+        transfers_.Remove(path);
+        if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);
+        removed = true;
+      }
     }
   }
+  // Every face reads the new counts at once, not at the next pass.
+  if (removed) SendStatusChanged(false);
 }
 
 }  // namespace vantorel

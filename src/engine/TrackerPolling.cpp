@@ -69,6 +69,12 @@ void TICloudTracker::PollForStatus() {
 }
 
 void TICloudTracker::PollOnce() {
+  if (paused_.load()) {
+    // The resume is delivered on the main thread: a pass run there (no poll
+    // thread) would wait for it for ever, so it is skipped instead.
+    const MainLoop* loop = MainLoop::Main();
+    if (loop != nullptr && loop->IsMainThread()) return;
+  }
   while (paused_.load() && !PollThreadCancelled()) options_.clock->Sleep(kPauseCheckInterval);
   const PassSettingsScope settingsOfThisPass(this);
   pacing_.BeginPass();

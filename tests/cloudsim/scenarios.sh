@@ -106,7 +106,8 @@ check "nothing is left in progress" "$app" wait-idle --timeout 30
 # A name that is not UTF-8.
 name=$(printf 'caf\xe9 menu.txt')
 echo "menu" > "$cloud/$name"
-check "non-UTF-8 name logged" wait_for "] /$name" "$log" 30
+# Logged with the byte that is not UTF-8 written out, so the log stays text.
+check "non-UTF-8 name logged" wait_for '] /caf\xe9 menu.txt' "$log" 30
 
 # What the agent has not uploaded yet, as the soak run asks it.
 "$sim" pending "$cloud" > "$T/pending.txt"

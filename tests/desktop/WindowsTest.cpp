@@ -227,27 +227,52 @@ TEST_F(PreferencesTest, OneWindowWhoseFiltersAreAddedEditedAndRemoved) {
   const QModelIndex bad = list->model()->index(0, 0);
   EXPECT_FALSE(list->model()->data(bad, Qt::DecorationRole).isNull());
   EXPECT_TRUE(list->model()->data(bad, Qt::ToolTipRole).toString().contains(QStringLiteral("regular expression")));
+  // A new row is a draft: shown, selected for typing over, never stored as
+  // "untitled"; Escape takes it away.
+  const auto openEditor = [list] {
+    QLineEdit* editor = nullptr;  // the open one (another may be closing)
+    for (auto* candidate : list->findChildren<QLineEdit*>())
+      if (candidate->isVisible()) editor = candidate;
+    return editor;
+  };
+  const std::vector<std::string> before{"(unclosed"};
   QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
+  EXPECT_EQ(list->model()->rowCount(), 2);
+  EXPECT_EQ(list->currentIndex().row(), 1);
+  ASSERT_NE(openEditor(), nullptr);
+  EXPECT_EQ(openEditor()->selectedText(), QStringLiteral("untitled"));
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns), before);
+  QTest::keyClick(openEditor(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_EQ(list->model()->rowCount(), 1);
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns), before);
+  // Left empty: gone too.
   QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
-  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
-            (std::vector<std::string>{"(unclosed", "untitled", "untitled"}));
-  EXPECT_EQ(list->currentIndex().row(), 2);  // the second one is being edited
-  QLineEdit* editor = nullptr;  // the open one (the first edit's is closing)
-  for (auto* candidate : list->findChildren<QLineEdit*>())
-    if (candidate->isVisible()) editor = candidate;
-  ASSERT_NE(editor, nullptr);
-  EXPECT_EQ(editor->selectedText(), QStringLiteral("untitled"));  // its text selected
-  // Typed over and stored at once.
-  QTest::keyClicks(editor, QStringLiteral("/Projects/"));
-  QTest::keyClick(editor, Qt::Key_Return);
+  ASSERT_NE(openEditor(), nullptr);
+  QTest::keyClick(openEditor(), Qt::Key_Delete);
+  QTest::keyClick(openEditor(), Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(list->model()->rowCount(), 1);
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns), before);
+  // Typed over: stored at once.
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
+  ASSERT_NE(openEditor(), nullptr);
+  QTest::keyClicks(openEditor(), QStringLiteral("/Projects/"));
+  QTest::keyClick(openEditor(), Qt::Key_Return);
   QApplication::processEvents();  // the view commits an edit just after the key
   EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
-            (std::vector<std::string>{"(unclosed", "untitled", "/Projects/"}));
+            (std::vector<std::string>{"(unclosed", "/Projects/"}));
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("addIncludeFilter")), Qt::LeftButton);
+  QTest::keyClicks(openEditor(), QStringLiteral("/Other/"));
+  QTest::keyClick(openEditor(), Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
+            (std::vector<std::string>{"(unclosed", "/Projects/", "/Other/"}));
   // Removing with nothing selected removes nothing; with a row, that row.
   auto* excludes = window->findChild<QListView*>(QStringLiteral("excludeFiltersList"));
   QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("removeExcludeFilter")), Qt::LeftButton);
   EXPECT_FALSE(NSPrefs().HasKey(kPreferenceKeyExcludePatterns));  // nothing was even written
-  list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+  list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::ClearAndSelect);
   QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("removeIncludeFilter")), Qt::LeftButton);
   EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns),
             (std::vector<std::string>{"(unclosed", "/Projects/"}));

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -572,8 +574,15 @@ TEST_F(PollingTest, APausedTrackerWaitsInFiveSecondSteps) {
   clock->OnSleep([&] {
     if (++sleeps == 3) t.Resume();
   });
-  Pass();
+  // As the poll thread does (on the main thread a paused pass is skipped:
+  // the resume could never arrive there).
+  std::thread poll([&] { t.PollOnce(); });
+  poll.join();
   EXPECT_EQ(clock->Sleeps(), (std::vector<double>{5.0, 5.0, 5.0}));
+  t.Pause();
+  clock->OnSleep(nullptr);
+  t.PollOnce();
+  EXPECT_EQ(clock->Sleeps().size(), 3u);
 }
 
 }  // namespace

@@ -69,6 +69,12 @@ protected:
     // pass run then would wait for ever).
     ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty() && !t.IsPaused(); }, 5));
   }
+  // Runs a pass once the tracker is not waiting for the client (a pause and
+  // its end are delivered on this loop, which a pass does not run).
+  void Pass() {
+    EXPECT_TRUE(loop.RunUntil([&] { return !tracker->IsPaused(); }, 5)) << "the tracker stays paused";
+    TrackerFixture::Pass();
+  }
   // Waits until the source has pushed something for the tracker to examine,
   // then runs a pass.
   bool PassAfterPush() {

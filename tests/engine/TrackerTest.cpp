@@ -210,8 +210,11 @@ TEST_F(TrackerTest, LogLinesAreRelativeToTheFolderAndCutAtWholeCharacters) {
   std::string longName = cloud + "/";
   for (int i = 0; i < 200; ++i) longName += "\xc3\xa9";
   t.AddTransferFinishedEntry(longName);
+  // A name with a newline is one line, which forges nothing.
+  t.AddTransferFinishedEntry(cloud + "/evil\n[2026-01-01 00:00:00] forged.txt");
   const auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[3].find("] /evil\\n[2026-01-01 00:00:00] forged.txt"), std::string::npos);
   EXPECT_EQ(lines[0].front(), '[');
   EXPECT_NE(lines[0].find("] /Docs/a.txt"), std::string::npos);
   EXPECT_NE(lines[1].find("] " + dir.path() + "/home/Documents/b.txt"), std::string::npos);
@@ -222,13 +225,13 @@ TEST_F(TrackerTest, LogLinesAreRelativeToTheFolderAndCutAtWholeCharacters) {
   // The file first opened stays the log.
   t.SetTransferLog(dir / "other_log.txt");
   t.AddTransferFinishedEntry(cloud + "/c.txt");
-  EXPECT_EQ(LogLines().size(), 4u);
+  EXPECT_EQ(LogLines().size(), 5u);
   EXPECT_FALSE(fs::exists(dir / "other_log.txt"));
 
   settings.enableLogging = false;
   Apply();
   t.AddTransferFinishedEntry(cloud + "/d.txt");
-  EXPECT_EQ(LogLines().size(), 4u);
+  EXPECT_EQ(LogLines().size(), 5u);
 }
 
 TEST_F(TrackerTest, ALogThatCannotBeOpenedDropsEntriesUntilItCan) {
@@ -380,18 +383,25 @@ TEST_F(TrackerTest, ScanResultsPassTheTrackingRulesAndAPartialScanKeepsTheRest) 
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{b});
 }
 
-TEST_F(TrackerTest, DismissedTransfersCompleteOnlyWhenTheirFileExists) {
+TEST_F(TrackerTest, IgnoredTransfersLeaveTheBatchNeverCompletedAndAreToldAtOnce) {
   auto& t = MakeTracker();
   const std::string upload = dir.Write("cloud/up.txt", "x");
+  const std::string other = dir.Write("cloud/other.txt", "x");
   const std::string placeholder = cloud + "/.gone.txt.icloud";
-  t.SetExistingTransfers({upload, placeholder});
+  t.SetDelegate(&delegate);
+  t.SetExistingTransfers({upload, other, placeholder});
   EXPECT_EQ(t.Snapshot().StatusCode(), 1);
+  const std::size_t toldBefore = delegate.heard.size();
   t.RemoveTransfers({placeholder, upload, "/not/in/progress"});
-  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
-  EXPECT_TRUE(t.IsTransferComplete(upload));
-  EXPECT_EQ(t.Snapshot().completed, 1);
-  EXPECT_EQ(t.Snapshot().total, 2);
-  EXPECT_EQ(t.Snapshot().total - t.Snapshot().completed, 1);
+  EXPECT_EQ(t.GetTransfers(), (std::vector<std::string>{placeholder, other}));
+  EXPECT_FALSE(t.IsTransferComplete(upload));  // never shown as done
+  const TrackerSnapshot s = t.Snapshot();
+  EXPECT_EQ(s.completed, 0);
+  EXPECT_EQ(s.total, 2);  // the progress is of what is left: 0 of 2, not 1 of 3
+  EXPECT_EQ(s.inProgress, 2);
+  ASSERT_TRUE(loop.RunUntil([&] { return delegate.heard.size() > toldBefore; }, 5));
+  EXPECT_EQ(delegate.heard.back().inProgress, 2);
+  EXPECT_EQ(delegate.heard.back().total, 2);
 }
 
 TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {

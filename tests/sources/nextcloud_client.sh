@@ -31,9 +31,14 @@ mkdir -m 700 "$T/run"
 mkdir -p "$T/server" "$T/Nextcloud"
 . "$here/../support/checks.sh"
 show_logs() {
-  echo "--- vantorel:"; tail -30 "$T/vantorel.txt"
+  echo "--- vantorel:"; tail -30 "$T/vantorel.txt" 2> /dev/null
   echo "--- server:"; tail -20 "$T/server.txt"
-  echo "--- client:"; grep -aE "warning|critical|SyncEngine|Sync state" "$T/client.log" | tail -20
+  echo "--- client:"; grep -aE "warning|critical|SyncEngine|Sync state" "$T/client.log" 2> /dev/null | tail -20
+  echo "--- setup:"; tail -5 "$T/setup.log" 2> /dev/null
+}
+need() {  # need DESCRIPTION COMMAND...: a check the rest depends on; ends the test when it fails
+  check "$@" && return 0
+  report; show_logs; exit 1
 }
 
 # The client's version answers without a display, account or network.
@@ -57,7 +62,7 @@ printf 'app-secret' | secret-tool store --label="Nextcloud ann" user "ann:$url/:
 # up), then polled for remote changes every five seconds (its shortest) instead of thirty.
 timeout 60 nextcloud --serverurl "$url" --userid ann --apppassword app-secret --localdirpath "$T/Nextcloud" \
   --isvfsenabled 0 --logfile "$T/setup.log" > "$T/setup.txt" 2>&1
-check "the client's account is set up" grep -q "setup from command line success" "$T/setup.log"
+need "the client's account is set up" grep -q "setup from command line success" "$T/setup.log"
 sed -i 's/^\[General\]$/[General]\nremotePollInterval=5000/' "$T/config/Nextcloud/nextcloud.cfg"
 grep -q remotePollInterval "$T/config/Nextcloud/nextcloud.cfg" ||
   printf '[General]\nremotePollInterval=5000\n' >> "$T/config/Nextcloud/nextcloud.cfg"
@@ -65,13 +70,13 @@ grep -q remotePollInterval "$T/config/Nextcloud/nextcloud.cfg" ||
 nextcloud --logfile "$T/client.log" --logdebug > "$T/client.txt" 2>&1 &
 client=$!
 pids+=($client)
-check "the client's socket appears" until_true 30 test -S "$T/run/Nextcloud/socket"
+need "the client's socket appears" until_true 30 test -S "$T/run/Nextcloud/socket"
 
 # Vantorel, choosing the client's folder; the sync service is found by itself.
 "$app" --headless --folder "$T/Nextcloud" > "$T/vantorel.txt" 2>&1 &
 vantorel=$!
 pids+=($vantorel)
-check "vantorel connects to the client" wait_for "Nextcloud: synchronises $T/Nextcloud." "$T/vantorel.txt" 30
+need "vantorel connects to the client" wait_for "Nextcloud: synchronises $T/Nextcloud." "$T/vantorel.txt" 30
 check "the client's folder is taken in" grep -qF "Added the include pattern" "$T/vantorel.txt"
 # Every batch announced, however short, and download batches closed soon.
 for key in ElapsedTimeNotificationLimit DownloadBatchDelay NotificationBatchDelay; do
@@ -83,7 +88,7 @@ sleep 2  # let the client's first run end
 
 # An upload: in progress while the server takes its time, then complete.
 head -c 20000 /dev/urandom > "$T/Nextcloud/report.bin"
-check "the upload is seen" wait_for "1 file is being transferred..." "$T/vantorel.txt" 30
+need "the upload is seen" wait_for "1 file is being transferred..." "$T/vantorel.txt" 30
 "$app" wait-idle --timeout 60 > /dev/null
 check "wait-idle returns 0 once the client is done" test $? -eq 0
 check "and by then the server has the file" cmp -s "$T/Nextcloud/report.bin" "$T/server/report.bin"

@@ -402,7 +402,9 @@ void TTransferListViewController::deleteTransfers() {
   std::vector<std::string> paths;
   for (const std::int32_t row : rows)
     if (row < transferModel_->rowCount()) paths.push_back(transferModel_->PathAt(row));
-  const int answer = runAlert(QStringLiteral("Are you sure you want to ignore %1 transfers?").arg(rows.size()),
+  const QString question = rows.size() == 1 ? QStringLiteral("Are you sure you want to ignore 1 transfer?")
+                                            : QStringLiteral("Are you sure you want to ignore %1 transfers?").arg(rows.size());
+  const int answer = runAlert(question,
                               QStringLiteral("The files you ignore will still be transferred by iCloud but not "
                                              "tracked within the app."),
                               {QStringLiteral("Ignore"), QStringLiteral("Cancel")});

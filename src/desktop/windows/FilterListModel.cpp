@@ -19,23 +19,41 @@ void FilterListModel::Reload() {
     stored.append(QString::fromStdString(pattern));
   // The echo of this model's own store changes nothing: resetting would
   // close the editor a new "untitled" row was just put into.
-  if (stored == patterns_) return;
+  QStringList shown = patterns_;
+  if (draftRow_ >= 0) shown.removeAt(draftRow_);
+  if (stored == shown) return;
   beginResetModel();
   patterns_ = std::move(stored);
+  draftRow_ = -1;  // the list changed elsewhere: the draft goes with the old rows
   endResetModel();
 }
 
 int FilterListModel::AddUntitled() {
+  EditingEnded();
   const int row = static_cast<int>(patterns_.size());
   beginInsertRows(QModelIndex(), row, row);
   patterns_.append(QStringLiteral("untitled"));
   endInsertRows();
-  Store();
+  draftRow_ = row;  // shown, not stored
   return row;
+}
+
+void FilterListModel::EditingEnded() {
+  if (draftRow_ < 0) return;
+  const int row = draftRow_;
+  draftRow_ = -1;
+  beginRemoveRows(QModelIndex(), row, row);
+  patterns_.removeAt(row);
+  endRemoveRows();
 }
 
 void FilterListModel::RemoveRow(int row) {
   if (row < 0 || row >= patterns_.size()) return;
+  if (row == draftRow_) {
+    EditingEnded();
+    return;
+  }
+  if (draftRow_ > row) --draftRow_;
   beginRemoveRows(QModelIndex(), row, row);
   patterns_.removeAt(row);
   endRemoveRows();
@@ -68,7 +86,16 @@ QVariant FilterListModel::data(const QModelIndex& index, int role) const {
 
 bool FilterListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole || index.row() >= patterns_.size()) return false;
-  patterns_[index.row()] = value.toString();
+  const QString pattern = value.toString();
+  if (index.row() == draftRow_) {
+    // The draft's own text committed unchanged is no pattern of the user's.
+    if (pattern.isEmpty() || pattern == patterns_[index.row()]) return false;
+    draftRow_ = -1;
+  } else if (pattern.isEmpty()) {
+    RemoveRow(index.row());
+    return true;
+  }
+  patterns_[index.row()] = pattern;
   Store();
   emit dataChanged(index, index);
   return true;
@@ -80,7 +107,8 @@ Qt::ItemFlags FilterListModel::flags(const QModelIndex& index) const {
 
 void FilterListModel::Store() {
   std::vector<std::string> patterns;
-  for (const QString& pattern : patterns_) patterns.push_back(pattern.toStdString());
+  for (int row = 0; row < patterns_.size(); ++row)
+    if (row != draftRow_) patterns.push_back(patterns_[row].toStdString());
   NSPrefs().SetStringArray(key_, patterns);
 }
 

@@ -338,6 +338,12 @@ QWidget* PreferencesWindow::MakeFiltersPane() {
     list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     list->setMinimumHeight(90);
     list->setMaximumHeight(140);
+    // Escape on a new row, or leaving it as it was, takes the row away.
+    // (The delegate closes an editor after committing what it held, or
+    // with nothing on Escape; only the draft's own editor ends the draft.)
+    connect(list->itemDelegate(), &QAbstractItemDelegate::closeEditor, model, [list, model](QWidget* editor) {
+      if (list->indexAt(editor->geometry().center()).row() == model->DraftRow()) model->EditingEnded();
+    });
     layout->addWidget(list);
     auto* buttons = new QHBoxLayout();
     auto* add = new QPushButton(QStringLiteral("+"), pane);
