@@ -419,13 +419,13 @@ TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
   EXPECT_FALSE(menu->isVisible());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "closed menu\n");
 
-  // A server error or an empty body: the loading row stays.
+  // A server error: the error row, not a loading row spinning for ever.
   server.status = "500 Internal Server Error";
   menu->popup(QPoint(10, 10));
-  ASSERT_TRUE(SpinUntil([&server] { return server.requests == 2; }));
-  SpinUntil([] { return false; }, 200);
-  EXPECT_EQ(MenuTitles(menu), QStringList{"Downloading articles..."});
+  ASSERT_TRUE(SpinUntil([menu] { return MenuTitles(menu) == QStringList{"Error downloading articles"}; }));
+  EXPECT_EQ(server.requests, 2);
   menu->close();
+  // An empty body: nothing to show, the loading row stays.
   server.status = "200 OK";
   const QByteArray list = server.body;
   server.body.clear();
@@ -441,6 +441,18 @@ TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
   menu->popup(QPoint(10, 10));
   ASSERT_TRUE(SpinUntil([menu] { return MenuTitles(menu) == QStringList{"Error downloading articles"}; }));
   menu->close();
+
+  // Offline (nothing listens there): the error row, within moments.
+  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  {
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    c.setSupportAddress(QStringLiteral("http://127.0.0.1:%1/support.php").arg(closed.serverPort()));
+  }
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(SpinUntil([menu] { return MenuTitles(menu) == QStringList{"Error downloading articles"}; }));
+  menu->close();
+  c.setSupportAddress(server.Address());
 
   // Closed while downloading: nothing arrives afterwards.
   ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "desktop/helpers/QtMainLoop.h"
+#include "desktop/helpers/Workspace.h"
 #include "desktop/windows/UpdatePortalWindow.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
@@ -25,7 +26,7 @@ namespace {
 // A tiny HTTP server: one answer per connection, as `answer` says.
 class Portal {
 public:
-  enum class Answer { Page, Empty, Error, Silence, Huge };
+  enum class Answer { Page, Empty, Error, Silence, Huge, Latin1 };
   Portal() {
     server.listen(QHostAddress::LocalHost, 0);
     QObject::connect(&server, &QTcpServer::newConnection, [this] {
@@ -33,15 +34,19 @@ public:
       QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
         const QByteArray request = socket->readAll();
         targets.push_back(request.split(' ').value(1).toStdString());
-        QByteArray body, status = "200 OK";
+        QByteArray body, status = "200 OK", type = "text/html";
         switch (answer) {
           case Answer::Page: body = "<h1>Vantorel 0.2</h1><p>Now with <a href=\"https://example.com/\">more</a>.</p>"; break;
           case Answer::Empty: break;
           case Answer::Error: status = "500 Internal Server Error"; body = "oops"; break;
           case Answer::Silence: return;  // never answers
           case Answer::Huge: body = QByteArray(2 * UpdatePortalWindow::kLargestPage, 'x'); break;
+          case Answer::Latin1:
+            type = "text/html; charset=ISO-8859-1";
+            body = "<p>Caf\xe9 <a href=\"/more\">more</a> <a href=\"file:///etc/passwd\">local</a></p>";
+            break;
         }
-        socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
+        socket->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
       });
@@ -113,6 +118,32 @@ TEST_F(UpdatePortalTest, NothingIsAskedWithoutALevelAndTheAddressCarriesTheLastD
   EXPECT_EQ(portal.targets[1], portal.targets[0] + "&previousRequest=" +
                                    std::to_string(static_cast<long long>(UnixTimeFromAbsolute(*done))));
   EXPECT_EQ(NSPrefs().GetDate(kPreferenceKeyPreviousPortalRequest), done);  // Remind Me Later keeps it
+}
+
+TEST_F(UpdatePortalTest, APageInItsOwnCharsetWhoseWebLinksOpenInTheBrowser) {
+  NSPrefs().SetInteger(kPreferenceKeyPortalLevel, 1);
+  portal.answer = Portal::Answer::Latin1;
+  std::vector<std::string> opened;
+  SetWorkspaceHookForTesting([&](const std::string& verb, const std::string& target) { opened.push_back(verb + " " + target); });
+  QTimer* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, [poll] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    poll->deleteLater();
+    auto* view = modal->findChild<QTextBrowser*>(QStringLiteral("portalView"));
+    shownText = view->toPlainText().toStdString();
+    emit view->anchorClicked(QUrl(QStringLiteral("/more")));
+    emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+    modal->findChild<QPushButton*>(QStringLiteral("doneButton"))->click();
+  });
+  poll->start(10);
+  test::CaptureDiagnostics diagnostics;
+  ASSERT_TRUE(UpdatePortalWindow::CheckForUpdates(portal.Endpoint()));
+  ASSERT_TRUE(Serve([] { return UpdatePortalWindow::Shared() == nullptr; }));
+  SetWorkspaceHookForTesting(nullptr);
+  EXPECT_NE(shownText.find("Caf\u00e9"), std::string::npos) << shownText;
+  EXPECT_EQ(opened, std::vector<std::string>{"open http://127.0.0.1:" + std::to_string(portal.server.serverPort()) + "/more"});
+  EXPECT_NE(diagnostics.Text().find("Not opening the portal's link file:///etc/passwd"), std::string::npos);
 }
 
 TEST_F(UpdatePortalTest, EmptyFailedSilentAndHugeAnswersCloseUnseen) {

@@ -280,11 +280,16 @@ TEST_F(PreferencesTest, OneWindowWhoseFiltersAreAddedEditedAndRemoved) {
 }
 
 TEST_F(PreferencesTest, TheSoundMenuStoresNoneASoundOrRemovesTheKey) {
+  dir.Write("sounds/Zebra.oga", "x");
+  dir.Write("sounds/Alarm.oga", "x");
   PreferencesWindow* window = PreferencesWindow::Open(nullptr);
   Keep(*window, "preferences-general");
   auto* sounds = window->findChild<QComboBox*>(QStringLiteral("notificationSoundsButton"));
   ASSERT_NE(sounds, nullptr);
-  EXPECT_EQ(sounds->currentIndex(), -1);  // nothing stored: nothing chosen
+  EXPECT_EQ(sounds->currentText(), QStringLiteral("Default"));  // nothing stored: the default sound
+  // Sorted by name, whatever the folder's order.
+  EXPECT_LT(sounds->findText(QStringLiteral("Alarm")), sounds->findText(QStringLiteral("Chime")));
+  EXPECT_LT(sounds->findText(QStringLiteral("Chime")), sounds->findText(QStringLiteral("Zebra")));
   const auto choose = [sounds](const QString& title) {
     const int index = sounds->findText(title);
     ASSERT_GE(index, 0) << title.toStdString();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -172,6 +173,10 @@ std::vector<std::string> systemSounds() {
     }
     ::closedir(dir);
   }
+  // Listed by name, as a menu is read (the folder's order is the disk's).
+  std::sort(sounds.begin(), sounds.end(), [](const std::string& a, const std::string& b) {
+    return lastPathComponentWithoutExtension(a) < lastPathComponentWithoutExtension(b);
+  });
   return sounds;
 }
 

@@ -42,6 +42,8 @@ void HelpCenter::Finished() {
   if (reply->error() != QNetworkReply::NoError) {
     WriteDiagnosticLine("Downloading the help articles from " + reply->url().toString().toStdString() +
                         " failed: " + reply->errorString().toStdString());
+    // Said in the menu too: its loading row must not spin on for nothing.
+    if (delegate_.failed) delegate_.failed();
     return;
   }
   const QByteArray body = reply->readAll();
@@ -50,9 +52,12 @@ void HelpCenter::Finished() {
     if (delegate_.failed) delegate_.failed();
     return;
   }
-  if (delegate_.didLoad) delegate_.didLoad();
   const auto articles = ReadHelpArticles(HelpListCachePath());
-  if (!articles) return;
+  if (!articles) {
+    if (delegate_.failed) delegate_.failed();
+    return;
+  }
+  if (delegate_.didLoad) delegate_.didLoad();
   // A delegate may close the download (and the menu) from a callback.
   QPointer<HelpCenter> alive(this);
   for (const HelpArticle& article : *articles) {

@@ -2,9 +2,10 @@
 // Downloads the list of help articles while the help menu is open: one
 // request with a 20-second time-out, the body saved to the user's cache
 // and read back as articles. Close() ends it whatever its state; nothing is
-// reported after that. A failed request is written to the diagnostic
-// output only (the menu keeps its loading row); an empty body reports
-// nothing. Main thread only.
+// reported after that. A request that fails (no connection, an HTTP error,
+// a time-out) is written to the diagnostic output and reported as failed, as
+// is a body that is not a list of articles; an empty body reports nothing.
+// Main thread only.
 
 #include <QNetworkReply>
 #include <QObject>
@@ -23,7 +24,7 @@ public:
   struct Delegate {
     std::function<void()> didLoad;  // saved, about to be read
     std::function<void(const HelpArticle&)> didReceiveArticle;
-    std::function<void()> failed;   // could not be saved
+    std::function<void()> failed;   // not downloaded, not a list, or could not be saved
   };
 
   HelpCenter(const QString& address, Delegate delegate, QObject* parent);

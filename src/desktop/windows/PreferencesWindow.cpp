@@ -282,11 +282,14 @@ void PreferencesWindow::FillSoundMenu() {
   sounds_->insertSeparator(2);
   for (const std::string& path : systemSounds())
     sounds_->addItem(QString::fromStdString(lastPathComponentWithoutExtension(path)), QString::fromStdString(path));
-  // The stored sound, when it is among them; otherwise nothing is chosen and
-  // the stored value stays.
+  // The stored sound, when it is among them; none stored is "Default";
+  // otherwise nothing is chosen and the stored value stays.
   sounds_->setCurrentIndex(-1);
   const auto stored = NSPrefs().GetString(kPreferenceKeyNotificationSound);
-  if (!stored) return;
+  if (!stored) {
+    if (!NSPrefs().HasKey(kPreferenceKeyNotificationSound)) sounds_->setCurrentIndex(0);
+    return;
+  }
   const int index = sounds_->findData(QString::fromStdString(*stored));
   if (index >= 0) sounds_->setCurrentIndex(index);
 }

@@ -5,12 +5,14 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QPushButton>
+#include <QStringDecoder>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include <cctype>
 #include <cmath>
 
+#include "desktop/helpers/Workspace.h"
 #include "shell/BuildInfo.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
@@ -60,6 +62,24 @@ bool UpdatePortalWindow::CheckForUpdates(const std::string& endpoint, int timeou
   return true;
 }
 
+namespace {
+
+// The page's text in the character set its content type names ("text/html;
+// charset=ISO-8859-1"); UTF-8 when it names none, or one not known here.
+QString DecodedPage(const QByteArray& body, const QString& contentType) {
+  for (const QString& parameter : contentType.split(QLatin1Char(';'))) {
+    const QString trimmed = parameter.trimmed();
+    if (!trimmed.startsWith(QStringLiteral("charset="), Qt::CaseInsensitive)) continue;
+    QString name = trimmed.mid(8);
+    name.remove(QLatin1Char('"'));
+    QStringDecoder decoder(name.toLatin1().constData());
+    if (decoder.isValid()) return decoder.decode(body);
+  }
+  return QString::fromUtf8(body);
+}
+
+}  // namespace
+
 UpdatePortalWindow::UpdatePortalWindow(QWidget* parent) : QDialog(parent), network_(new QNetworkAccessManager(this)) {
   setObjectName(QStringLiteral("updatePortalWindow"));
   setWindowTitle(QStringLiteral("Vantorel"));
@@ -67,8 +87,18 @@ UpdatePortalWindow::UpdatePortalWindow(QWidget* parent) : QDialog(parent), netwo
   auto* layout = new QVBoxLayout(this);
   portalView_ = new PortalView(this);
   portalView_->setObjectName(QStringLiteral("portalView"));
-  portalView_->setOpenExternalLinks(true);
   portalView_->setOpenLinks(false);  // a link opens the browser; the page stays
+  connect(portalView_, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+    // Relative to the page; and only web and mail addresses: a page from the
+    // network must not have a local file opened (or run) by a click.
+    const QUrl target = QUrl(QString::fromStdString(address_)).resolved(link);
+    const QString scheme = target.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
+      OpenWithDefaultHandler(target.toString().toStdString());
+    else
+      WriteDiagnosticLine("Not opening the portal's link " + target.toString().toStdString() +
+                          ": only web and mail addresses are opened from it.");
+  });
   portalView_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   portalView_->setContextMenuPolicy(Qt::NoContextMenu);
   portalView_->setAcceptDrops(false);
@@ -124,7 +154,7 @@ void UpdatePortalWindow::Finished() {
     return;
   }
   const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-  const QString text = QString::fromUtf8(body);
+  const QString text = DecodedPage(body, type);
   if (type.startsWith(QStringLiteral("text/plain")))
     portalView_->setPlainText(text);
   else
