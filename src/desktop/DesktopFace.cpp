@@ -5,6 +5,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cmath>
 
 #include "desktop/helpers/Appearance.h"
 #include "desktop/helpers/QtMainLoop.h"
@@ -20,6 +23,8 @@
 #include "desktop/windows/ScannerWindow.h"
 #include "desktop/windows/WelcomeWindow.h"
 #include "shell/AppCommands.h"
+#include "engine/Tracker.h"
+#include "shell/StatusLine.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
@@ -31,10 +36,13 @@ DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
     : loop_(loop),
       folder_(std::move(folder)),
       appearance_(new Appearance(this)),
-      notifier_(new DesktopNotifier(this)) {
+      notifier_(new DesktopNotifier(this)),
+      statusLineRefresh_(new QTimer(this)) {
   notifier_->SetActivationAction([this] {
     if (tracker_) OpenPopover(*tracker_);
   });
+  statusLineRefresh_->setSingleShot(true);
+  connect(statusLineRefresh_, &QTimer::timeout, this, [this] { TrackerStatusChanged(nullptr); });
 }
 
 DesktopFace::~DesktopFace() {
@@ -154,10 +162,21 @@ void DesktopFace::ShowPopover(TICloudTracker& tracker) {
 }
 
 void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
-  if (tracker) tracker_ = tracker;
-  if (statusItem_ && tracker) statusItem_->TrackerStatusChanged(*tracker);
+  if (tracker) tracker_ = tracker;  // null: the refresh timer, for the one known
+  if (statusItem_ && tracker_) statusItem_->TrackerStatusChanged(*tracker_);
   if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown())
     shown->updateStatus();
+  ScheduleStatusLineRefresh();
+}
+
+void DesktopFace::ScheduleStatusLineRefresh() {
+  const auto due = tracker_ ? SecondsUntilStatusLineChanges(tracker_->Snapshot(), CurrentAbsoluteTime()) : std::nullopt;
+  if (!due) {
+    statusLineRefresh_->stop();
+    return;
+  }
+  // Just past the boundary, so that the line read then is the new one.
+  statusLineRefresh_->start(static_cast<int>(std::ceil(*due * 1000.0)) + 20);
 }
 
 void DesktopFace::DeliverNotification(const UserNotification& notification) { notifier_->Deliver(notification); }
@@ -166,6 +185,7 @@ void DesktopFace::OpenAtLogin(bool open) { openAtLogin(open, LauncherPath()); }
 
 void DesktopFace::RequestQuit(int exitCode) {
   exitCode_ = exitCode;
+  statusLineRefresh_->stop();
   // Gone from the tray at once; the orderly shutdown (scans, the poll
   // thread, the history) follows when the event loop has returned.
   if (statusItem_) statusItem_->Hide();

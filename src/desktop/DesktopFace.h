@@ -16,6 +16,7 @@
 #include "shell/AppFace.h"
 
 class QMenu;
+class QTimer;
 
 namespace vantorel {
 
@@ -63,6 +64,10 @@ public:
 private:
   void BuildMenu();
   void ShowPopover(TICloudTracker& tracker);
+  // Sets the one timer that refreshes the tooltip and an open popover when
+  // the status line's relative date would read otherwise; none while the
+  // line has no such date (nothing wakes an idle face).
+  void ScheduleStatusLineRefresh();
 
   QtMainLoop& loop_;
   std::optional<std::string> folder_;
@@ -75,6 +80,7 @@ private:
   std::map<TScanner*, QPointer<ScannerWindow>> scannerWindows_;
   // The tracker the popover shows (known from its first opening).
   TICloudTracker* tracker_ = nullptr;
+  QTimer* statusLineRefresh_;
   int exitCode_ = 0;
 };
 

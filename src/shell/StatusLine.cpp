@@ -15,6 +15,14 @@ std::string StatusLineText(const TICloudTracker& tracker, std::optional<Absolute
   return StatusLineText(snapshot, now);
 }
 
+std::optional<double> SecondsUntilStatusLineChanges(const TrackerSnapshot& snapshot, AbsoluteTime now) {
+  // Only "Last transfer … ago." moves on by itself.
+  if (snapshot.status == TrackerSnapshot::Status::ReceivedDownloads || snapshot.inProgress > 0 ||
+      !snapshot.lastTransfer)
+    return std::nullopt;
+  return secondsUntilRelativeDateChanges(*snapshot.lastTransfer, now);
+}
+
 std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now) {
   if (snapshot.status == TrackerSnapshot::Status::ReceivedDownloads) {
     const int n = snapshot.completedDownloads;

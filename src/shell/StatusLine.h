@@ -15,6 +15,10 @@ struct TrackerSnapshot;
 // being transferred (P%)...", "Last transfer … ago." or "No files are being
 // transferred.", from one snapshot of the tracker.
 std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now);
+// Seconds until the line for `snapshot` may read otherwise with no change of
+// the tracker's (its relative date moving on); nothing when it has no
+// relative date.
+std::optional<double> SecondsUntilStatusLineChanges(const TrackerSnapshot& snapshot, AbsoluteTime now);
 // The same from the tracker's state now, with `lastTransfer` for the date.
 std::string StatusLineText(const TICloudTracker& tracker, std::optional<AbsoluteTime> lastTransfer, AbsoluteTime now);
 

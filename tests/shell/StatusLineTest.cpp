@@ -25,6 +25,19 @@ TEST_F(StatusLineTest, SaysWhatTheTrackerIsDoing) {
   EXPECT_EQ(StatusLineText(t, std::nullopt, now), "3 files are being transferred (25%)...");
 }
 
+TEST_F(StatusLineTest, OnlyALastTransferLineMovesOnByItself) {
+  TrackerSnapshot s;
+  const AbsoluteTime now = clock->Now();
+  EXPECT_FALSE(SecondsUntilStatusLineChanges(s, now));  // "No files are being transferred."
+  s.lastTransfer = now - 90;
+  EXPECT_DOUBLE_EQ(SecondsUntilStatusLineChanges(s, now).value_or(0), 30);  // "1 minute" → "2 minutes"
+  s.inProgress = 1;
+  EXPECT_FALSE(SecondsUntilStatusLineChanges(s, now));
+  s.inProgress = 0;
+  s.status = TrackerSnapshot::Status::ReceivedDownloads;
+  EXPECT_FALSE(SecondsUntilStatusLineChanges(s, now));
+}
+
 TEST_F(StatusLineTest, ReceivedDownloadsAreSynchingChanges) {
   settings.includePatterns = {"/cloud/"};
   auto& t = MakeTracker();

@@ -57,6 +57,20 @@ TEST_F(Formatting, RelativePhrasesBySecondsMinutesAndHours) {
   EXPECT_EQ(Ago(2 * 3600), "2 hours");
 }
 
+TEST_F(Formatting, ThePhraseHoldsUntilTheTimeGivenForItsNextChangeAndMovesThen) {
+  for (const double elapsed : {0.0, 0.4, 30.0, 59.5, 60.0, 100.0, 119.0, 120.0, 2699.0, 2700.0, 5399.0, 5400.0,
+                               7200.5, 86399.0, 86400.0, 100000.0, 172799.0, 172800.0, 400000.0}) {
+    const AbsoluteTime date = kNow - elapsed;
+    const double until = secondsUntilRelativeDateChanges(date, kNow);
+    ASSERT_GT(until, 0) << elapsed;
+    ASSERT_LE(until, 86400) << elapsed;
+    const auto phrase = relativeDateString(date, true, kNow);
+    EXPECT_EQ(relativeDateString(date, true, kNow + until * 0.999), phrase) << elapsed << " changed early";
+    EXPECT_NE(relativeDateString(date, true, kNow + until + 0.001), phrase) << elapsed << " did not change";
+  }
+  EXPECT_DOUBLE_EQ(secondsUntilRelativeDateChanges(kNow + 5, kNow), 5);  // not yet: until it is
+}
+
 TEST_F(Formatting, RelativePhrasesByDaysMonthsAndYears) {
   EXPECT_EQ(Ago(25 * 3600), "yesterday");
   EXPECT_EQ(Ago(25 * 3600, true), "yesterday");

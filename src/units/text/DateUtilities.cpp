@@ -5,6 +5,7 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -96,6 +97,32 @@ std::string iso8601String(AbsoluteTime date) {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;
+}
+
+double secondsUntilRelativeDateChanges(AbsoluteTime date, AbsoluteTime now) {
+  const double elapsed = now - date;
+  if (elapsed < 0) return std::max(-elapsed, 0.001);
+  // The unit the phrase counts in now, and the elapsed time at which the
+  // phrase moves to the next range.
+  double unit = 86400;
+  double threshold = 0;
+  if (elapsed < 60) {
+    unit = 1;
+    threshold = 60;
+  } else if (elapsed < 2700) {
+    unit = 60;
+    threshold = 2700;
+  } else if (elapsed < 5400) {  // "1 hour" throughout
+    threshold = 5400;
+  } else if (elapsed < 86400) {
+    unit = 3600;
+    threshold = 86400;
+  } else if (elapsed < 172800) {
+    threshold = 172800;
+  }
+  double until = unit - std::fmod(elapsed, unit);
+  if (threshold > 0) until = std::min(until, threshold - elapsed);
+  return std::clamp(until, 0.001, 86400.0);
 }
 
 std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago, AbsoluteTime now) {

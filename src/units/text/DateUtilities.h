@@ -32,5 +32,10 @@ std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago, Absol
 inline std::optional<std::string> relativeDateString(AbsoluteTime date, bool ago) {
   return relativeDateString(date, ago, CurrentAbsoluteTime());
 }
+// Seconds from `now` until relativeDateString's wording for `date` may next
+// change (the next whole second, minute, hour or day of the interval, or a
+// threshold such as "yesterday"); never more than a day, never less than a
+// millisecond. A date after `now`: the time until it is reached.
+double secondsUntilRelativeDateChanges(AbsoluteTime date, AbsoluteTime now);
 
 }  // namespace vantorel
