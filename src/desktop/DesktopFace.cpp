@@ -76,6 +76,7 @@ int DesktopFace::RunAlert(const Alert& alert) {
   QMessageBox box;
   box.setWindowTitle(QStringLiteral("Vantorel"));
   box.setText(QString::fromStdString(alert.message));
+  box.setTextFormat(Qt::PlainText);  // messages may carry paths
   box.setInformativeText(QString::fromStdString(alert.informative));
   std::vector<QAbstractButton*> buttons;
   for (std::size_t i = 0; i < alert.buttons.size(); ++i)

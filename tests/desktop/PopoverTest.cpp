@@ -17,6 +17,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidgetAction>
@@ -57,6 +58,7 @@ void AnswerAlert(const QString& answer, QString* asked) {
   QTimer::singleShot(0, [answer, asked] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);  // a name in it is never markup
     if (asked) *asked = box->text();
     for (QAbstractButton* button : box->buttons())
       if (button->text() == answer) button->click();
@@ -275,6 +277,27 @@ TEST_F(PopoverTest, HoverButtonsWaitForThePointerAndHideWhileScrolling) {
   list.RemoveButton()->click();
   const auto left = tracker->GetTransfers();
   EXPECT_EQ(std::count(left.begin(), left.end(), path), 0);
+}
+
+// What a tooltip holding `tip` draws, as text.
+QString DrawnText(const QString& tip) {
+  QTextDocument drawn;
+  if (Qt::mightBeRichText(tip))
+    drawn.setHtml(tip);
+  else
+    drawn.setPlainText(tip);
+  return drawn.toPlainText();
+}
+
+TEST_F(PopoverTest, ARowsTooltipShowsANameThatLooksLikeMarkupAsItIs) {
+  auto& c = Open();
+  const auto paths = Uploading({"<h1>big<img src=x>.txt", "a & b.txt"});
+  c.updateStatus();
+  for (int row = 0; row < 2; ++row) {
+    const QString tip = c.transferModel()->data(c.transferModel()->index(row), Qt::ToolTipRole).toString();
+    const QString shown = DrawnText(tip);
+    EXPECT_TRUE(shown == QString::fromStdString(paths[0]) || shown == QString::fromStdString(paths[1])) << shown.toStdString();
+  }
 }
 
 TEST_F(PopoverTest, DeleteAsksWithTheCountAndIgnoresEverySelectedRow) {

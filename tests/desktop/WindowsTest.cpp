@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <cstdlib>
@@ -133,7 +134,14 @@ TEST(ScannerWindow, ShowsThePathAndResultsAndItsCancelAndCloseBoxCancel) {
   EXPECT_FALSE(results->isHidden());
   EXPECT_EQ(results->text(), QStringLiteral("Found 3 transfers."));
   EXPECT_TRUE(path->text().contains(QChar(0x2026)));  // elided in the middle to fit
-  EXPECT_TRUE(path->toolTip().endsWith(QStringLiteral("report.pdf")));
+  EXPECT_TRUE(path->toolTip().contains(QStringLiteral("report.pdf")));
+  // A path that looks like markup is shown, and its tooltip drawn, as it is.
+  const QString markup = QStringLiteral("~/<h1>big</h1><img src=\"file:///etc/hosts\">.txt");
+  window->SetPath(markup);
+  EXPECT_EQ(path->textFormat(), Qt::PlainText);
+  QTextDocument tip;
+  tip.setHtml(path->toolTip());
+  EXPECT_EQ(tip.toPlainText(), markup);
   Keep(*window, "scanner");
   QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
   EXPECT_TRUE(scanner->IsCancelled());

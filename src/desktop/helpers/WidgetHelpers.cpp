@@ -30,6 +30,11 @@ void setSecondaryText(QWidget& widget, qreal fontScale) {
   widget.setPalette(palette);
 }
 
+QString PlainToolTip(const QString& text) {
+  if (text.isEmpty()) return text;
+  return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped());
+}
+
 void setNeedsDisplay(QWidget& widget) { widget.update(); }
 
 TStatusItemTrackingView& trackingView(StatusItem& statusItem) { return statusItem.View(); }

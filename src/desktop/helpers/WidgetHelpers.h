@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the windows and the popover share.
 
+#include <QString>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -27,6 +28,12 @@ std::vector<std::int32_t> selectedRows(const QAbstractItemView& view);
 // A secondary line: the palette's grey, the font scaled by `fontScale`
 // (never below 6 points).
 void setSecondaryText(QWidget& widget, qreal fontScale = 1.0);
+
+// A tooltip that shows `text` as it is. A tooltip is taken for markup when
+// it looks like some, and a file name, path or server's text may
+// ("<h1>big</h1>.txt"): escaped inside a paragraph of its own it is drawn
+// letter for letter.
+QString PlainToolTip(const QString& text);
 
 // Marks the whole widget as needing to be painted again.
 void setNeedsDisplay(QWidget& widget);

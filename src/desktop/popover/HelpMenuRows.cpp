@@ -112,7 +112,7 @@ ArticleRow::ArticleRow(const HelpArticle& article, std::function<void(const std:
   read->setObjectName(QStringLiteral("openLink"));
   read->setFlat(true);
   read->setFixedWidth(kButtonWidth);
-  read->setToolTip(QString::fromStdString(article.link));
+  read->setToolTip(PlainToolTip(QString::fromStdString(article.link)));
   const std::string link = article.link;
   connect(read, &QPushButton::clicked, this, [openLink, link] { openLink(link); });
   layout->addWidget(read, 0, Qt::AlignVCenter);

@@ -1,5 +1,6 @@
 #include "desktop/popover/TransferListModel.h"
 
+#include "desktop/helpers/WidgetHelpers.h"
 #include "desktop/popover/FileIcons.h"
 #include "desktop/popover/RowFacts.h"
 
@@ -55,7 +56,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole: return Read(row).name;
     case Qt::DecorationRole: return Read(row).icon;
-    case Qt::ToolTipRole: return QString::fromUtf8(paths_[static_cast<std::size_t>(row)]);
+    case Qt::ToolTipRole: return PlainToolTip(QString::fromUtf8(paths_[static_cast<std::size_t>(row)]));
     case SecondaryRole: return Read(row).secondary;
     case ExistsRole: return Read(row).exists;
     case CompleteRole: return Read(row).complete;

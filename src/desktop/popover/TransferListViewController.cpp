@@ -379,6 +379,7 @@ int TTransferListViewController::runAlert(const QString& message, const QString&
   if (popup) window->hide();
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), message);
   box.setObjectName(QStringLiteral("alert"));
+  box.setTextFormat(Qt::PlainText);  // the texts may carry file names
   box.setInformativeText(informative);
   std::vector<QAbstractButton*> made;
   for (int i = 0; i < buttons.size(); ++i)

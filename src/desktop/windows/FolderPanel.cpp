@@ -13,6 +13,7 @@ FolderPanelDialog::FolderPanelDialog(const FolderPanel& panel, QWidget* parent) 
   if (!panel.message.empty()) {
     auto* message = new QLabel(QString::fromStdString(panel.message), this);
     message->setObjectName(QStringLiteral("panelMessage"));
+    message->setTextFormat(Qt::PlainText);
     message->setWordWrap(true);
     layout->addWidget(message);
   }

@@ -212,6 +212,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   for (const auto& [title, value] : services) service->addItem(QString::fromUtf8(title), QString::fromUtf8(value));
   auto* found = new QLabel(pane);
   found->setObjectName(QStringLiteral("syncServiceFound"));
+  found->setTextFormat(Qt::PlainText);  // it names folders
   found->setWordWrap(true);
   found->setText(QStringLiteral("Now: %1.").arg(
       QString::fromStdString(commands_ != nullptr ? commands_->itemSourceSummary() : std::string("not started"))));

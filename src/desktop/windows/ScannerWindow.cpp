@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/helpers/WidgetHelpers.h"
 #include "shell/Scanner.h"
 
 namespace vantorel {
@@ -18,7 +19,7 @@ public:
   using QLabel::QLabel;
   void SetFullText(const QString& text) {
     full_ = text;
-    setToolTip(text);
+    setToolTip(PlainToolTip(text));
     Fit();
   }
   QString FullText() const { return full_; }
@@ -51,9 +52,11 @@ ScannerWindow::ScannerWindow(TScanner& scanner) : scanner_(scanner) {
   auto* fields = new QVBoxLayout();
   pathField_ = new ElidedLabel(this);
   pathField_->setObjectName(QStringLiteral("pathField"));
+  pathField_->setTextFormat(Qt::PlainText);  // a path, whatever it looks like
   pathField_->setMinimumWidth(200);
   resultsField_ = new QLabel(this);
   resultsField_->setObjectName(QStringLiteral("resultsField"));
+  resultsField_->setTextFormat(Qt::PlainText);
   resultsField_->hide();
   fields->addWidget(pathField_);
   fields->addWidget(resultsField_);
