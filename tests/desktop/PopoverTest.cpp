@@ -30,6 +30,7 @@
 #include "desktop/popover/TransferListModel.h"
 #include "desktop/popover/TransferListView.h"
 #include "desktop/popover/TransferListViewController.h"
+#include "shell/FolderInclusion.h"
 #include "shell/StatusLine.h"
 #include "support/TrackerFixture.h"
 #include "units/fs/PathUtilities.h"
@@ -287,6 +288,22 @@ QString DrawnText(const QString& tip) {
   else
     drawn.setPlainText(tip);
   return drawn.toPlainText();
+}
+
+TEST_F(PopoverTest, AWatchedFolderNoPatternMatchesIsSaidWithAButtonThatTracksIt) {
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  NSPrefs().SetStringArray(kPreferenceKeyIncludePatterns, {kDefaultIncludePatterns[0]});
+  auto& c = Open();
+  auto* notice = c.findChild<QWidget*>(QStringLiteral("untrackedNotice"));
+  ASSERT_NE(notice, nullptr);
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("untrackedNoticeText"))->text().toStdString(),
+            "Nothing in " + cloud + " is tracked: no include pattern matches it.");
+  Keep(c, "popover-untracked");
+  QTest::mouseClick(c.findChild<QPushButton*>(QStringLiteral("trackFolderButton")), Qt::LeftButton);
+  EXPECT_FALSE(notice->isVisible());
+  EXPECT_TRUE(FolderIsIncluded(NSPrefs(), cloud));
+  EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns)->size(), 2u);
 }
 
 TEST_F(PopoverTest, ARowsTooltipShowsANameThatLooksLikeMarkupAsItIs) {

@@ -31,9 +31,12 @@
 #include "engine/Tracker.h"
 #include "shell/AppCommands.h"
 #include "shell/BuildInfo.h"
+#include "shell/FolderInclusion.h"
 #include "shell/StatusLine.h"
 #include "units/fs/AtomicFile.h"
+#include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"
+#include "units/fs/UserFolders.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/Diagnostics.h"
@@ -110,6 +113,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   layout->setSpacing(0);
 
   buildHeader(layout);
+  buildUntrackedNotice(layout);
   layout->addWidget(Separator(this));
 
   tabButton_ = new SegmentedControl({QStringLiteral("Transfers"), QStringLiteral("Recent")}, this);
@@ -209,6 +213,39 @@ void TTransferListViewController::buildHeader(QLayout* layout) {
   texts->addStretch();
   row->addLayout(texts, 1);
   layout->addWidget(header);
+}
+
+void TTransferListViewController::buildUntrackedNotice(QLayout* layout) {
+  untrackedNotice_ = new QWidget(this);
+  untrackedNotice_->setObjectName(QStringLiteral("untrackedNotice"));
+  auto* row = new QHBoxLayout(untrackedNotice_);
+  row->setContentsMargins(12, 0, 12, 6);
+  row->setSpacing(8);
+  untrackedText_ = new QLabel(untrackedNotice_);
+  untrackedText_->setObjectName(QStringLiteral("untrackedNoticeText"));
+  untrackedText_->setTextFormat(Qt::PlainText);
+  untrackedText_->setWordWrap(true);
+  setSecondaryText(*untrackedText_, 0.85);
+  auto* track = new QPushButton(QStringLiteral("Track It"), untrackedNotice_);
+  track->setObjectName(QStringLiteral("trackFolderButton"));
+  connect(track, &QPushButton::clicked, this, [this] {
+    if (const auto folder = folderSettingPath(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("")))
+      IncludeChosenFolder(NSPrefs(), *folder);
+    updateUntrackedNotice();
+  });
+  row->addWidget(untrackedText_, 1);
+  row->addWidget(track, 0, Qt::AlignVCenter);
+  layout->addWidget(untrackedNotice_);
+  updateUntrackedNotice();
+}
+
+void TTransferListViewController::updateUntrackedNotice() {
+  const auto folder = folderSettingPath(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
+  const bool untracked = folder && isDirectory(*folder) && !FolderIsIncluded(NSPrefs(), *folder);
+  if (untracked)
+    untrackedText_->setText(QStringLiteral("Nothing in %1 is tracked: no include pattern matches it.")
+                                .arg(QString::fromStdString(PathWithTilde(*folder))));
+  untrackedNotice_->setVisible(untracked);
 }
 
 void TTransferListViewController::buildFooter(QLayout* layout) {
@@ -355,6 +392,7 @@ void TTransferListViewController::updateStatus() {
   if (running != transfersInProgress_) tabButton_->SetSelectedSegment(running ? 0 : 1);
   tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
+  updateUntrackedNotice();
   if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
   refreshVisibleRows(transferList_);
   ProgressWheelState& wheel = progressWheel_->Wheel();

@@ -99,6 +99,11 @@ public:
 
 private:
   void buildHeader(QLayout* layout);
+  // The strip below the header that says when no include pattern matches
+  // the watched folder (so nothing there is tracked), with a button that
+  // adds one; hidden otherwise.
+  void buildUntrackedNotice(QLayout* layout);
+  void updateUntrackedNotice();
   void buildFooter(QLayout* layout);
   void popoverWillShow();
   void popoverDidClose();
@@ -118,6 +123,8 @@ private:
   QLabel* statusField_;
   ProgressWheelWidget* progressWheel_;
   QLabel* diskStatusField_;
+  QWidget* untrackedNotice_;
+  QLabel* untrackedText_;
   SegmentedControl* tabButton_;
   QWidget* tabRow_;
   QStackedWidget* tabView_;
