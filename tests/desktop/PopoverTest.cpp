@@ -26,6 +26,7 @@
 
 #include "desktop/helpers/Workspace.h"
 #include "desktop/popover/DelayedCall.h"
+#include "desktop/popover/FileIcons.h"
 #include "desktop/popover/SegmentedControl.h"
 #include "desktop/popover/TransferListModel.h"
 #include "desktop/popover/TransferListView.h"
@@ -304,6 +305,24 @@ TEST_F(PopoverTest, AWatchedFolderNoPatternMatchesIsSaidWithAButtonThatTracksIt)
   EXPECT_FALSE(notice->isVisible());
   EXPECT_TRUE(FolderIsIncluded(NSPrefs(), cloud));
   EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns)->size(), 2u);
+}
+
+TEST_F(PopoverTest, ADownloadsRowShowsItsItemNotThePlaceholder) {
+  const std::string placeholder = dir.Write("cloud/.Movie night.mp4.icloud", std::string(134, 'x'));
+  const std::string upload = Item("notes.txt", false, 2000);
+  tracker->SetExistingTransfers({placeholder, upload});
+  auto& c = Open();
+  c.updateStatus();
+  TransferListModel& model = *c.transferModel();
+  ASSERT_EQ(model.rowCount(), 2);
+  const int row = model.PathAt(0) == placeholder ? 0 : 1;
+  EXPECT_EQ(model.data(model.index(row), Qt::DisplayRole).toString(), QStringLiteral("Movie night.mp4"));
+  EXPECT_EQ(model.data(model.index(row), TransferListModel::SecondaryRole).toString(), QStringLiteral("Downloading..."));
+  // The item's kind of icon, as the upload beside it gets its own.
+  const QIcon icon = model.data(model.index(row), Qt::DecorationRole).value<QIcon>();
+  EXPECT_EQ(icon.name(), FileIcon(cloud + "/Movie night.mp4").name());
+  EXPECT_EQ(model.data(model.index(1 - row), Qt::DisplayRole).toString(), QStringLiteral("notes.txt"));
+  EXPECT_FALSE(model.data(model.index(1 - row), TransferListModel::SecondaryRole).toString().isEmpty());
 }
 
 TEST_F(PopoverTest, ARowsTooltipShowsANameThatLooksLikeMarkupAsItIs) {

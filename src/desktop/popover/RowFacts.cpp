@@ -35,6 +35,14 @@ RowFacts TransferRowFacts(const std::string& path) {
   return facts;
 }
 
+RowFacts DownloadRowFacts(const std::string& path, const std::string& item) {
+  RowFacts facts;
+  facts.exists = doesFileExist(path);
+  facts.name = lastPathComponent(item);
+  facts.secondary = "Downloading...";
+  return facts;
+}
+
 RowFacts RecentRowFacts(const std::string& path) {
   RowFacts facts = Common(path);
   if (facts.exists)

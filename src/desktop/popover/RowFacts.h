@@ -25,6 +25,10 @@ std::optional<std::uint64_t> ItemSize(const std::string& path);
 
 // A transfer row: name and size.
 RowFacts TransferRowFacts(const std::string& path);
+// A transfer row for a download still arriving through `path` (its
+// temporary file or placeholder): the item's own name and "Downloading...",
+// no size (the placeholder's says nothing of the item's).
+RowFacts DownloadRowFacts(const std::string& path, const std::string& item);
 
 // A recent row: name and date added (birth time, else status-change time).
 RowFacts RecentRowFacts(const std::string& path);

@@ -32,7 +32,11 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   auto& slot = rows_[static_cast<std::size_t>(row)];
   if (slot) return *slot;
   const std::string& path = paths_[static_cast<std::size_t>(row)];
-  const RowFacts facts = kind_ == Kind::Transfers ? TransferRowFacts(path) : RecentRowFacts(path);
+  const std::optional<std::string> item =
+      kind_ == Kind::Transfers && itemOf_ ? itemOf_(path) : std::optional<std::string>();
+  const RowFacts facts = item                        ? DownloadRowFacts(path, *item)
+                         : kind_ == Kind::Transfers ? TransferRowFacts(path)
+                                                    : RecentRowFacts(path);
   Row read;
   read.exists = facts.exists;
   // Names that are not UTF-8 show replacement characters; the path keeps
@@ -43,7 +47,7 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   if (!facts.exists)
     read.icon = UnknownFileImage();
   else
-    read.icon = read.complete ? CheckImage() : FileIcon(path);
+    read.icon = read.complete ? CheckImage() : FileIcon(item.value_or(path));
   ++rowsRead_;
   slot = std::move(read);
   return *slot;

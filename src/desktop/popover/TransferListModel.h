@@ -25,6 +25,11 @@ public:
   // Whether the transfer of a path is complete (the check image, no remove
   // button). Transfers only.
   void SetCompletionQuery(std::function<bool(const std::string&)> isComplete) { isComplete_ = std::move(isComplete); }
+  // For a transfer row: the item a download's temporary file or placeholder
+  // stands for (its row shows the item), nothing for any other path.
+  void SetDownloadQuery(std::function<std::optional<std::string>(const std::string&)> itemOf) {
+    itemOf_ = std::move(itemOf);
+  }
 
   void SetPaths(std::vector<std::string> paths);
   const std::vector<std::string>& Paths() const { return paths_; }
@@ -50,6 +55,7 @@ private:
 
   Kind kind_;
   std::function<bool(const std::string&)> isComplete_;
+  std::function<std::optional<std::string>(const std::string&)> itemOf_;
   std::vector<std::string> paths_;
   mutable std::vector<std::optional<Row>> rows_;
   mutable int rowsRead_ = 0;

@@ -135,6 +135,10 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   transferList_->setObjectName(kTransfersTab);
   transferModel_ = new TransferListModel(TransferListModel::Kind::Transfers, this);
   transferModel_->SetCompletionQuery([this](const std::string& path) { return tracker_.IsTransferComplete(path); });
+  transferModel_->SetDownloadQuery([this](const std::string& path) -> std::optional<std::string> {
+    ItemStateSource& source = *tracker_.GetItemSource();
+    return source.IsDownloadFile(path) ? source.ItemOfDownloadFile(path) : std::nullopt;
+  });
   transferList_->setModel(transferModel_);
   transferList_->SetRowClickAction([this](int row) { revealRow(transferList_, row); });
   transferList_->SetDeleteAction([this] { deleteTransfers(); });
