@@ -119,7 +119,9 @@ void DesktopFace::BuildMenu() {
     if (commands_) commands_->performRescan(false);
   });
   menu_->addSeparator();
-  menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal));
+  QAction* updates = menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal));
+  connect(menu_.get(), &QMenu::aboutToShow, updates,
+          [updates] { updates->setVisible(UpdatePortalWindow::IsConfigured(kPortalEndpoint)); });
   menu_->addAction(QStringLiteral("About Vantorel"), this, [] { AboutWindow::Open(); });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Quit Vantorel"), this, command(&TAppCommands::terminate));

@@ -325,6 +325,19 @@ TEST_F(PopoverTest, ADownloadsRowShowsItsItemNotThePlaceholder) {
   EXPECT_FALSE(model.data(model.index(1 - row), TransferListModel::SecondaryRole).toString().isEmpty());
 }
 
+TEST_F(PopoverTest, CheckForUpdatesIsOfferedOnlyWithAPortalLevel) {
+  auto& c = Open();
+  QMenu* gear = c.findChild<QToolButton*>(QStringLiteral("settingsMenu"))->menu();
+  ASSERT_NE(gear, nullptr);
+  auto* updates = gear->findChild<QAction*>(QStringLiteral("checkForUpdates"));
+  ASSERT_NE(updates, nullptr);
+  emit gear->aboutToShow();
+  EXPECT_FALSE(updates->isVisible());
+  NSPrefs().SetInteger("portalLevel", 1);
+  emit gear->aboutToShow();
+  EXPECT_TRUE(updates->isVisible());
+}
+
 TEST_F(PopoverTest, ARowsTooltipShowsANameThatLooksLikeMarkupAsItIs) {
   auto& c = Open();
   const auto paths = Uploading({"<h1>big<img src=x>.txt", "a & b.txt"});

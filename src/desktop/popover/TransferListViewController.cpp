@@ -28,6 +28,7 @@
 #include "desktop/popover/TransferListView.h"
 #include "desktop/popover/TransferOrder.h"
 #include "desktop/windows/AboutWindow.h"
+#include "desktop/windows/UpdatePortalWindow.h"
 #include "engine/Tracker.h"
 #include "shell/AppCommands.h"
 #include "shell/BuildInfo.h"
@@ -289,7 +290,10 @@ void TTransferListViewController::buildFooter(QLayout* layout) {
                             QStringLiteral("Preferences and more"));
   QMenu* gearMenu = FooterMenu(gear);
   gearMenu->addAction(QStringLiteral("Preferences…"), this, [this] { openPreferences(); });
-  gearMenu->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(); });
+  QAction* updates = gearMenu->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(); });
+  updates->setObjectName(QStringLiteral("checkForUpdates"));
+  connect(gearMenu, &QMenu::aboutToShow, updates,
+          [updates] { updates->setVisible(UpdatePortalWindow::IsConfigured(kPortalEndpoint)); });
   gearMenu->addAction(QStringLiteral("About Vantorel"), this, [this] { openAbout(); });
   gearMenu->addSeparator();
   gearMenu->addAction(QStringLiteral("Quit Vantorel"), this, [this] { quit(); });

@@ -47,10 +47,13 @@ std::string PortalRequestAddress(const std::string& endpoint, const std::string&
 
 UpdatePortalWindow* UpdatePortalWindow::Shared() { return gShared; }
 
+bool UpdatePortalWindow::IsConfigured(const std::string& endpoint) {
+  return !endpoint.empty() && NSPrefs().GetInteger(kPreferenceKeyPortalLevel).value_or(0) != 0;
+}
+
 bool UpdatePortalWindow::CheckForUpdates(const std::string& endpoint, int timeoutMilliseconds) {
-  if (gShared) return false;
+  if (gShared || !IsConfigured(endpoint)) return false;
   const std::int64_t level = NSPrefs().GetInteger(kPreferenceKeyPortalLevel).value_or(0);
-  if (level == 0) return false;
   const std::string address = PortalRequestAddress(endpoint, kBundleName, "update", 500, 300, level,
                                                    NSPrefs().GetDate(kPreferenceKeyPreviousPortalRequest));
   auto* window = new UpdatePortalWindow();

@@ -33,6 +33,10 @@ class UpdatePortalWindow : public QDialog {
 public:
   // The window of the check running now, or null.
   static UpdatePortalWindow* Shared();
+  // Whether checking means anything: a portal address and a "portalLevel"
+  // other than 0. (Check for Updates is offered only then: a menu item that
+  // does nothing misleads.)
+  static bool IsConfigured(const std::string& endpoint);
   // Starts a check, unless one runs; false when nothing was asked for
   // ("portalLevel" absent or 0, or a check already running).
   static bool CheckForUpdates(const std::string& endpoint, int timeoutMilliseconds = 20000);
