@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "desktop/helpers/SystemHelpers.h"
+#include "units/fs/PathUtilities.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
 #include "units/prefs/UserDefaults.h"
@@ -68,14 +69,16 @@ TEST_F(Helpers, AnAutostartFolderThatCannotBeWrittenIsSaidOnce) {
   EXPECT_NE(diagnostics.Text().find("Cannot start Vantorel at login"), std::string::npos);
 }
 
-TEST_F(Helpers, SoundsListTheSystemFolderThenTheUsersInListingOrder) {
+TEST_F(Helpers, SoundsListTheSystemAndTheUsersFoldersSortedByName) {
   const auto withoutUser = systemSounds();
   for (const auto& path : withoutUser) EXPECT_EQ(path.rfind(kSystemSoundsFolder, 0), 0u) << path;
   dir.Write("data/sounds/.hidden.oga", "x");
   dir.Write("data/sounds/Chime.oga", "x");
   const auto sounds = systemSounds();
   ASSERT_EQ(sounds.size(), withoutUser.size() + 2);
-  EXPECT_TRUE(std::equal(withoutUser.begin(), withoutUser.end(), sounds.begin()));
+  EXPECT_TRUE(std::is_sorted(sounds.begin(), sounds.end(), [](const std::string& a, const std::string& b) {
+    return lastPathComponentWithoutExtension(a) < lastPathComponentWithoutExtension(b);
+  }));
   EXPECT_EQ(SoundPathForName("Chime"), dir / "data/sounds/Chime.oga");
   EXPECT_EQ(SoundPathForName("no such sound"), std::nullopt);
 }
