@@ -37,6 +37,10 @@ check "idle at once" "$app" wait-idle --timeout 5
 "$app" status --follow > "$T/follow.txt" 2>&1 &
 follower=$!
 printf 'draft' > "$cloud/report.txt"
+# At once, before any pass has looked at it: a change waiting to be
+# examined is not idle.
+"$app" wait-idle --timeout 0.3
+check "wait-idle is not fooled by a change not yet examined" test $? -eq 1
 check "status shows the upload" until_true 10 status_is "1 file is being transferred..."
 "$app" wait-idle --timeout 0.5
 check "wait-idle times out with 1 while it runs" test $? -eq 1

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -232,6 +234,33 @@ TEST_F(TrackerTest, LogLinesAreRelativeToTheFolderAndCutAtWholeCharacters) {
   Apply();
   t.AddTransferFinishedEntry(cloud + "/d.txt");
   EXPECT_EQ(LogLines().size(), 5u);
+}
+
+TEST_F(TrackerTest, ALineAFullDiskCutsShortIsTakenBackWhole) {
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  t.SetTransferLog(logFile);
+  t.AddTransferFinishedEntry(cloud + "/first.txt");
+  const auto before = fs::file_size(logFile);
+  // The disk "fills" a few bytes into the next line: a file-size limit, with
+  // the signal it raises ignored, makes the write stop part-way.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = saved;
+  tight.rlim_cur = before + 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+  CaptureDiagnostics diagnostics;
+  t.AddTransferFinishedEntry(cloud + "/a rather long name that does not fit.txt");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(fs::file_size(logFile), before);  // no half line left
+  EXPECT_NE(diagnostics.Text().find("Failed to write to the transfer log"), std::string::npos);
+  // Room again: the next line is whole, on a line of its own.
+  t.AddTransferFinishedEntry(cloud + "/after.txt");
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("] /after.txt"), std::string::npos);
 }
 
 TEST_F(TrackerTest, ALogThatCannotBeOpenedDropsEntriesUntilItCan) {
