@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QListView>
 #include <QStringListModel>
+#include <QEventLoop>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QPainter>
 
 #include "desktop/helpers/WidgetHelpers.h"
@@ -97,6 +100,27 @@ TEST_F(StatusItemTest, ArtworkIsDimmedByReachabilityAndFullWhenLight) {
   Keep(item.Render(), "sync-dark-panel");
   item.View().TrackerStatusChanged(0, 0, 0, 0);
   Keep(item.Render(), "idle-dark-panel");
+}
+
+TEST_F(StatusItemTest, TheTrayGetsANewIconOnlyWhenItsPixelsChange) {
+  StatusItem item([this] { return dark; });
+  const auto settle = [] {
+    // Longer than the hand-over throttle.
+    QEventLoop wait;
+    QTimer::singleShot(600, &wait, &QEventLoop::quit);
+    wait.exec();
+  };
+  item.ModeChanged();
+  settle();
+  const qint64 first = item.Tray()->icon().cacheKey();
+  item.ModeChanged();  // nothing that shows has changed
+  settle();
+  EXPECT_EQ(item.Tray()->icon().cacheKey(), first) << "the same pixels handed over again";
+  item.View().TrackerStatusChanged(1, 9, 12, 3);
+  item.ModeChanged();
+  settle();
+  EXPECT_NE(item.Tray()->icon().cacheKey(), first);
+  EXPECT_EQ(item.HandedOverImage(), item.Render());
 }
 
 TEST_F(StatusItemTest, ASizeWithoutArtworkShowsThePie) {

@@ -33,6 +33,12 @@ TEST_F(StatusLineTest, OnlyALastTransferLineMovesOnByItself) {
   EXPECT_DOUBLE_EQ(SecondsUntilStatusLineChanges(s, now).value_or(0), 30);  // "1 minute" → "2 minutes"
   s.inProgress = 1;
   EXPECT_FALSE(SecondsUntilStatusLineChanges(s, now));
+  // More completed than the total (counts read while a batch was replaced):
+  // never past 100 %.
+  s.inProgress = 2;
+  s.total = 3;
+  s.completed = 5;
+  EXPECT_EQ(StatusLineText(s, now), "2 files are being transferred (100%)...");
   s.inProgress = 0;
   s.status = TrackerSnapshot::Status::ReceivedDownloads;
   EXPECT_FALSE(SecondsUntilStatusLineChanges(s, now));
