@@ -9,6 +9,7 @@
 #include <sys/un.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "engine/SyncClientProtocol.h"
@@ -296,6 +297,26 @@ TEST_F(SyncClientSourceTest, TheAutomaticChoiceKeepsFollowingAClientThatQuits) {
   tracker->QueueFile(file);
   EXPECT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
   EXPECT_EQ(tracker->Snapshot().completed, 1);
+}
+
+TEST_F(SyncClientSourceTest, ARootThatVanishesLeavesNothingInProgressOrCompleted) {
+  StartClient();
+  const std::string file = Item("doomed.txt");
+  client->Set(file, "SYNC");
+  tracker->QueueFile(file);
+  Pass();
+  ASSERT_TRUE(PassWhen([&] { return source->IsUploading(file); }));
+  std::filesystem::remove_all(cloud);
+  client->SendToAll("UNREGISTER_PATH:" + cloud + "\n");
+  ASSERT_TRUE(loop.RunUntil([&] { return source->Describe().roots.empty(); }, 5));
+  EXPECT_FALSE(source->IsInStore(file));
+  for (int i = 0; i < 3; ++i) {
+    tracker->QueueFile(file);
+    Pass();
+  }
+  const TrackerSnapshot s = tracker->Snapshot();
+  EXPECT_EQ(s.inProgress, 0);
+  EXPECT_EQ(s.completed, 0);
 }
 
 TEST_F(SyncClientSourceTest, GarbageOverlongLinesAndPathsElsewhereChangeNothing) {
