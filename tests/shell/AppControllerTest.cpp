@@ -51,13 +51,15 @@ protected:
     const char* v = std::getenv(name);
     return v ? std::optional<std::string>(v) : std::nullopt;
   }
-  TAppController& Launch() {
+  // `chosen`: the folder given on the command line.
+  TAppController& Launch(const std::optional<std::string>& chosen = std::nullopt) {
     TICloudTracker::Options options;
     options.clock = clock;
     options.startPollThread = false;
     options.watchLatency = 0.05;
     options.source = source ? source : MakeAttributeItemSource();
     controller = std::make_unique<TAppController>(face, options);
+    if (chosen) controller->SetFolderChosenAtLaunch(*chosen);
     exitCode = -1;
     launched = controller->applicationDidFinishLaunching(&exitCode);
     return *controller;
@@ -189,12 +191,7 @@ TEST_F(AppControllerTest, AFolderGivenAtLaunchIsTrackedAndAStoredOneIsLeftAsTheU
   const std::string chosen = dir.MakeFolder("Nextcloud");
   NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, chosen);  // as the command line stores it
   CaptureDiagnostics diagnostics;
-  TICloudTracker::Options options;
-  options.clock = clock;
-  options.startPollThread = false;
-  controller = std::make_unique<TAppController>(face, options);
-  controller->SetFolderChosenAtLaunch(chosen);
-  ASSERT_TRUE(controller->applicationDidFinishLaunching(&exitCode));
+  ASSERT_TRUE(Launch(chosen).GetTracker() != nullptr);
   EXPECT_EQ(controller->GetTracker()->GetDirectory(), chosen);
   // The first launch's patterns came first, then the chosen folder's.
   const auto patterns = NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns).value_or(std::vector<std::string>{});
@@ -204,9 +201,8 @@ TEST_F(AppControllerTest, AFolderGivenAtLaunchIsTrackedAndAStoredOneIsLeftAsTheU
 
   // Chosen again: nothing more. Stored from elsewhere: left alone.
   controller.reset();
-  controller = std::make_unique<TAppController>(face, options);
-  controller->SetFolderChosenAtLaunch(chosen);
-  ASSERT_TRUE(controller->applicationDidFinishLaunching(&exitCode));
+  Launch(chosen);
+  ASSERT_TRUE(launched);
   const std::string other = dir.MakeFolder("Elsewhere");
   NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, other);
   Relaunch();
