@@ -418,6 +418,19 @@ protected:
     loop.RunOnce(0);
   }
   void Wait(double seconds) { loop.RunUntil([] { return false; }, seconds); }
+  // Files that arrive already uploaded (received downloads), then the
+  // download batch closing and its notification's delay.
+  void Receive(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      const std::string file = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/" + name, "x");
+      ::setxattr(file.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
+      tracker->QueueFile(file);
+    }
+    Pass();
+    clock->Advance(1);
+    Pass();  // the download batch closes
+    Wait(0.6);
+  }
 
   TICloudTracker* tracker = nullptr;
   int batches = 0;
@@ -491,37 +504,20 @@ TEST_F(ClientNotificationTest, ASyncClientsNotificationsBearItsName) {
 TEST_F(NotificationTest, DownloadsFollowTheirOwnSwitchNotTheTransfersOne) {
   NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, true);
   NSPrefs().SetReal(kPreferenceKeyDownloadBatchDelay, 0.2);
-  const auto receive = [&](const std::string& name) {
-    const std::string file = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/" + name, "x");
-    ::setxattr(file.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
-    tracker->QueueFile(file);
-    Pass();
-    clock->Advance(1);
-    Pass();  // the download batch closes
-    Wait(0.6);
-  };
   NSPrefs().SetBool(kPreferenceKeyShowNotifications, false);
-  receive("one");
+  Receive({"one"});
   ASSERT_EQ(face.notifications.size(), 1u) << "transfers' notifications off: downloads are still announced";
   EXPECT_EQ(face.notifications[0].subtitle, "1 download complete.");
   NSPrefs().SetBool(kPreferenceKeyShowNotifications, true);
   NSPrefs().SetBool(kPreferenceKeyShowDownloadNotifications, false);
-  receive("two");
+  Receive({"two"});
   EXPECT_EQ(face.notifications.size(), 1u) << "downloads' notifications off";
 }
 
 TEST_F(NotificationTest, DownloadsOnlyAreAnnouncedWhateverTheirTime) {
   NSPrefs().SetBool(kPreferenceKeyTrackIncomingDownloads, true);
   NSPrefs().SetReal(kPreferenceKeyDownloadBatchDelay, 0.2);
-  for (int i = 0; i < 2; ++i) {
-    const std::string file = dir.Write("Library/Mobile Documents/com~apple~CloudDocs/d" + std::to_string(i), "x");
-    ::setxattr(file.c_str(), kUbiquityUploadedAttribute, "1", 1, 0);
-    tracker->QueueFile(file);
-  }
-  Pass();
-  clock->Advance(1);
-  Pass();  // the download batch closes
-  Wait(0.6);
+  Receive({"d0", "d1"});
   ASSERT_EQ(face.notifications.size(), 1u);
   EXPECT_EQ(face.notifications[0].subtitle, "2 downloads complete.");
 }
