@@ -88,6 +88,10 @@ void TICloudTracker::SetTransferLog(const std::string& path) { transferLog_.SetP
 
 void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths, const std::string& scope) {
   batch_.Restart(options_.clock->Now());
+  // Asked before the lock: the source may take locks of its own.
+  std::vector<bool> downloads;
+  downloads.reserve(paths.size());
+  for (const std::string& path : paths) downloads.push_back(IsDownloadInProgress(path));
   std::lock_guard lock(transfersLock_);
   if (scope.empty()) {
     transfers_.Clear();
@@ -108,11 +112,17 @@ void TICloudTracker::SetExistingTransfers(const std::vector<std::string>& paths,
       if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);
     }
   }
-  for (const std::string& path : paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
     if (!scope.empty() && transfers_.Contains(path)) continue;
     transfers_.Add(path);
     totalTransfers_.Add(path);
+    if (downloads[i] && !downloadsInProgress_.Contains(path)) downloadsInProgress_.Add(path);
   }
+}
+
+bool TICloudTracker::IsDownloadInProgress(const std::string& path) {
+  return source_.IsDownloadFile(path) || source_.DirectionOf(path) == TransferDirection::Receiving;
 }
 
 void TICloudTracker::Start() {
@@ -178,6 +188,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
     // The batch's end is flagged, and its sets emptied, under this lock.
     std::lock_guard lock(transfersLock_);
     snapshot.inProgress = transfers_.Size();
+    snapshot.downloadsInProgress = downloadsInProgress_.Size();
     snapshot.completed = completedTransfers_.Size();
     snapshot.total = totalTransfers_.Size();
     snapshot.completedDownloads = completedDownloads_.Size();

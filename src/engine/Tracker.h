@@ -180,6 +180,9 @@ private:
   // Tracking runs only while both the network and the source's client are
   // there; a return of both starts the polling pace afresh. Main thread.
   void PauseUnlessAllIsReachable();
+  // Whether a path taken into the transfers is coming in: a download's
+  // temporary file or placeholder, or an item its source says it receives.
+  bool IsDownloadInProgress(const std::string& path);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.
@@ -213,6 +216,7 @@ private:
   TransferSets::Set completedTransfers_ = sets_.Get(TransferSets::kCompletedTransfers);
   TransferSets::Set completedDownloads_ = sets_.Get(TransferSets::kCompletedDownloads);
   TransferSets::Set polledTransfers_ = sets_.Get(TransferSets::kPolledTransfers);
+  TransferSets::Set downloadsInProgress_ = sets_.Get(TransferSets::kDownloadsInProgress);
   ChangeQueue queue_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;

@@ -268,11 +268,13 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     ResetInactivityTimer();
     return;
   }
+  const bool download = IsDownloadInProgress(path);
   {
     std::lock_guard lock(transfersLock_);
     batch_.TransferSeen(options_.clock->Now());
     transfers_.Add(path);
     totalTransfers_.Add(path);
+    if (download && !downloadsInProgress_.Contains(path)) downloadsInProgress_.Add(path);
     DropPlaceholderOfLocked(path);
   }
   ResetInactivityTimer();

@@ -18,6 +18,7 @@ struct TrackerSnapshot {
   };
   Status status = Status::Idle;
   std::int32_t inProgress = 0;
+  std::int32_t downloadsInProgress = 0;  // of those in progress
   std::int32_t completed = 0;  // of the current batch
   std::int32_t total = 0;      // of the current batch
   std::int32_t completedDownloads = 0;

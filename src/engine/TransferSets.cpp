@@ -49,6 +49,11 @@ void TransferSets::Remove(SetIndex index, const std::string& path) {
   if (it == entries_.end() || it->second[index] == 0) return;
   if (--it->second[index] == 0) {
     --sizes_[index];
+    // No longer in progress: no longer a download in progress either.
+    if (index == kTransfers && it->second[kDownloadsInProgress] > 0) {
+      it->second[kDownloadsInProgress] = 0;
+      --sizes_[kDownloadsInProgress];
+    }
     if (Unused(it->second)) entries_.erase(it);
   }
 }
@@ -59,6 +64,7 @@ int TransferSets::CountOf(SetIndex index, const std::string& path) const {
 }
 
 void TransferSets::Clear(SetIndex index) {
+  if (index == kTransfers) Clear(kDownloadsInProgress);
   if (sizes_[index] == 0) return;
   for (auto it = entries_.begin(); it != entries_.end();) {
     it->second[index] = 0;

@@ -5,7 +5,9 @@
 //
 // Each set behaves as a multiset: adding raises a path's count, removing
 // lowers it, the size is the number of distinct paths. A path whose counts
-// are all zero leaves the table. Not thread-safe: the tracker guards it.
+// are all zero leaves the table. The downloads in progress are a part of the
+// transfers: a path that leaves the transfers leaves them too. Not
+// thread-safe: the tracker guards it.
 
 #include <array>
 #include <cstdint>
@@ -17,7 +19,15 @@ namespace vantorel {
 
 class TransferSets {
 public:
-  enum SetIndex { kTransfers, kTotalTransfers, kCompletedTransfers, kCompletedDownloads, kPolledTransfers, kSetCount };
+  enum SetIndex {
+    kTransfers,
+    kTotalTransfers,
+    kCompletedTransfers,
+    kCompletedDownloads,
+    kPolledTransfers,
+    kDownloadsInProgress,
+    kSetCount
+  };
 
   // One of the sets, with the interface of a counted set.
   class Set {

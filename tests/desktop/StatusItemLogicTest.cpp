@@ -74,6 +74,22 @@ TEST_F(TrackingView, TheImageFollowsStatusAppearanceAndHighlight) {
   }
 }
 
+TEST_F(TrackingView, TheArtworkShowsWhichWayTheTransfersGo) {
+  auto view = Make(0);
+  view.TrackerStatusChanged(1, 3, 3, 0, 0);
+  EXPECT_EQ(view.StatusImage(), 2);  // uploads only: up
+  view.TrackerStatusChanged(1, 3, 3, 0, 3);
+  EXPECT_EQ(view.StatusImage(), 4);  // downloads only: down
+  view.TrackerStatusChanged(1, 3, 3, 0, 1);
+  EXPECT_EQ(view.StatusImage(), 6);  // both ways
+  view.TrackerStatusChanged(2, 0, 3, 3, 0);
+  EXPECT_EQ(view.StatusImage(), 6);  // received downloads
+  dark = true;
+  view.InterfaceThemeChanged();
+  view.TrackerStatusChanged(1, 2, 2, 0, 2);
+  EXPECT_EQ(view.StatusImage(), 5);  // the light down arrow on a dark panel
+}
+
 TEST_F(TrackingView, ProgressModeShowsThePieOnlyForTransfersInProgress) {
   auto view = Make(1);
   view.TrackerStatusChanged(1, 3, 12, 3);

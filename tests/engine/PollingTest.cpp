@@ -152,6 +152,7 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   t.QueueFile(placeholder);
   Pass();
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{placeholder});
+  EXPECT_EQ(t.Snapshot().downloadsInProgress, 1);  // coming in, as the tray shows
   // Examining the placeholder never completes it, even once it is gone.
   fs::remove(placeholder);
   Pass();
@@ -161,6 +162,7 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   t.QueueFile(item);
   Pass();
   EXPECT_EQ(t.Snapshot().inProgress, 0);
+  EXPECT_EQ(t.Snapshot().downloadsInProgress, 0);
   EXPECT_TRUE(t.IsTransferComplete(item));
   EXPECT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});

@@ -427,6 +427,7 @@ TEST_F(TrackerTest, IgnoredTransfersLeaveTheBatchNeverCompletedAndAreToldAtOnce)
   const TrackerSnapshot s = t.Snapshot();
   EXPECT_EQ(s.completed, 0);
   EXPECT_EQ(s.total, 2);  // the progress is of what is left: 0 of 2, not 1 of 3
+  EXPECT_EQ(s.downloadsInProgress, 1);  // the placeholder's item is coming in
   EXPECT_EQ(s.inProgress, 2);
   ASSERT_TRUE(loop.RunUntil([&] { return delegate.heard.size() > toldBefore; }, 5));
   EXPECT_EQ(delegate.heard.back().inProgress, 2);

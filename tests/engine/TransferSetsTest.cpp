@@ -28,6 +28,21 @@ TEST(TransferSets, EachSetCountsLikeAMultiset) {
   EXPECT_EQ(transfers.Paths(), std::vector<std::string>{"/b"});
 }
 
+TEST(TransferSets, ADownloadInProgressLeavesWithItsTransfer) {
+  TransferSets sets;
+  auto transfers = sets.Get(TransferSets::kTransfers);
+  auto downloads = sets.Get(TransferSets::kDownloadsInProgress);
+  for (const char* path : {"/up", "/down1", "/down2"}) transfers.Add(path);
+  downloads.Add("/down1");
+  downloads.Add("/down2");
+  transfers.Remove("/down1");
+  EXPECT_EQ(downloads.Size(), 1);
+  EXPECT_FALSE(downloads.Contains("/down1"));
+  transfers.Clear();
+  EXPECT_TRUE(downloads.Empty());
+  EXPECT_TRUE(sets.Get(TransferSets::kTotalTransfers).Empty());
+}
+
 TEST(TransferSets, SlicesCycleThroughEveryTransfer) {
   TransferSets sets;
   auto transfers = sets.Get(TransferSets::kTransfers);

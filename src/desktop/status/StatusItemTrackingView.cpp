@@ -38,8 +38,7 @@ bool TStatusItemTrackingView::IsInterfaceLight() const {
 int TStatusItemTrackingView::StatusImageIndex() const {
   const int light = IsInterfaceLight() ? 1 : 0;
   if (!transferring_) return 0 + light;
-  if (downloading_) return 6 + light;
-  return 2 + light;
+  return directionImage_ + light;
 }
 
 int TStatusItemTrackingView::StatusImage() const {
@@ -55,9 +54,15 @@ void TStatusItemTrackingView::SetHighlighted(bool highlighted) {
 }
 
 void TStatusItemTrackingView::TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total,
-                                                   std::int32_t completed) {
+                                                   std::int32_t completed, std::int32_t downloadsInProgress) {
   transferring_ = status != 0;
   downloading_ = status == 2;
+  if (downloading_ || (downloadsInProgress > 0 && downloadsInProgress < inProgress))
+    directionImage_ = 6;  // both ways
+  else if (downloadsInProgress > 0)
+    directionImage_ = 4;  // only coming in
+  else
+    directionImage_ = 2;
   if (mode_ == 0) {
     wheel_.SetAlternateImage(StatusImage());
   } else if (mode_ == 1) {

@@ -45,8 +45,13 @@ public:
   int StatusImageIndex() const;
 
   // The tracker's state changed: its status (0 idle, 1 in progress, 2
-  // received downloads) and, for the pie, the counts of the batch.
-  void TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total, std::int32_t completed);
+  // received downloads), for the pie the counts of the batch, and how many
+  // of those in progress are coming in. The artwork shows the direction:
+  // the up arrow while only uploads run, the down arrow while only
+  // downloads do, the two-way arrows while both do (and for received
+  // downloads).
+  void TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total, std::int32_t completed,
+                            std::int32_t downloadsInProgress = 0);
   // The network came or went: the status image replaces a pie until the
   // next status change.
   void NetworkReachabilityChanged();
@@ -58,6 +63,8 @@ public:
   std::int32_t Mode() const { return mode_; }
   bool IsTransferring() const { return transferring_; }
   bool IsDownloading() const { return downloading_; }
+  // 2 (upload), 4 (download) or 6 (both ways): the artwork while transferring.
+  int DirectionImage() const { return directionImage_; }
   const ProgressWheelState& Wheel() const { return wheel_; }
   ProgressWheelState& Wheel() { return wheel_; }
 
@@ -69,6 +76,7 @@ private:
   std::int32_t mode_ = 0;
   bool transferring_ = false;
   bool downloading_ = false;
+  int directionImage_ = 2;
 };
 
 }  // namespace vantorel
