@@ -38,6 +38,7 @@ struct Arguments {
   bool headless = false;
   bool demo = false;
   bool rescan = false;
+  bool verbose = false;
   bool help = false;
   std::optional<std::string> folder;
   std::string error;
@@ -53,6 +54,8 @@ Arguments Parse(int argc, char** argv) {
       a.demo = true;
     } else if (arg == "--rescan") {
       a.rescan = true;
+    } else if (arg == "--verbose") {
+      a.verbose = true;
     } else if (arg == "--help" || arg == "-h") {
       a.help = true;
     } else if (arg == "--folder" && i + 1 < argc) {
@@ -199,6 +202,7 @@ int LaunchVantorel(int argc, char** argv, FaceRunner runFace) {
   RunRequest request;
   request.folder = args.folder;
   request.rescan = args.rescan;
+  request.verbose = args.verbose;
   request.signalFd = signalFd;
   request.afterLaunch = afterLaunch;
   request.control = control.get();

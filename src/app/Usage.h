@@ -4,7 +4,7 @@
 namespace vantorel {
 
 inline constexpr const char* kUsage =
-    "Usage: vantorel [--headless] [--folder PATH] [--rescan]\n"
+    "Usage: vantorel [--headless] [--folder PATH] [--rescan] [--verbose]\n"
     "       vantorel [--headless] --demo\n"
     "       vantorel status [--json] [--follow] | wait-idle [--timeout SECONDS]\n"
     "       vantorel open | preferences | rescan [PATH] | quit\n"
@@ -19,6 +19,9 @@ inline constexpr const char* kUsage =
     "                  window would)\n"
     "  --rescan        after starting, scan the folder once for items still\n"
     "                  waiting to be uploaded\n"
+    "  --verbose       also print what it does as a matter of course (each folder\n"
+    "                  a scan enters, menus closing); also the VerboseLogging\n"
+    "                  preference\n"
     "  --demo          a demonstration: a fresh demo folder with the simulated sync\n"
     "                  agent making uploads and downloads in it (vantorel-cloudsim\n"
     "                  demo), and Vantorel watching it with preferences and a\n"

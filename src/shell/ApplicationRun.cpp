@@ -10,6 +10,7 @@
 #include "shell/ControlService.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 
 namespace vantorel {
@@ -18,6 +19,7 @@ ApplicationRun::ApplicationRun(MainLoop& loop, RunRequest request) : loop_(loop)
   MainLoop::SetMain(&loop_);
   TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(TUserDefaults::DefaultFilePath(), &loop_));
   if (request_.folder) NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, *request_.folder);
+  SetVerbose(request_.verbose || NSPrefs().BoolForKey(kPreferenceKeyVerboseLogging));
 }
 
 ApplicationRun::~ApplicationRun() {

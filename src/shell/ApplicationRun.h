@@ -21,6 +21,8 @@ struct RunRequest {
   std::optional<std::string> folder;
   // Scan the folder once after launching.
   bool rescan = false;
+  // Print the ordinary doings too (else only with "VerboseLogging").
+  bool verbose = false;
   // Readable when SIGINT or SIGTERM arrived (signalfd); -1: none.
   int signalFd = -1;
   // Called once the launch succeeded.

@@ -52,7 +52,7 @@ TRef<TScanner> TScanner::ScanDirectory(const std::string& path, TScannerDelegate
 }
 
 void TScanner::Cancel() {
-  WriteDiagnosticLine("cancel scanner");
+  WriteVerboseLine("cancel scanner");
   shouldCancel_ = true;
 }
 
@@ -64,14 +64,14 @@ void TScanner::ScanInBackground(const std::string& path) {
   transfers_.clear();
   entered_.clear();
   found_.clear();
-  WriteDiagnosticLine("start scanning");
+  WriteVerboseLine("start scanning");
   ScanFolder(path);
   // The user's Documents and Desktop, when the store keeps them; also after
   // a cancel. A scan of a part of the tree keeps to that part.
   if (!partial_)
     for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
       if (source_->IsInStore(folder)) ScanFolder(folder);
-  WriteDiagnosticLine("done scanning");
+  WriteVerboseLine("done scanning");
   TThread::RunOnMainThread([this] { Stop(); });
 }
 
@@ -96,7 +96,7 @@ void TScanner::ScanFolder(const std::string& path) {
   // again and again, counting each file many times: no folder is entered twice.
   const auto identity = IdentityOf(path);
   if (identity && !entered_.insert(*identity).second) return;
-  WriteDiagnosticLine("scan " + path);
+  WriteVerboseLine("scan " + path);
   UpdatePathFieldIfDue(path);
   std::vector<std::string> entries;
   if (DIR* dir = ::opendir(path.c_str())) {
@@ -132,16 +132,16 @@ void TScanner::ScanFolder(const std::string& path) {
 }
 
 void TScanner::Stop() {
-  WriteDiagnosticLine("stop scanner");
+  WriteVerboseLine("stop scanner");
   face_->ScannerClosed(*this);
-  WriteDiagnosticLine("scanner will close");
+  WriteVerboseLine("scanner will close");
   delegate_->scannerDidStop(*this, transfers_, shouldCancel_.load());
 }
 
 TRef<TScanner> PerformRescan(bool ask, TScannerDelegate* delegate, TAppFace* face,
                              const std::vector<std::string>* watched, std::shared_ptr<ItemStateSource> source) {
   const std::string folder = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
-  WriteDiagnosticLine("icloud folder: " + folder);
+  WriteVerboseLine("icloud folder: " + folder);
   if (!ask) return TScanner::ScanDirectory(folder, delegate, face, false, std::move(source));
   FolderPanel panel;
   panel.title = "Scan For Transfers";

@@ -36,6 +36,7 @@
 #include "support/TrackerFixture.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PropertyListIO.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
 namespace {
@@ -423,7 +424,9 @@ TEST_F(PopoverTest, ThePopoverHighlightsTheIconOpensOnceAndIsReleasedAfterClosin
   EXPECT_EQ(c->popover()->height(), TTransferListViewController::kPopoverHeight + 2);
   EXPECT_EQ(TTransferListViewController::sharedController(), c);
   testing::internal::CaptureStdout();
+  SetVerbose(true);
   c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  SetVerbose(false);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "popover is already shown.\n");
   Keep(*c->popover(), "popover-window");
   c->closePopover();
@@ -476,6 +479,7 @@ TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
     <dict><key>title</key><string>History</string><key>excerpt</key><string>The log and the list.</string><key>link</key><string>https://vantorel.example.com/c</string></dict>
   </array></plist>)";
   testing::internal::CaptureStdout();
+  SetVerbose(true);  // "closed menu" is for --verbose
   menu->popup(QPoint(10, 10));
   EXPECT_EQ(MenuTitles(menu), QStringList{"Downloading articles..."});
   ASSERT_TRUE(SpinUntil([menu] { return menu->actions().size() == 3; }));
@@ -489,6 +493,7 @@ TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
   read->click();
   EXPECT_EQ(requests, std::vector<std::string>{"open https://vantorel.example.com/b"});
   EXPECT_FALSE(menu->isVisible());
+  SetVerbose(false);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "closed menu\n");
 
   // A server error: the error row, not a loading row spinning for ever.

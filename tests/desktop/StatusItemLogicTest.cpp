@@ -5,6 +5,7 @@
 #include "desktop/status/ProgressWheelState.h"
 #include "desktop/status/StatusItemTrackingView.h"
 #include "support/CaptureDiagnostics.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
 namespace {
@@ -155,11 +156,15 @@ TEST_F(TrackingView, HighlightAndThemeChangeTheArtworkInPlace) {
   EXPECT_EQ(view.Wheel().ForegroundColor(), kWheelWhite);
 }
 
-TEST_F(TrackingView, AModeChangeIsSaidAndWaitsForTheNextStatus) {
+TEST_F(TrackingView, AModeChangeIsSaidOnlyWhenVerboseAndWaitsForTheNextStatus) {
   auto view = Make(0);
   view.TrackerStatusChanged(1, 3, 12, 3);
   CaptureDiagnostics diagnostics;
+  view.ModeChanged(0);
+  EXPECT_EQ(diagnostics.Text(), "");  // a quiet terminal by default
+  SetVerbose(true);
   view.ModeChanged(1);
+  SetVerbose(false);
   EXPECT_EQ(diagnostics.Text(), "status item mode changed: 1\n");
   EXPECT_EQ(view.Wheel().AlternateImage(), 2);
   view.TrackerStatusChanged(1, 3, 12, 3);

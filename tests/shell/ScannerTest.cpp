@@ -12,6 +12,7 @@
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
+#include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
 namespace {
@@ -81,9 +82,11 @@ TEST_F(ScannerTest, FindsWhatWaitsToBeUploadedByTheRules) {
   Pending("Desktop/not-in-the-store.txt");
 
   CaptureDiagnostics diagnostics;
+  SetVerbose(true);  // the walk's lines are for --verbose
   auto scanner = PerformRescan(false, &delegate, &face);
   ASSERT_TRUE(scanner);
   RunToEnd();
+  SetVerbose(false);
   EXPECT_EQ(delegate.started, 1);
   EXPECT_FALSE(delegate.userCanceled);
   std::vector<std::string> found = delegate.found;

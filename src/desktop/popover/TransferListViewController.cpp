@@ -307,8 +307,7 @@ void TTransferListViewController::buildFooter(QLayout* layout) {
 
 void TTransferListViewController::showRelativeToRect(const QRect& anchor, PopoverWindow::Kind kind) {
   if (popover_) {
-    std::puts("popover is already shown.");
-    std::fflush(stdout);
+    WriteVerboseLine("popover is already shown.");
     return;
   }
   popover_ = new PopoverWindow(kind);
@@ -584,8 +583,7 @@ void TTransferListViewController::menuWillOpen() {
 }
 
 void TTransferListViewController::menuDidClose() {
-  std::puts("closed menu");
-  std::fflush(stdout);
+  WriteVerboseLine("closed menu");
   if (helpController_) {
     helpController_->Close();
     helpController_->deleteLater();

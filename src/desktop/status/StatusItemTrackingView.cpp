@@ -93,7 +93,7 @@ void TStatusItemTrackingView::InterfaceThemeChanged() {
 
 void TStatusItemTrackingView::ModeChanged(std::int64_t mode) {
   mode_ = ModeOf(mode);
-  WriteDiagnosticLine("status item mode changed: " + std::to_string(mode));
+  WriteVerboseLine("status item mode changed: " + std::to_string(mode));
   wheel_.SetNeedsDisplay();
 }
 

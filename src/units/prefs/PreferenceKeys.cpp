@@ -37,6 +37,7 @@ const std::string kPreferenceKeyNotificationBatchDelay = "NotificationBatchDelay
 const std::string kPreferenceKeyRecentFilesLimit = "RecentFilesLimit";
 const std::string kPreferenceKeyICloudDiskUsage = "ICloudDiskUsage";
 const std::string kPreferenceKeySyncService = "SyncService";
+const std::string kPreferenceKeyVerboseLogging = "VerboseLogging";
 
 const char* const kDefaultICloudDriveFolder = "~/Library/Mobile Documents/com~apple~CloudDocs";
 

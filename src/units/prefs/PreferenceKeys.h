@@ -37,6 +37,7 @@ extern const std::string kPreferenceKeyRecentFilesLimit;
 extern const std::string kPreferenceKeyICloudDiskUsage;
 // Where item state comes from: "auto" (or absent), "attributes", "nextcloud", "owncloud".
 extern const std::string kPreferenceKeySyncService;
+extern const std::string kPreferenceKeyVerboseLogging;
 
 // The folder watched by default, "~" not yet expanded.
 extern const char* const kDefaultICloudDriveFolder;

@@ -21,4 +21,16 @@ void WriteDiagnosticLine(std::string_view line) {
 
 void SetDiagnosticStream(std::FILE* stream) { gStream.store(stream); }
 
+namespace {
+std::atomic<bool> gVerbose{false};
+}  // namespace
+
+void WriteVerboseLine(std::string_view line) {
+  if (gVerbose.load(std::memory_order_relaxed)) WriteDiagnosticLine(line);
+}
+
+void SetVerbose(bool verbose) { gVerbose.store(verbose); }
+
+bool IsVerbose() { return gVerbose.load(); }
+
 }  // namespace vantorel

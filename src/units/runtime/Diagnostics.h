@@ -11,6 +11,12 @@
 namespace vantorel {
 
 void WriteDiagnosticLine(std::string_view line);
+// A line about the program's ordinary doings (each folder a scan enters, a
+// menu closing): written only when verbose output was asked for
+// (--verbose, or the "VerboseLogging" preference).
+void WriteVerboseLine(std::string_view line);
+void SetVerbose(bool verbose);
+bool IsVerbose();
 // Where diagnostic lines go from now on (standard output by default).
 void SetDiagnosticStream(std::FILE* stream);
 
