@@ -115,6 +115,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     return full, prefix
         return None, None
 
+    def dav_target(self, missing=404):
+        """The file on disk this request names, with the DAV prefix used; (None, None)
+        once the request has been answered (`missing` outside the tree, 401 without
+        the password)."""
+        full, prefix = self.local_path(self.path)
+        if full is None:
+            self.read_body()
+            self.send(missing)
+            return None, None
+        if not self.authorised():
+            return None, None
+        return full, prefix
+
     # -- verbs
 
     def do_GET(self):
@@ -132,10 +145,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.send_json(ocs({"id": USER, "display-name": USER, "email": "",
                                            "quota": {"free": -3, "used": 0, "total": -3, "relative": 0}}))
             return self.send(404, json.dumps(ocs([])), "application/json")
-        full, _ = self.local_path(self.path)
+        full, _ = self.dav_target()
         if full is None:
-            return self.send(404)
-        if not self.authorised():
             return
         if not os.path.isfile(full):
             return self.send(404)
@@ -150,12 +161,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_HEAD = do_GET
 
     def do_PROPFIND(self):
-        self.read_body()
-        full, prefix = self.local_path(self.path)
+        full, prefix = self.dav_target()
         if full is None:
-            return self.send(404)
-        if not self.authorised():
             return
+        self.read_body()
         if not os.path.exists(full):
             return self.send(404)
         entries = [full]
@@ -198,10 +207,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 % (escape(href), "".join(props)))
 
     def do_PUT(self):
-        full, _ = self.local_path(self.path)
+        full, _ = self.dav_target()
         if full is None:
-            return self.send(404)
-        if not self.authorised():
             return
         body = self.read_body()
         time.sleep(DELAY)
@@ -223,10 +230,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send(204 if existed else 201, "", headers=headers)
 
     def do_MKCOL(self):
-        full, _ = self.local_path(self.path)
+        full, _ = self.dav_target()
         if full is None:
-            return self.send(404)
-        if not self.authorised():
             return
         self.read_body()
         if os.path.exists(full):
@@ -236,11 +241,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                     "OC-ETag": '"%s"' % etag_of(full)})
 
     def do_DELETE(self):
-        full, _ = self.local_path(self.path)
-        if full is None or full == ROOT:
-            return self.send(403)
-        if not self.authorised():
+        full, _ = self.dav_target(missing=403)
+        if full is None:
             return
+        if full == ROOT:
+            return self.send(403)
         if not os.path.exists(full):
             return self.send(404)
         with LOCK:
