@@ -545,6 +545,7 @@ TEST_F(PopoverTest, TheHelpMenuLoadsItsArticlesAtEachOpening) {
 
 TEST_F(PopoverTest, CommandsReachTheDesktopAndTheWatchedFolder) {
   NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  dir.Write("vantorel_log.txt", "[2026-12-09 06:00:00] a.txt\n");
   auto& c = Open();
   c.openICloudDrive();
   c.openLog();
@@ -555,6 +556,24 @@ TEST_F(PopoverTest, CommandsReachTheDesktopAndTheWatchedFolder) {
   EXPECT_EQ(requests[1], "open " + logFile);
   EXPECT_EQ(requests[2], "reveal " + logFile);
   EXPECT_EQ(requests[3].rfind("open http", 0), 0u);
+}
+
+// Handing a log that is not there to the desktop fails without a word to
+// the user: the popover says why instead, for both ways of showing it.
+TEST_F(PopoverTest, OpenLogWithNoLogYetSaysWhyInsteadOfOpeningNothing) {
+  auto& c = Open();
+  for (const bool logging : {true, false}) {
+    NSPrefs().SetBool(kPreferenceKeyEnableLogging, logging);
+    QString asked;
+    AnswerAlert(QStringLiteral("OK"), &asked);
+    c.openLog();
+    EXPECT_EQ(asked, QStringLiteral("There is no transfer log to open."));
+    AnswerAlert(QStringLiteral("OK"), &asked);
+    asked.clear();
+    c.revealLogInFinder();
+    EXPECT_EQ(asked, QStringLiteral("There is no transfer log to open."));
+  }
+  EXPECT_TRUE(requests.empty()) << requests.front();
 }
 
 }  // namespace

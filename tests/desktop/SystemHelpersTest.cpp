@@ -61,6 +61,28 @@ TEST_F(Helpers, TheAutostartEntryComesAndGoesAndLeavesOthersAlone) {
   EXPECT_TRUE(fs::exists(entry));
 }
 
+// A login item for a program in a build folder would start whatever was
+// last built there, or nothing once the folder is gone.
+TEST_F(Helpers, OnlyAnInstalledExecutableOpensAtLoginAndTheFirstEntryIsSaid) {
+  const std::string built = dir.MakeFolder("build/normal/bin") + "/vantorel";
+  dir.Write("build/normal/CMakeCache.txt", "");
+  EXPECT_EQ(BuildFolderOf(built), dir / "build/normal");
+  EXPECT_EQ(BuildFolderOf("/usr/bin/vantorel"), std::nullopt);
+  {
+    CaptureDiagnostics diagnostics;
+    EXPECT_FALSE(openAtLogin(true, built));
+    EXPECT_FALSE(openAtLogin(true, built));
+    EXPECT_FALSE(fs::exists(AutostartEntryPath()));
+    EXPECT_EQ(diagnostics.Text(), "Not opening Vantorel at login: " + built + " is in the build folder " +
+                                      (dir / "build/normal") + "; only an installed vantorel is opened at login.\n");
+  }
+  CaptureDiagnostics diagnostics;
+  ASSERT_TRUE(openAtLogin(true, "/usr/bin/vantorel"));
+  ASSERT_TRUE(openAtLogin(true, "/usr/bin/vantorel"));  // the next launches rewrite it quietly
+  EXPECT_EQ(diagnostics.Text(), "Vantorel will open when you log in (" + AutostartEntryPath() +
+                                    "); untick \"Open Vantorel when you log in\" in Preferences to stop it.\n");
+}
+
 TEST_F(Helpers, AnAutostartFolderThatCannotBeWrittenIsSaidOnce) {
   fs::create_directories(dir / "config");
   { std::ofstream(dir / "config/autostart") << "a file where the folder should be"; }

@@ -50,8 +50,10 @@ pid=$!
 check "launched with the Qt face" wait_for "Toolkit version: Qt" "$T/app.log"
 # vantorel itself loads no toolkit: the same process went on in the tray executable.
 check "the tray run continues in vantorel-tray" bash -c "readlink /proc/$pid/exe | grep -q '/vantorel-tray$'"
-check "the login item starts vantorel, not the tray executable" until_true 10 \
-  grep -qxF "Exec=\"$app\"" "$T/config/autostart/vantorel.desktop"
+# Run from the build folder: no login item (an installed vantorel gets one).
+check "no login item for a program in a build folder" until_true 10 \
+  grep -q "Not opening Vantorel at login: $app is in the build folder" "$T/app.log"
+check "no autostart entry written" test ! -e "$T/config/autostart/vantorel.desktop"
 sleep 2
 idle=$(tray 1-idle)
 check "the icon is in the tray" test "$idle" != "$empty"

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "units/fs/AtomicFile.h"
 #include "units/fs/PathUtilities.h"
@@ -133,9 +135,29 @@ std::optional<std::string> AutostartEntryProgram(const std::string& entryText) {
   return std::nullopt;
 }
 
+std::optional<std::string> BuildFolderOf(const std::string& executable) {
+  for (std::string folder = stringByDeletingLastPathComponent(executable); folder.size() > 1;
+       folder = stringByDeletingLastPathComponent(folder)) {
+    struct stat info {};
+    if (::stat((folder + "/CMakeCache.txt").c_str(), &info) == 0) return folder;
+  }
+  return std::nullopt;
+}
+
 bool openAtLogin(bool open, const std::string& executable) {
   const std::string path = AutostartEntryPath();
   if (open) {
+    // A build folder is rebuilt, moved and deleted: a login that starts
+    // whatever was last built there, or fails on a missing file, is worse
+    // than none.
+    if (const auto build = BuildFolderOf(executable)) {
+      static bool said = false;
+      if (!std::exchange(said, true))
+        WriteDiagnosticLine("Not opening Vantorel at login: " + executable + " is in the build folder " + *build +
+                            "; only an installed vantorel is opened at login.");
+      return false;
+    }
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
     std::string error;
     const std::string folder = stringByDeletingLastPathComponent(path);
     if (!MakeDirectories(folder) || !WriteFileAtomically(path, AutostartEntryText(executable), &error)) {
@@ -143,6 +165,9 @@ bool openAtLogin(bool open, const std::string& executable) {
                           (error.empty() ? std::string(std::strerror(errno)) : error) + ").");
       return false;
     }
+    if (!existed)
+      WriteDiagnosticLine("Vantorel will open when you log in (" + path +
+                          "); untick \"Open Vantorel when you log in\" in Preferences to stop it.");
     return true;
   }
   const auto text = ReadFile(path);

@@ -15,11 +15,17 @@ class TUserDefaults;
 std::string AutostartEntryPath();
 
 // Makes the application start, or stop starting, at login. `open`: writes
-// the entry atomically with `executable` (absolute) as its program; else
-// removes the entry, but only when it names this program (an entry of the
-// same name that starts something else is left alone). False, with one
-// line, when the entry cannot be written or removed.
+// the entry atomically with `executable` (absolute) as its program, saying
+// so in one line when there was none; an executable inside a build folder
+// is never written (said once). Else removes the entry, but only when it
+// names this program (an entry of the same name that starts something else
+// is left alone). False, with one line, when the entry cannot be written or
+// removed, or the executable is not installed.
 bool openAtLogin(bool open, const std::string& executable);
+
+// The nearest folder above `executable` that holds a CMake build
+// (CMakeCache.txt): where a program is built, not installed.
+std::optional<std::string> BuildFolderOf(const std::string& executable);
 
 // The text of the autostart entry for `executable`.
 std::string AutostartEntryText(const std::string& executable);

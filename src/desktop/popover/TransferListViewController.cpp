@@ -426,6 +426,8 @@ int TTransferListViewController::runAlert(const QString& message, const QString&
   box.setObjectName(QStringLiteral("alert"));
   box.setTextFormat(Qt::PlainText);  // the texts may carry file names
   box.setInformativeText(informative);
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+    label->setTextFormat(Qt::PlainText);
   std::vector<QAbstractButton*> made;
   for (int i = 0; i < buttons.size(); ++i)
     made.push_back(box.addButton(buttons[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
@@ -501,13 +503,27 @@ void TTransferListViewController::clearLog() {
   reloadRecents();
 }
 
+// The log's path, or nothing after telling the user why there is no log
+// to show: handing a missing file to the desktop fails with no word to them.
+std::optional<std::string> TTransferListViewController::existingLogOrSayWhy() {
+  const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog);
+  if (log && doesFileExist(*log)) return log;
+  const bool keeping = NSPrefs().GetBool(kPreferenceKeyEnableLogging).value_or(false);
+  QString why = keeping ? QStringLiteral("Nothing has been logged yet: the log starts with the next finished transfer.")
+                        : QStringLiteral("Transfers are not being logged. Tick “Keep a log of transfers” in "
+                                         "Preferences to keep one.");
+  if (log) why = QString::fromStdString(*log) + QStringLiteral("\n\n") + why;
+  runAlert(QStringLiteral("There is no transfer log to open."), why, {QStringLiteral("OK")});
+  return std::nullopt;
+}
+
 void TTransferListViewController::openLog() {
-  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) OpenWithDefaultHandler(*log);
   closePopover();
+  if (const auto log = existingLogOrSayWhy()) OpenWithDefaultHandler(*log);
 }
 
 void TTransferListViewController::revealLogInFinder() {
-  if (const auto log = NSPrefs().GetString(kPreferenceKeyHistoryLog)) RevealInFileManager(*log);
+  if (const auto log = existingLogOrSayWhy()) RevealInFileManager(*log);
 }
 
 void TTransferListViewController::openICloudDrive() {

@@ -11,6 +11,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+#include <string>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,6 +92,7 @@ public:
   // Runs an alert over the popover (which stays, and is back afterwards);
   // returns the index of the button chosen. Tests answer it.
   int runAlert(const QString& message, const QString& informative, const QStringList& buttons);
+  std::optional<std::string> existingLogOrSayWhy();
 
   TransferListView* transferList() const { return transferList_; }
   TransferListView* recentList() const { return recentTransfers_; }
