@@ -5,9 +5,23 @@ include(GNUInstallDirs)
 install(TARGETS vantorel vantorel-defaults vantorel-cloudsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Out of the PATH: `vantorel` hands a run to the face that fits.
 install(TARGETS vantorel-console RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vantorel)
-install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/data/vantorel.bash-completion
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vantorel)
+# Man pages are installed compressed, as Debian's policy asks (-n: no name
+# or time stamp inside, so a rebuild makes the same bytes).
+set(manPages)
+foreach(program vantorel vantorel-defaults vantorel-cloudsim)
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+  add_custom_command(OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/data/${program}.1 > ${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/${program}.1
+    VERBATIM)
+  list(APPEND manPages ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${program}.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+endforeach()
+add_custom_target(vantorel-man-pages ALL DEPENDS ${manPages})
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantorel)
 
 if(VANTOREL_BUILD_DESKTOP)
   install(TARGETS vantorel-tray RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vantorel)
