@@ -109,6 +109,14 @@ protected:
     tracker->QueueFile(path);
     Pass();
   }
+  static void PointerEnters(QWidget& w) {
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QApplication::sendEvent(&w, &enter);
+  }
+  static void PointerLeaves(QWidget& w) {
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&w, &leave);
+  }
   QString Status() const { return controller->findChild<QLabel*>(QStringLiteral("statusField"))->text(); }
 
   ManualDelayClock delays;
@@ -150,10 +158,13 @@ TEST_F(PopoverTest, TheTabsFollowTheTransfersAndTheHeaderTellsTheTruth) {
   delays.Advance(1);
   EXPECT_EQ(c.recentModel()->rowCount(), 1);
 
-  // The batch ends: the history again, the transfers segment disabled.
+  // The batch ends: the history again, the transfers segment disabled once
+  // the tabs no longer hold still for the user's pick (the pointer left).
   for (const auto& path : more) Finish(path);
   c.updateStatus();
   EXPECT_EQ(c.selectedTabIdentifier(), "history");
+  EXPECT_TRUE(c.tabButton()->IsSegmentEnabled(0));
+  PointerLeaves(c);
   EXPECT_FALSE(c.tabButton()->IsSegmentEnabled(0));
   EXPECT_EQ(c.transferModel()->rowCount(), 0);
   delays.Advance(500);
@@ -166,6 +177,31 @@ TEST_F(PopoverTest, TheTabsFollowTheTransfersAndTheHeaderTellsTheTruth) {
   EXPECT_EQ(during.findChild<QLabel*>(QStringLiteral("statusField"))->text(), Status());
   EXPECT_EQ(during.selectedTabIdentifier(), "history");
   tracker->Resume();
+}
+
+// A tab or row that moves under the pointer takes the click meant for
+// what was there: while the pointer is over the popover the tab row keeps
+// its place and choice, and catches up when the pointer leaves.
+TEST_F(PopoverTest, TheTabsHoldStillUnderThePointerAndCatchUpWhenItLeaves) {
+  auto& c = Open();
+  PointerEnters(c);
+  const auto paths = Uploading({"a.txt"});
+  c.updateStatus();
+  EXPECT_EQ(Status(), "1 file is being transferred...") << "the status line is never held";
+  EXPECT_FALSE(c.tabButton()->isVisible());
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
+  PointerLeaves(c);
+  EXPECT_TRUE(c.tabButton()->isVisible());
+  EXPECT_EQ(c.selectedTabIdentifier(), "transfers");
+
+  PointerEnters(c);
+  Finish(paths[0]);
+  c.updateStatus();
+  EXPECT_EQ(c.selectedTabIdentifier(), "transfers");
+  EXPECT_TRUE(c.tabButton()->IsSegmentEnabled(0));
+  PointerLeaves(c);
+  EXPECT_EQ(c.selectedTabIdentifier(), "history");
+  EXPECT_FALSE(c.tabButton()->IsSegmentEnabled(0));
 }
 
 TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {

@@ -14,6 +14,7 @@
 #include <QWidgetAction>
 
 #include <cstdio>
+#include <utility>
 
 #include "desktop/helpers/WidgetHelpers.h"
 #include "desktop/helpers/Workspace.h"
@@ -119,7 +120,10 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
 
   tabButton_ = new SegmentedControl({QStringLiteral("Transfers"), QStringLiteral("Recent")}, this);
   tabButton_->setObjectName(QStringLiteral("tabButton"));
-  tabButton_->SetChangeAction([this] { tabButtonChanged(); });
+  tabButton_->SetChangeAction([this] {
+    userPickedTab_ = true;
+    tabButtonChanged();
+  });
   // The row hides with the switch, margins and all.
   tabRow_ = new QWidget(this);
   auto* segmentRow = new QHBoxLayout(tabRow_);
@@ -329,7 +333,21 @@ void TTransferListViewController::popoverWillShow() {
   updatePopoverSize();
 }
 
+void TTransferListViewController::enterEvent(QEnterEvent* event) {
+  pointerInside_ = true;
+  QWidget::enterEvent(event);
+}
+
+void TTransferListViewController::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  if (!std::exchange(pointerInside_, false) && !userPickedTab_) return;
+  userPickedTab_ = false;
+  updateStatus();  // what changed meanwhile shows now
+}
+
 void TTransferListViewController::popoverDidClose() {
+  pointerInside_ = false;
+  userPickedTab_ = false;
   if (helpMenu_ && helpMenu_->isVisible()) helpMenu_->close();
   releaseLater_->Schedule(kReleaseDelay);
   if (setHighlighted_) setHighlighted_(false);
@@ -396,8 +414,13 @@ void TTransferListViewController::updateStatus() {
   // One reading for the whole refresh: the line, the wheel and the tabs agree.
   const TrackerSnapshot s = tracker_.Snapshot();
   const bool running = s.inProgress > 0;
-  if (running != transfersInProgress_) tabButton_->SetSelectedSegment(running ? 0 : 1);
-  tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
+  const bool tabsHoldStill = pointerInside_ || userPickedTab_;
+  if (!tabsHoldStill) {
+    if (running != transfersInProgress_) tabButton_->SetSelectedSegment(running ? 0 : 1);
+    tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
+    tabButton_->SetSegmentEnabled(0, running);
+    transfersInProgress_ = running;
+  }
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   updateUntrackedNotice();
   if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
@@ -407,8 +430,6 @@ void TTransferListViewController::updateStatus() {
   wheel.SetMaxValue(running ? s.total : 0.0);
   wheel.SetCurrentValue(running ? s.completed : 0.0);
   progressWheel_->Changed();
-  tabButton_->SetSegmentEnabled(0, running);
-  transfersInProgress_ = running;
   if (selectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
   tabButtonChanged();
   updatePopoverSize();

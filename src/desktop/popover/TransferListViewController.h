@@ -101,6 +101,10 @@ public:
   const std::vector<std::string>& transfers() const { return transfers_; }
   SegmentedControl* tabButton() const { return tabButton_; }
 
+protected:
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
 private:
   void buildHeader(QLayout* layout);
   // The strip below the header that says when no include pattern matches
@@ -142,7 +146,14 @@ private:
   HelpCenter* helpController_ = nullptr;
 
   std::vector<std::string> transfers_;
+  // The state the tab row was last set for; while the tabs hold still it
+  // may lag the tracker's.
   bool transfersInProgress_ = false;
+  // The tabs hold still while the pointer is over the popover or after the
+  // user picked one (until the pointer leaves or the popover closes): a
+  // row or tab that moves under the pointer gets the wrong click.
+  bool pointerInside_ = false;
+  bool userPickedTab_ = false;
   DelayedCall* reloadRecentsLater_;
   DelayedCall* releaseLater_;
 };
