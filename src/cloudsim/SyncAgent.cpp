@@ -22,7 +22,7 @@ namespace vantorel {
 
 namespace {
 constexpr double kTick = 0.25;
-constexpr const char* kPercentUploaded = "user.ubiquity.percent-uploaded";
+constexpr const char* kPercentUploaded = kUbiquityPercentUploadedAttribute;
 
 void Set(const std::string& path, const char* name, const std::string& value) {
   ::setxattr(path.c_str(), name, value.data(), value.size(), 0);

@@ -52,6 +52,22 @@ public:
     return !path.empty() && AttributeIsTrue(path, kUbiquityUploadedAttribute);
   }
 
+  // The percentage of the transfer under way: an upload's while it runs, a
+  // download's until the item is downloaded.
+  std::optional<double> PercentDone(const std::string& path) override {
+    if (path.empty()) return std::nullopt;
+    std::optional<std::string> text;
+    if (AttributeIsTrue(path, kUbiquityUploadingAttribute))
+      text = ReadAttribute(path, kUbiquityPercentUploadedAttribute);
+    else if (!AttributeIsTrue(path, kUbiquityDownloadedAttribute))
+      text = ReadAttribute(path, kUbiquityPercentDownloadedAttribute);
+    if (!text) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (ec != std::errc() || !(value >= 0) || value > 100) return std::nullopt;  // NaN too
+    return value;
+  }
+
   bool IsDownloadFile(std::string_view path) override { return path.ends_with(kPlaceholderSuffix); }
 
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override {
@@ -97,15 +113,15 @@ public:
     fact("user.ubiquity.downloading-error", "downloading error");
     fact("user.ubiquity.downloading-status", "downloading status");
     fact("user.ubiquity.uploading-error", "uploading error");
-    fact("user.ubiquity.downloaded", "downloaded");
+    fact(kUbiquityDownloadedAttribute, "downloaded");
     fact("user.ubiquity.downloading", "downloading...");
     // The agent keeps one percentage per direction; both names report it.
-    percent("user.ubiquity.percent-downloaded", "downloading", "NSMetadataUbiquitousItemPercentDownloadedKey");
-    percent("user.ubiquity.percent-downloaded", "downloading", "NSURLUbiquitousItemPercentDownloadedKey");
+    percent(kUbiquityPercentDownloadedAttribute, "downloading", "NSMetadataUbiquitousItemPercentDownloadedKey");
+    percent(kUbiquityPercentDownloadedAttribute, "downloading", "NSURLUbiquitousItemPercentDownloadedKey");
     fact(kUbiquityUploadedAttribute, "uploaded");
     fact(kUbiquityUploadingAttribute, "uploading...");
-    percent("user.ubiquity.percent-uploaded", "uploading", "NSMetadataUbiquitousItemPercentUploadedKey");
-    percent("user.ubiquity.percent-uploaded", "uploading", "NSURLUbiquitousItemPercentUploadedKey");
+    percent(kUbiquityPercentUploadedAttribute, "uploading", "NSMetadataUbiquitousItemPercentUploadedKey");
+    percent(kUbiquityPercentUploadedAttribute, "uploading", "NSURLUbiquitousItemPercentUploadedKey");
     WriteDiagnosticLine(report);
   }
 };

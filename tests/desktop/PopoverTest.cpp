@@ -4,6 +4,7 @@
 // Pictures of both tabs are kept in artefacts/.
 
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 
 #include <QApplication>
 #include <QDir>
@@ -360,6 +361,26 @@ TEST_F(PopoverTest, ADownloadsRowShowsItsItemNotThePlaceholder) {
   EXPECT_EQ(icon.name(), FileIcon(cloud + "/Movie night.mp4").name());
   EXPECT_EQ(model.data(model.index(1 - row), Qt::DisplayRole).toString(), QStringLiteral("notes.txt"));
   EXPECT_FALSE(model.data(model.index(1 - row), TransferListModel::SecondaryRole).toString().isEmpty());
+}
+
+// Rows of the same name in different folders are told apart by the folder
+// below the watched one, and show how far they have come where the sync
+// state says.
+TEST_F(PopoverTest, RowsNameTheirFolderAndThePercentageTheSourceKnows) {
+  const std::string a = Item("Photos/file0.dat", false, 2000);
+  const std::string b = Item("Music/file0.dat", false, 2000);
+  ASSERT_EQ(::setxattr(a.c_str(), "user.ubiquity.uploading", "1", 1, 0), 0);
+  ASSERT_EQ(::setxattr(a.c_str(), "user.ubiquity.percent-uploaded", "30", 2, 0), 0);
+  tracker->SetExistingTransfers({a, b});
+  auto& c = Open();
+  c.updateStatus();
+  TransferListModel& model = *c.transferModel();
+  ASSERT_EQ(model.rowCount(), 2);
+  QStringList lines;
+  for (int row = 0; row < 2; ++row) lines << model.data(model.index(row), TransferListModel::SecondaryRole).toString();
+  lines.sort();
+  EXPECT_EQ(lines, (QStringList{QStringLiteral("2 kB \u00b7 30% \u00b7 in Photos"), QStringLiteral("2 kB \u00b7 in Music")}))
+      << lines.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(PopoverTest, CheckForUpdatesIsOfferedOnlyWithAPortalLevel) {

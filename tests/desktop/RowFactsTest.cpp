@@ -33,6 +33,34 @@ TEST(RowFacts, AFileThatHasGoneShowsItsBareNameAndNoSecondLine) {
   }
 }
 
+// Sixty thousand rows called file0.dat are told apart by their folder.
+TEST(RowFacts, TheSecondLineNamesTheFolderBelowTheWatchedOneAndThePercentage) {
+  TempDir dir;
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home ? home : "";
+  ::setenv("HOME", dir.path().c_str(), 1);
+  const std::string watched = dir.MakeFolder("Cloud");
+  const std::string top = dir.Write("Cloud/file0.dat", std::string(1500, 'x'));
+  const std::string deep = dir.Write("Cloud/Photos/2024/file0.dat", std::string(1500, 'x'));
+  const std::string elsewhere = dir.Write("Other/file0.dat", std::string(1500, 'x'));
+  EXPECT_EQ(FolderOfRow(top, watched), "");
+  EXPECT_EQ(FolderOfRow(deep, watched), "Photos/2024");
+  EXPECT_EQ(FolderOfRow(deep, watched + "/"), "Photos/2024");
+  EXPECT_EQ(FolderOfRow(elsewhere, watched), "~/Other");
+  EXPECT_EQ(FolderOfRow(dir / "Cloudy/a", watched), "~/Cloudy") << "a sibling whose name starts the same";
+  EXPECT_EQ(FolderOfRow(deep, ""), "");
+
+  EXPECT_EQ(TransferRowFacts(top, {watched, std::nullopt}).secondary, "1.5 kB");
+  EXPECT_EQ(TransferRowFacts(deep, {watched, 42.7}).secondary, "1.5 kB \u00b7 42% \u00b7 in Photos/2024");
+  EXPECT_EQ(DownloadRowFacts(dir / "Cloud/Photos/.film.mp4.icloud", dir / "Cloud/Photos/film.mp4", {watched, 7.0})
+                .secondary,
+            "Downloading... \u00b7 7% \u00b7 in Photos");
+  const std::string recent = RecentRowFacts(deep, {watched, 50.0}).secondary;
+  EXPECT_NE(recent.find(" \u00b7 in Photos/2024"), std::string::npos) << recent;
+  EXPECT_EQ(recent.find('%'), std::string::npos) << "a finished transfer has no percentage";
+  ::setenv("HOME", savedHome.c_str(), 1);
+}
+
 TEST(RowFacts, APackageCountsItsWholeTreeAndAFolderOrLinkOnlyItself) {
   TempDir dir;
   dir.Write("Slides.key/Data/a.bin", std::string(4000, 'a'));

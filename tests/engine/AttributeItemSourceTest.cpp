@@ -59,6 +59,26 @@ TEST(AttributeItemSource, StateIsReadFreshAtEveryQuestion) {
   EXPECT_FALSE(source->IsUploaded(dir / "missing"));
 }
 
+TEST(AttributeItemSource, APercentageIsToldOnlyForATransferUnderWay) {
+  TempDir dir;
+  const auto source = MakeAttributeItemSource();
+  const std::string file = dir.Write("doc.txt", "content");
+  Mark(file, kUbiquityPercentUploadedAttribute, "42");
+  EXPECT_EQ(source->PercentDone(file), std::nullopt) << "an upload that is not running";
+  Mark(file, kUbiquityUploadingAttribute);
+  EXPECT_EQ(source->PercentDone(file), 42.0);
+  for (const char* bad : {"", "lots", "-3", "250", "nan"}) {
+    Mark(file, kUbiquityPercentUploadedAttribute, bad);
+    EXPECT_EQ(source->PercentDone(file), std::nullopt) << bad;
+  }
+  const std::string placeholder = dir.Write(".film.mp4.icloud", "");
+  Mark(placeholder, kUbiquityPercentDownloadedAttribute, "7.5");
+  EXPECT_EQ(source->PercentDone(placeholder), 7.5);
+  Mark(placeholder, kUbiquityDownloadedAttribute);
+  EXPECT_EQ(source->PercentDone(placeholder), std::nullopt);
+  EXPECT_EQ(source->PercentDone(dir / "missing"), std::nullopt);
+}
+
 TEST(AttributeItemSource, TheDescriptionListsTheFactsThatHold) {
   TempDir dir;
   const std::string file = dir.Write("report.pdf", "x");

@@ -288,7 +288,7 @@ TEST_F(AppControllerTest, TheIconSizeIsKeptInRangeWhereItIsUsed) {
 }
 
 TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQuitEnds) {
-  face.welcomeChoice = {WelcomeChoice::Action::Done, 0};
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 0, std::nullopt};
   Launch();
   ASSERT_TRUE(launched);
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), dir / "Library/Mobile Documents");
@@ -300,13 +300,13 @@ TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQui
 
   controller.reset();
   NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);  // the migration shows the welcome again
-  face.welcomeChoice = {WelcomeChoice::Action::Done, 1};
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 1, std::nullopt};
   Launch();
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), cloud);
 
   controller.reset();
   NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
-  face.welcomeChoice = {WelcomeChoice::Action::Quit, 1};
+  face.welcomeChoice = {WelcomeChoice::Action::Quit, 1, std::nullopt};
   Launch();
   EXPECT_FALSE(launched);
   EXPECT_EQ(exitCode, 0);
@@ -314,7 +314,7 @@ TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQui
   // In a sandbox, Done says it cannot and ends the application.
   controller.reset();
   NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
-  face.welcomeChoice = {WelcomeChoice::Action::Done, 1};
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 1, std::nullopt};
   ::setenv("APP_SANDBOX_CONTAINER_ID", "", 1);
   CaptureDiagnostics diagnostics;
   Launch();

@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 
 #include "units/fs/DirectorySize.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"
+#include "units/fs/UserFolders.h"
 #include "units/text/DateUtilities.h"
 #include "units/text/HumanReadableBytes.h"
 
@@ -28,26 +30,52 @@ RowFacts Common(const std::string& path) {
 }
 }  // namespace
 
-RowFacts TransferRowFacts(const std::string& path) {
+std::string FolderOfRow(const std::string& path, const std::string& watchedFolder) {
+  if (watchedFolder.empty()) return "";  // nothing to place it by
+  const std::string folder = stringByDeletingLastPathComponent(path);
+  std::string top = watchedFolder;
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
+  if (folder == top) return "";
+  const std::string below = top == "/" ? top : top + "/";
+  if (folder.compare(0, below.size(), below) == 0) return folder.substr(below.size());
+  return PathWithTilde(folder);
+}
+
+std::string SecondaryLine(const std::string& first, const RowContext& context, const std::string& path) {
+  std::string line = first;
+  const auto add = [&line](const std::string& part) {
+    if (part.empty()) return;
+    if (!line.empty()) line += " \u00b7 ";
+    line += part;
+  };
+  if (context.percent) add(std::to_string(static_cast<int>(std::clamp(*context.percent, 0.0, 100.0))) + "%");
+  if (const std::string folder = FolderOfRow(path, context.watchedFolder); !folder.empty()) add("in " + folder);
+  return line;
+}
+
+RowFacts TransferRowFacts(const std::string& path, const RowContext& context) {
   RowFacts facts = Common(path);
-  if (facts.exists)
-    if (const auto size = ItemSize(path)) facts.secondary = ConvertBytesToHumanReadable(static_cast<double>(*size));
+  if (!facts.exists) return facts;
+  const auto size = ItemSize(path);
+  facts.secondary = SecondaryLine(size ? ConvertBytesToHumanReadable(static_cast<double>(*size)) : "", context, path);
   return facts;
 }
 
-RowFacts DownloadRowFacts(const std::string& path, const std::string& item) {
+RowFacts DownloadRowFacts(const std::string& path, const std::string& item, const RowContext& context) {
   RowFacts facts;
   facts.exists = doesFileExist(path);
   facts.name = lastPathComponent(item);
-  facts.secondary = "Downloading...";
+  facts.secondary = SecondaryLine("Downloading...", context, item);
   return facts;
 }
 
-RowFacts RecentRowFacts(const std::string& path) {
+RowFacts RecentRowFacts(const std::string& path, const RowContext& context) {
   RowFacts facts = Common(path);
-  if (facts.exists)
-    if (const auto added = metaData(path, kMetadataKeyDateAdded))
-      facts.secondary = DateAddedLine(PlistValue(PlistValue::Date{*added}));
+  if (!facts.exists) return facts;
+  std::string added;
+  if (const auto date = metaData(path, kMetadataKeyDateAdded)) added = DateAddedLine(PlistValue(PlistValue::Date{*date}));
+  // A finished transfer's percentage says nothing: only its folder.
+  facts.secondary = SecondaryLine(added, RowContext{context.watchedFolder, std::nullopt}, path);
   return facts;
 }
 

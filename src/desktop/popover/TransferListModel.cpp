@@ -34,9 +34,13 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   const std::string& path = paths_[static_cast<std::size_t>(row)];
   const std::optional<std::string> item =
       kind_ == Kind::Transfers && itemOf_ ? itemOf_(path) : std::optional<std::string>();
-  const RowFacts facts = item                        ? DownloadRowFacts(path, *item)
-                         : kind_ == Kind::Transfers ? TransferRowFacts(path)
-                                                    : RecentRowFacts(path);
+  RowContext context{watchedFolder_, std::nullopt};
+  // A download's percentage may sit on its placeholder or on the item.
+  if (kind_ == Kind::Transfers && percentOf_) context.percent = percentOf_(path);
+  if (kind_ == Kind::Transfers && percentOf_ && item && !context.percent) context.percent = percentOf_(*item);
+  const RowFacts facts = item                        ? DownloadRowFacts(path, *item, context)
+                         : kind_ == Kind::Transfers ? TransferRowFacts(path, context)
+                                                    : RecentRowFacts(path, context);
   Row read;
   read.exists = facts.exists;
   // Names that are not UTF-8 show replacement characters; the path keeps

@@ -31,6 +31,14 @@ public:
     itemOf_ = std::move(itemOf);
   }
 
+  // The folder rows show their own folder relative to (read again at the
+  // next SetPaths).
+  void SetWatchedFolder(std::string folder) { watchedFolder_ = std::move(folder); }
+  // For a transfer row: how far its item has come, where that is known.
+  void SetPercentQuery(std::function<std::optional<double>(const std::string&)> percentOf) {
+    percentOf_ = std::move(percentOf);
+  }
+
   void SetPaths(std::vector<std::string> paths);
   const std::vector<std::string>& Paths() const { return paths_; }
   const std::string& PathAt(int row) const { return paths_.at(static_cast<std::size_t>(row)); }
@@ -56,6 +64,8 @@ private:
   Kind kind_;
   std::function<bool(const std::string&)> isComplete_;
   std::function<std::optional<std::string>(const std::string&)> itemOf_;
+  std::function<std::optional<double>(const std::string&)> percentOf_;
+  std::string watchedFolder_;
   std::vector<std::string> paths_;
   mutable std::vector<std::optional<Row>> rows_;
   mutable int rowsRead_ = 0;

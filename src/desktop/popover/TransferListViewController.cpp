@@ -144,6 +144,8 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
     ItemStateSource& source = *tracker_.GetItemSource();
     return source.IsDownloadFile(path) ? source.ItemOfDownloadFile(path) : std::nullopt;
   });
+  transferModel_->SetPercentQuery(
+      [this](const std::string& path) { return tracker_.GetItemSource()->PercentDone(path); });
   transferList_->setModel(transferModel_);
   transferList_->SetRowClickAction([this](int row) { revealRow(transferList_, row); });
   transferList_->SetDeleteAction([this] { deleteTransfers(); });
@@ -387,6 +389,7 @@ void TTransferListViewController::updatePopoverSize() {
 void TTransferListViewController::reloadTransfers() {
   transfers_ = tracker_.GetTotalTransfers();
   SortTransfersByName(transfers_);
+  transferModel_->SetWatchedFolder(tracker_.GetDirectory());
   // A finished batch lists nothing, though its paths are kept until cleared.
   transferModel_->SetPaths(tracker_.Snapshot().finished ? std::vector<std::string>{} : transfers_);
   transferList_->SetButtonsHidden(-1, true);
@@ -395,6 +398,7 @@ void TTransferListViewController::reloadTransfers() {
 void TTransferListViewController::reloadRecents() {
   tracker_.CleanRecentTransfers();
   const auto recent = tracker_.GetRecentTransfers();
+  recentModel_->SetWatchedFolder(tracker_.GetDirectory());
   recentModel_->SetPaths(recent.value_or(std::vector<std::string>{}));
   if (!recent)
     recentEmptyField_->setText(QStringLiteral("History is unavailable"));

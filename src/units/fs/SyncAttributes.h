@@ -22,6 +22,10 @@ namespace vantorel {
 inline constexpr const char* kUbiquityItemAttribute = "user.ubiquity.item";
 inline constexpr const char* kUbiquityUploadedAttribute = "user.ubiquity.uploaded";
 inline constexpr const char* kUbiquityUploadingAttribute = "user.ubiquity.uploading";
+// How far an upload or a download has come: a decimal number, 0 to 100.
+inline constexpr const char* kUbiquityPercentUploadedAttribute = "user.ubiquity.percent-uploaded";
+inline constexpr const char* kUbiquityPercentDownloadedAttribute = "user.ubiquity.percent-downloaded";
+inline constexpr const char* kUbiquityDownloadedAttribute = "user.ubiquity.downloaded";
 
 // What the agent writes for true.
 inline constexpr std::string_view kSyncAttributeTrue = "1";
