@@ -178,7 +178,9 @@ void SyncAgent::BeginUpload(const std::string& item, const Identity& identity) {
   uploaded_.erase(item);
   upload.identity = identity;
   upload.elapsed = 0;
-  upload.duration = options_.bandwidth > 0 ? static_cast<double>(identity.size) / options_.bandwidth : options_.uploadDelay;
+  upload.duration = options_.bandwidth > 0
+                        ? options_.uploadLatency + static_cast<double>(identity.size) / options_.bandwidth
+                        : options_.uploadDelay;
   Clear(item, kUbiquityUploadedAttribute);
   Set(item, kUbiquityUploadingAttribute, "1");
   Set(item, kPercentUploaded, "0");

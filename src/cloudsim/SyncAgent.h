@@ -27,6 +27,7 @@ public:
   struct Options {
     double uploadDelay = 2.0;  // seconds, when no bandwidth is given
     double bandwidth = 0;      // bytes per second; 0: use uploadDelay
+    double uploadLatency = 0;  // seconds added to a bandwidth-timed upload
     std::string journal;       // where finished uploads are recorded; empty: nowhere
   };
 

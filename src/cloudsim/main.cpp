@@ -27,6 +27,8 @@ namespace {
 
 using namespace vantorel;
 
+constexpr double kDemoUploadLatency = 3.0;
+
 constexpr const char* kHelp =
     "Usage: vantorel-cloudsim COMMAND ...\n"
     "Plays the part of a cloud sync agent: keeps the user.ubiquity.* attributes\n"
@@ -50,7 +52,8 @@ constexpr const char* kHelp =
     "  status PATH          print the item's sync state\n"
     "  demo [ROOT]          the agent plus a steady stream of activity in ROOT\n"
     "                       (default: a fresh folder under /tmp whose path ends in\n"
-    "                       Library/Mobile Documents/com~apple~CloudDocs)\n"
+    "                       Library/Mobile Documents/com~apple~CloudDocs); its\n"
+    "                       uploads take 3 s plus the size at 200 kB/s\n"
     "  --help               show this text\n"
     "\n"
     "run and demo stop on SIGINT or SIGTERM.\n";
@@ -179,6 +182,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (options.bandwidth == 0) options.bandwidth = 200 * 1024;  // uploads take a visible while
+    // And every upload lasts long enough to be seen as one: Vantorel looks
+    // at a changed file a second or so after the change, and a small file
+    // already uploaded by then passes for a file received.
+    options.uploadLatency = kDemoUploadLatency;
     return RunAgent(*root, options, true);
   }
 
