@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 #include "desktop/DesktopFace.h"
+#include "desktop/popover/FileIcons.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "shell/AppController.h"
 
@@ -15,6 +16,7 @@ int RunDesktopApplication(int& argc, char** argv, RunRequest request) {
   QApplication::setApplicationName(QStringLiteral("Vantorel"));
   QApplication::setDesktopFileName(QStringLiteral("vantorel"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.svg")));
+  PrepareIconThemes();
   // A tray application: closing a dialog is no reason to end.
   QApplication::setQuitOnLastWindowClosed(false);
 

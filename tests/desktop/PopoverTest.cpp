@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -203,6 +204,26 @@ TEST_F(PopoverTest, TheTabsHoldStillUnderThePointerAndCatchUpWhenItLeaves) {
   PointerLeaves(c);
   EXPECT_EQ(c.selectedTabIdentifier(), "history");
   EXPECT_FALSE(c.tabButton()->IsSegmentEnabled(0));
+}
+
+// Run alone too (a process of its own, see CMakeLists): which window asks
+// the icon theme first must not decide whether the footer has icons.
+TEST_F(PopoverTest, FooterIconsDoNotDependOnWhatOpenedFirst) {
+  if (!QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists()) GTEST_SKIP() << "no full icon theme installed";
+  {
+    QFileDialog panel(nullptr, QStringLiteral("Choose a folder"));
+    panel.setOption(QFileDialog::DontUseNativeDialog);
+    panel.setFileMode(QFileDialog::Directory);
+    panel.show();
+    QApplication::processEvents();
+    panel.close();
+  }
+  auto& c = Open();
+  for (const char* name : {"openICloudDrive", "rescan", "logMenu", "helpMenu", "settingsMenu"}) {
+    auto* button = c.findChild<QToolButton*>(QLatin1String(name));
+    ASSERT_NE(button, nullptr) << name;
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly) << name << " shows " << button->text().toStdString();
+  }
 }
 
 TEST_F(PopoverTest, RowsAreSortedByNameAndReadOnlyWhenOnScreen) {

@@ -11,6 +11,12 @@
 
 namespace vantorel {
 
+// Makes the desktop's icon themes findable in any session (the XDG icon
+// folders searched, a complete theme behind the current one), whatever
+// asked for an icon first. Called once the application exists; the icon
+// functions below call it too.
+void PrepareIconThemes();
+
 QIcon FileIcon(const std::string& path);
 // An icon of the desktop's theme by name (a complete theme stands behind
 // the current one); null when none has it.
