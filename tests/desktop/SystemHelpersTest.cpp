@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -89,6 +92,40 @@ TEST_F(Helpers, AnAutostartFolderThatCannotBeWrittenIsSaidOnce) {
   CaptureDiagnostics diagnostics;
   EXPECT_FALSE(openAtLogin(true, "/usr/bin/vantorel"));
   EXPECT_NE(diagnostics.Text().find("Cannot start Vantorel at login"), std::string::npos);
+}
+
+TEST_F(Helpers, ASoundIsTriedOnlyWhereItCanBeHeard) {
+  const char* pulse = std::getenv("PULSE_SERVER");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::optional<std::string> savedPulse = pulse ? std::optional<std::string>(pulse) : std::nullopt;
+  const std::optional<std::string> savedRuntime = runtime ? std::optional<std::string>(runtime) : std::nullopt;
+  ::unsetenv("PULSE_SERVER");
+  ::setenv("XDG_RUNTIME_DIR", dir.MakeFolder("run").c_str(), 1);
+  const std::string devices = dir.MakeFolder("snd");
+  dir.Write("snd/controlC0", "");
+  dir.Write("snd/pcmC0D0c", "");  // a capture device plays nothing
+  EXPECT_FALSE(SoundOutputMayExist(devices));
+  EXPECT_FALSE(SoundOutputMayExist(dir / "none"));
+  dir.Write("snd/pcmC0D0p", "");
+  EXPECT_TRUE(SoundOutputMayExist(devices));
+  // A sound server's socket is enough; a plain file of its name is not.
+  dir.Write("run/pulse/native", "");
+  EXPECT_FALSE(SoundOutputMayExist(dir / "none"));
+  const std::string socketPath = dir / "run/pipewire-0";
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_TRUE(SoundOutputMayExist(dir / "none"));
+  ::close(fd);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::setenv("PULSE_SERVER", "tcp:localhost", 1);
+  EXPECT_TRUE(SoundOutputMayExist(dir / "none"));
+  if (savedPulse) ::setenv("PULSE_SERVER", savedPulse->c_str(), 1);
+  else ::unsetenv("PULSE_SERVER");
+  if (savedRuntime) ::setenv("XDG_RUNTIME_DIR", savedRuntime->c_str(), 1);
+  else ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(Helpers, SoundsListTheSystemAndTheUsersFoldersSortedByName) {

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 #include "units/fs/AtomicFile.h"
@@ -182,6 +184,27 @@ bool openAtLogin(bool open, const std::string& executable) {
     return false;
   }
   return true;
+}
+
+bool SoundOutputMayExist(const std::string& deviceFolder) {
+  if (const char* server = std::getenv("PULSE_SERVER"); server != nullptr && *server != '\0') return true;
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+    struct stat info {};
+    for (const char* socket : {"/pulse/native", "/pipewire-0"})
+      if (::stat((std::string(runtime) + socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return true;
+  }
+  DIR* dir = ::opendir(deviceFolder.c_str());
+  if (dir == nullptr) return false;
+  bool playback = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with("pcm") && name.ends_with("p")) {  // pcmC0D0p: a playback device
+      playback = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return playback;
 }
 
 std::string UserSoundsFolder() { return DataHome() + "/sounds"; }

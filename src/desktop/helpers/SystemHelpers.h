@@ -32,6 +32,12 @@ std::string AutostartEntryText(const std::string& executable);
 // The program an entry's Exec line starts, unquoted; nothing without one.
 std::optional<std::string> AutostartEntryProgram(const std::string& entryText);
 
+// Whether a sound can be heard here at all: a sound server's socket
+// (PULSE_SERVER, or PulseAudio's or PipeWire's in XDG_RUNTIME_DIR) or a
+// playback device in `deviceFolder`. Without one, the sound library's
+// attempt only prints its audio layer's errors on the terminal.
+bool SoundOutputMayExist(const std::string& deviceFolder = "/dev/snd");
+
 // The full paths of the alert sounds: every entry of the system's sound
 // folder, then every entry of the user's, each in listing order.
 std::vector<std::string> systemSounds();

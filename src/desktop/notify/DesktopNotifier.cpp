@@ -73,6 +73,9 @@ void DesktopNotifier::PlaySound(const UserNotification& notification) {
   // One context for the run (main thread only): destroying it would cut the
   // sound short, as playing is asynchronous.
   static ca_context* context = [] {
+    // Where nothing can be heard, the sound library's audio layer fills
+    // the terminal with its errors at every sound: no context at all.
+    if (!SoundOutputMayExist()) return static_cast<ca_context*>(nullptr);
     ca_context* made = nullptr;
     return ca_context_create(&made) == CA_SUCCESS ? made : nullptr;
   }();
