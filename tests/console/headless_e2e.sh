@@ -73,8 +73,10 @@ check "third launch" wait_for "Bundle version" "$T/run3.txt"
 sleep 1
 listing() { find "$T/config" "$T/data" "$T/run" -printf '%p %s %T@\n' | sort; }
 before=$(listing)
-"$app" --headless > "$T/second.txt" 2>&1
-check "a second instance exits 0" test $? -eq 0
+limited 15 "$app" --headless > "$T/second.txt" 2>&1
+status=$?
+check "a second instance ends within 15 s (else the hand-over hangs)" test $status -ne 124
+check "a second instance exits 0" test $status -eq 0
 check "a second instance names the first" grep -qxF "Vantorel is already running (process $pid) on the terminal." "$T/second.txt"
 check "a second instance touches no file" test "$before" = "$(listing)"
 

@@ -14,7 +14,7 @@ pid=
 trap 'kill -9 $pid 2>/dev/null; wait 2>/dev/null; rm -rf "$ROOT"' EXIT
 . "$(dirname "$0")/../support/checks.sh"
 answers() { "$app" status >/dev/null 2>&1; }
-status_is() { [ "$("$app" status 2>&1)" = "$1" ]; }
+status_is() { [ "$(limited 10 "$app" status 2>&1)" = "$1" ]; }
 home() {  # home NAME: a private home, its paths in T, cloud, support, prefs
   T=$ROOT/$1
   mkdir -p "$T/run"

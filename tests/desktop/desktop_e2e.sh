@@ -25,20 +25,10 @@ export DISPLAY=:$(cat "$T/display")
 cat > "$T/session.sh" <<'SESSION'
 set -uo pipefail
 app=$1 defaults=$2 shots=$3 cloud=$4 T=$5
-passed=0 failed=0
-check() { local what=$1; shift; if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi; }
+. "$6/checks.sh"
 tray() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -crop 120x28+520+0 +repage rgb:- | md5sum | cut -d' ' -f1; }
-until_true() {  # until_true SECONDS COMMAND...: polls until the command succeeds
-  local tries=$(($1 * 5)); shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.2; done
-  return 1
-}
 tray_is() { [ "$(tray "$1")" "$2" "$3" ]; }  # tray_is SHOT OP HASH
 shown() { [ "$(dunstctl count displayed 2>/dev/null || echo 0)" -gt 0 ]; }
-wait_for() {  # wait_for TEXT FILE
-  for _ in $(seq 100); do grep -qF -- "$1" "$2" 2>/dev/null && return 0; sleep 0.1; done
-  echo "--- $2:"; cat "$2"; return 1
-}
 
 trayer --edge top --align right --widthtype request --height 28 --transparent false --tint 0xe8e8e8 \
   > "$T/trayer.log" 2>&1 &
@@ -103,13 +93,15 @@ click_icon
 check "and a click on the icon closes it" until_true 5 below_is 12-popover-closed-by-icon = "$closed"
 sleep 0.5
 # From scripts: `vantorel open` toggles it, and a second launch opens it.
-"$app" open
+check "vantorel open is answered within 10 s" limited 10 "$app" open
 check "vantorel open opens the popover" until_true 5 below_is 13-popover-by-command != "$closed"
-"$app" open
+check "and again" limited 10 "$app" open
 check "and closes it again" until_true 5 below_is 14-popover-closed-by-command = "$closed"
 sleep 0.5
-"$app" --folder "$cloud" > "$T/second.txt" 2>&1
-check "a second launch ends with 0" test $? -eq 0
+limited 15 "$app" --folder "$cloud" > "$T/second.txt" 2>&1
+status=$?
+check "a second launch ends within 15 s (else the hand-over hangs)" test $status -ne 124
+check "a second launch ends with 0" test $status -eq 0
 check "and opens the running one's popover" until_true 5 below_is 15-popover-by-second-launch != "$closed"
 check "saying so" grep -qF "its popover is open." "$T/second.txt"
 xdotool mousemove 60 300 click 1
@@ -137,7 +129,6 @@ check "the first run tracks an upload" until_true 10 tray_is 7-first-run-uploadi
 check "the first-launch patterns are stored" grep -q "com~apple~CloudDocs" "$T/patterns.txt"
 kill -TERM "$pid"
 wait "$pid"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report
 SESSION
-dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$shots" "$cloud" "$T" 2> >(grep -v "fd limit" >&2)
+dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$shots" "$cloud" "$T" "$(cd "$(dirname "$0")/../support" && pwd)" 2> >(grep -v "fd limit" >&2)

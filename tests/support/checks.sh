@@ -22,6 +22,10 @@ wait_for() {  # wait_for TEXT FILE [SECONDS]: until FILE holds TEXT; shows FILE'
   done
   echo "--- waited in vain for '$1' in $2:"; tail -20 "$2" 2>/dev/null; return 1
 }
+limited() {  # limited SECONDS COMMAND...: COMMAND under a limit of its own; 124 when it hung
+  local seconds=$1; shift
+  timeout -k 2 "$seconds" "$@"
+}
 report() {  # report: the totals; true when nothing failed
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
