@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/TrackPathUtilities.h"
@@ -61,6 +62,8 @@ bool TScanner::WaitUntilFinished(double timeoutSeconds) const { return thread_->
 void TScanner::ScanInBackground(const std::string& path) {
   TThread::RunOnMainThread([this] { delegate_->scannerWillStart(); });
   previousUpdateTime_ = CurrentAbsoluteTime();
+  previousResultsTime_ = 0;  // the first item found is said at once
+  reportedCount_ = 0;
   transfers_.clear();
   entered_.clear();
   found_.clear();
@@ -71,8 +74,23 @@ void TScanner::ScanInBackground(const std::string& path) {
   if (!partial_)
     for (const std::string& folder : {DocumentsFolder(), DesktopFolder()})
       if (source_->IsInStore(folder)) ScanFolder(folder);
+  UpdateResultsIfDue(true);
   WriteVerboseLine("done scanning");
   TThread::RunOnMainThread([this] { Stop(); });
+}
+
+// The count is posted at most five times a second, and once at the end: a
+// message per item found (tens of thousands) kept the window's thread busy
+// redrawing a line no one can read that fast.
+void TScanner::UpdateResultsIfDue(bool last) {
+  const AbsoluteTime now = CurrentAbsoluteTime();
+  if (!last && now - previousResultsTime_ <= kPathUpdateInterval) return;
+  if (last && reportedCount_ == transfers_.size()) return;
+  reportedCount_ = transfers_.size();
+  TThread::RunOnMainThread([this, text = "Found " + std::to_string(transfers_.size()) + " transfers."] {
+    face_->ScannerResultsChanged(*this, text);
+  });
+  previousResultsTime_ = now;
 }
 
 void TScanner::UpdatePathFieldIfDue(const std::string& path) {
@@ -111,20 +129,25 @@ void TScanner::ScanFolder(const std::string& path) {
                         "everything below it, is " + EscapedForLine(path));
   }
   const bool ignoreLinks = NSPrefs().BoolForKey(kPreferenceKeyIgnoreSymbolicLinks);
+  // One look at each entry answers every question asked of it (a walk of
+  // tens of thousands of files is otherwise mostly repeated stat calls); the
+  // folder's ".hidden" list is read once.
+  const std::unordered_set<std::string> hiddenHere = HiddenNamesIn(path);
   for (const std::string& name : entries) {
+    if (name.front() == '.' || hiddenHere.contains(name)) continue;  // hidden items are never scanned
     const std::string item = stringByAppendingPathComponent(path, name);
-    if (!doesFileExist(item) || isHidden(item)) continue;  // hidden items are never scanned
-    if (ignoreLinks && isSymbolicLink(item)) continue;
+    struct stat own {};
+    if (::lstat(item.c_str(), &own) != 0) continue;  // gone meanwhile
+    struct stat target = own;                          // what a link leads to
+    if (S_ISLNK(own.st_mode) && (ignoreLinks || ::stat(item.c_str(), &target) != 0)) continue;  // or it leads nowhere
     UpdatePathFieldIfDue(item);
-    const bool folder = isDirectory(item);
-    const bool package = folder && isPackage(item);
-    if (!source_->IsUploaded(item) && (!folder || package) && doesFileContainBytes(item) && !isImplicitlyPackaged(item)) {
-      const auto itemIdentity = IdentityOf(item);
-      if (itemIdentity && !found_.insert(*itemIdentity).second) continue;  // reached before by another path
+    const bool folder = S_ISDIR(target.st_mode);
+    const bool package = folder && hasPackageExtension(item);
+    // The item itself holds bytes (a link: its own, as the tracker counts it).
+    if ((!folder || package) && own.st_size > 0 && !isImplicitlyPackaged(item) && !source_->IsUploaded(item)) {
+      if (!found_.emplace(target.st_dev, target.st_ino).second) continue;  // reached before by another path
       transfers_.push_back(item);
-      TThread::RunOnMainThread([this, text = "Found " + std::to_string(transfers_.size()) + " transfers."] {
-        face_->ScannerResultsChanged(*this, text);
-      });
+      UpdateResultsIfDue(false);
     }
     if (shouldCancel_.load()) return;
     if (folder && !package) ScanFolder(item);  // depth first; packages are never entered

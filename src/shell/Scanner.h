@@ -58,6 +58,7 @@ private:
   void ScanInBackground(const std::string& path);
   void ScanFolder(const std::string& path);
   void UpdatePathFieldIfDue(const std::string& path);
+  void UpdateResultsIfDue(bool last);
   void Stop();
 
   TScannerDelegate* delegate_;
@@ -70,6 +71,8 @@ private:
   // The scanning thread's; the main thread reads `transfers_` only while
   // the scanning thread waits for it.
   AbsoluteTime previousUpdateTime_ = 0;
+  AbsoluteTime previousResultsTime_ = 0;
+  std::size_t reportedCount_ = 0;
   std::vector<std::string> transfers_;
   // Folders entered and items found in this walk, by device and inode.
   std::set<std::pair<dev_t, ino_t>> entered_;

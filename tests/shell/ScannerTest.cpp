@@ -108,6 +108,19 @@ TEST_F(ScannerTest, FindsWhatWaitsToBeUploadedByTheRules) {
   EXPECT_EQ(delegate.found.size(), 4u);
 }
 
+// A message per item found kept the window's thread redrawing the count
+// tens of thousands of times: it is told a few times a second and at the end.
+TEST_F(ScannerTest, TheCountIsToldAtAPaceAndAlwaysAtTheEnd) {
+  for (int i = 0; i < 2000; ++i) Pending("cloud/f" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".dat");
+  PerformRescan(false, &delegate, &face);
+  RunToEnd();
+  ASSERT_EQ(delegate.found.size(), 2000u);
+  ASSERT_FALSE(face.scannerResults.empty());
+  EXPECT_EQ(face.scannerResults.front(), "Found 1 transfers.") << "the first is said at once";
+  EXPECT_EQ(face.scannerResults.back(), "Found 2000 transfers.");
+  EXPECT_LT(face.scannerResults.size(), 50u);
+}
+
 TEST_F(ScannerTest, LinksBackUpTheTreeAreNeverWalkedTwice) {
   NSPrefs().SetBool(kPreferenceKeyIgnoreSymbolicLinks, false);
   const std::string pending = Pending("cloud/d/pending.txt");

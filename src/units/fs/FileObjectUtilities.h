@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <unordered_set>
 #include <string_view>
 
 namespace vantorel {
@@ -12,6 +13,9 @@ namespace vantorel {
 // True when the item exists (not following a final link) and its name begins
 // with "." or is listed, one name per line, in its folder's ".hidden" file.
 bool isHidden(const std::string& path);
+// The names the ".hidden" file of `folder` lists, read as isHidden reads it
+// (for a walk that asks about every entry of the folder); empty without one.
+std::unordered_set<std::string> HiddenNamesIn(const std::string& folder);
 
 // True when the item exists (links followed) and is a directory; packages are
 // directories too.
