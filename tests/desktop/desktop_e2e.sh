@@ -6,7 +6,7 @@
 # stay in the build folder (desktop-e2e/).
 set -uo pipefail
 app=$1 defaults=$2 shots=${3:-$PWD/desktop-e2e}
-for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr xdotool; do
+for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr xdotool jq; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 T=$(mktemp -d)
@@ -129,6 +129,27 @@ check "the first run tracks an upload" until_true 10 tray_is 7-first-run-uploadi
 check "the first-launch patterns are stored" grep -q "com~apple~CloudDocs" "$T/patterns.txt"
 kill -TERM "$pid"
 wait "$pid"
+
+# A folder of the user's own, outside the default one: chosen with --folder
+# after the first run, it gets an include pattern of its own (said once) and
+# its uploads are tracked, counted the same by the tray and by a script.
+own="$T/Work Files"
+mkdir -p "$own"
+"$app" --folder "$own" > "$T/own.txt" 2>&1 &
+pid=$!
+check "launched on a folder of the user's own" wait_for "Toolkit version: Qt" "$T/own.txt"
+check "its include pattern is added and said" grep -qF "Added the include pattern" "$T/own.txt"
+sleep 2
+own_idle=$(tray 16-own-folder-idle)
+for name in one two three; do echo "$name" > "$own/$name.txt"; done
+transfers_are() { [ "$(limited 10 "$app" status --json | jq .transfers)" = "$1" ]; }
+check "its three uploads are tracked" until_true 10 transfers_are 3
+check "and shown in the tray" tray_is 17-own-folder-uploading != "$own_idle"
+for name in one two three; do setfattr -n user.ubiquity.uploaded -v 1 "$own/$name.txt"; done
+check "and end once uploaded" limited 20 "$app" wait-idle --timeout 15
+kill -TERM "$pid"
+wait "$pid"
+check "quits cleanly again" test $? -eq 0
 report
 SESSION
 dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$shots" "$cloud" "$T" "$(cd "$(dirname "$0")/../support" && pwd)" 2> >(grep -v "fd limit" >&2)
