@@ -654,5 +654,46 @@ TEST_F(PopoverTest, OpenLogWithNoLogYetSaysWhyInsteadOfOpeningNothing) {
   EXPECT_TRUE(requests.empty()) << requests.front();
 }
 
+// A click on a recent transfer shows its file in the file manager and the
+// popover steps aside, as for a transfer in progress.
+TEST_F(PopoverTest, AClickOnARecentRowRevealsItsFile) {
+  const auto paths = Uploading({"minutes.txt"});
+  Finish(paths[0]);
+  auto* c = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  controller = c;
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  ASSERT_EQ(c->selectedTabIdentifier(), "history");
+  TransferListView* list = c->recentList();
+  ASSERT_EQ(list->model()->rowCount(), 1);
+  QApplication::processEvents();
+  const QRect row = list->visualRect(list->model()->index(0, 0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+  EXPECT_EQ(requests, std::vector<std::string>{"reveal " + paths[0]});
+  EXPECT_EQ(highlights, (std::vector<bool>{true, false})) << "the popover closed";
+}
+
+// The help menu is a popup over the popover: a click outside it closes the
+// menu only, and the popover goes back to closing on a click outside it.
+TEST_F(PopoverTest, AClickElsewhereWhileTheHelpMenuIsOpenClosesOnlyTheMenu) {
+  auto* c = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  controller = c;
+  HelpServer server;
+  server.silent = true;  // still loading when the user clicks away
+  c->setSupportAddress(server.Address());
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  QMenu* menu = c->helpMenu();
+  menu->popup(c->mapToGlobal(QPoint(20, 200)));
+  ASSERT_TRUE(SpinUntil([menu] { return menu->isVisible(); }));
+  EXPECT_FALSE(c->popover()->IsTransient()) << "the popover holds while its menu is open";
+  QWidget* header = c->findChild<QLabel*>(QStringLiteral("statusField"));
+  QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(5, 5));
+  ASSERT_TRUE(SpinUntil([menu] { return !menu->isVisible(); }));
+  EXPECT_TRUE(c->isPopoverShown());
+  EXPECT_TRUE(c->popover()->isVisible());
+  EXPECT_EQ(highlights, std::vector<bool>{true}) << "still open and highlighted";
+  EXPECT_TRUE(SpinUntil([c] { return c->popover()->IsTransient(); }, 500));
+  EXPECT_TRUE(requests.empty());
+}
+
 }  // namespace
 }  // namespace vantorel
