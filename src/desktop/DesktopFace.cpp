@@ -14,6 +14,7 @@
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/popover/TransferListViewController.h"
+#include "desktop/status/PanelContrast.h"
 #include "desktop/status/StatusItem.h"
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
@@ -90,7 +91,12 @@ int DesktopFace::RunAlert(const Alert& alert) {
 }
 
 void DesktopFace::LoadStatusItem(int) {
-  statusItem_ = new StatusItem([this] { return appearance_->IsDark(); }, this);
+  // The icon stands out from its panel, whatever the windows' appearance.
+  statusItem_ = new StatusItem(
+      [this] {
+        return UseLightGlyph(StoredStatusItemAppearance(NSPrefs()), statusItem_ ? statusItem_->Panel() : PanelFacts{});
+      },
+      this);
   statusItem_->SetClickAction([this] {
     if (commands_) commands_->statusItemClicked();
   });

@@ -53,16 +53,18 @@ protected:
 };
 
 TEST_F(TrackingView, TheImageFollowsStatusAppearanceAndHighlight) {
-  // status, dark panel, highlighted -> index
+  // status, dark panel, highlighted -> index. A highlighted icon keeps the
+  // artwork that stands out from its panel (trays here draw no highlight
+  // behind it: white on a light panel all but vanished).
   struct Case {
     std::int32_t status;
     bool dark, highlighted;
     int image;
   };
   const Case cases[] = {
-      {0, false, false, 0}, {0, true, false, 1}, {0, false, true, 1}, {0, true, true, 1},
-      {1, false, false, 2}, {1, true, false, 3}, {1, false, true, 3}, {1, true, true, 3},
-      {2, false, false, 6}, {2, true, false, 7}, {2, false, true, 7}, {2, true, true, 7},
+      {0, false, false, 0}, {0, true, false, 1}, {0, false, true, 0}, {0, true, true, 1},
+      {1, false, false, 2}, {1, true, false, 3}, {1, false, true, 2}, {1, true, true, 3},
+      {2, false, false, 6}, {2, true, false, 7}, {2, false, true, 6}, {2, true, true, 7},
   };
   for (const Case& c : cases) {
     dark = c.dark;
@@ -143,11 +145,11 @@ TEST_F(TrackingView, AMissingImageLeavesThePie) {
   EXPECT_EQ(view.Wheel().SweepDegrees(), 0);  // mode 0 sets no values: the wheel keeps its own
 }
 
-TEST_F(TrackingView, HighlightAndThemeChangeTheArtworkInPlace) {
+TEST_F(TrackingView, APanelChangeChangesTheArtworkInPlaceAndAHighlightKeepsIt) {
   auto view = Make(0);
   view.TrackerStatusChanged(1, 1, 1, 0);
   view.SetHighlighted(true);
-  EXPECT_EQ(view.Wheel().AlternateImage(), 3);
+  EXPECT_EQ(view.Wheel().AlternateImage(), 2);
   view.SetHighlighted(false);
   EXPECT_EQ(view.Wheel().AlternateImage(), 2);
   dark = true;

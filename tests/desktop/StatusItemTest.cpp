@@ -13,6 +13,7 @@
 #include <QPainter>
 
 #include "desktop/helpers/WidgetHelpers.h"
+#include "desktop/status/PanelProbe.h"
 #include "desktop/status/ProgressWheelPainter.h"
 #include "desktop/status/StatusItem.h"
 #include "support/TempDir.h"
@@ -159,6 +160,23 @@ TEST_F(StatusItemTest, ABadIconSizeIsKeptInRange) {
   EXPECT_EQ(typed.IconSize(), 20);
 }
 
+// The panel's colour is read at the corners of the icon's slot, where the
+// icon leaves it visible; a glyph reaching into one corner is outvoted.
+TEST(PanelProbe, ThePanelColourIsTheMostCommonAtTheSlotsCorners) {
+  QImage slot(24, 24, QImage::Format_RGB32);
+  slot.fill(QColor(0x30, 0x30, 0x30));
+  QPainter painter(&slot);
+  painter.fillRect(QRect(4, 4, 16, 16), Qt::white);  // the icon
+  painter.fillRect(QRect(0, 0, 2, 2), Qt::white);    // reaching into a corner
+  painter.end();
+  const auto colour = BackgroundOfSlot(slot);
+  ASSERT_TRUE(colour);
+  EXPECT_EQ(*colour, (PanelColour{0x30 / 255.0, 0x30 / 255.0, 0x30 / 255.0}));
+  EXPECT_TRUE(UseLightGlyph(StatusItemAppearance::Automatic, {std::nullopt, colour}));
+  EXPECT_EQ(BackgroundOfSlot(QImage()), std::nullopt);
+  // Offscreen there is no X11 tray to ask: nothing is told.
+  EXPECT_EQ(ReadPanelFacts(QRect(0, 0, 24, 24)), PanelFacts{});
+}
+
 }  // namespace
 }  // namespace vantorel
-

@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 
+#include "desktop/status/PanelContrast.h"
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
 #include "desktop/windows/PreferencesWindow.h"
@@ -318,6 +319,20 @@ TEST_F(PreferencesTest, TheSoundMenuStoresNoneASoundOrRemovesTheKey) {
   sounds = window->findChild<QComboBox*>(QStringLiteral("notificationSoundsButton"));
   EXPECT_EQ(sounds->currentIndex(), -1);
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyNotificationSound), "/usr/share/sounds/gone.oga");
+}
+
+TEST_F(PreferencesTest, TheIconColoursPopupFollowsAndStoresTheChoice) {
+  NSPrefs().SetString(kPreferenceKeyStatusItemAppearance, "Dark");
+  PreferencesWindow* window = PreferencesWindow::Open(nullptr);
+  auto* look = window->findChild<QComboBox*>(QStringLiteral("statusItemAppearancePopup"));
+  ASSERT_NE(look, nullptr);
+  EXPECT_EQ(look->currentData().toString(), QStringLiteral("dark"));
+  look->setCurrentIndex(look->findData(QStringLiteral("light")));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyStatusItemAppearance), "light");
+  NSPrefs().SetString(kPreferenceKeyStatusItemAppearance, "purple");  // from elsewhere, unknown: automatic
+  EXPECT_TRUE(QTest::qWaitFor([&] { return look->currentData().toString() == QStringLiteral("auto"); }, 3000));
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyStatusItemAppearance), "purple") << "shown, not rewritten";
+  window->close();
 }
 
 TEST_F(PreferencesTest, TheSyncServicePopupStoresItsChoiceForTheNextLaunch) {

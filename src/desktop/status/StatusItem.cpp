@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "desktop/status/PanelProbe.h"
 #include "desktop/status/ProgressWheelPainter.h"
 #include "engine/Tracker.h"
 #include "shell/StatusLine.h"
@@ -61,6 +62,8 @@ StatusItem::StatusItem(std::function<bool()> isInterfaceStyleDark, QObject* pare
       NSPrefs().AddObserver(kPreferenceKeyStatusItemIconSize, [this](const std::string&) { IconSizeChanged(); }));
   preferenceObservers_.push_back(
       NSPrefs().AddObserver(kPreferenceKeyStatusItemMode, [this](const std::string&) { ModeChanged(); }));
+  preferenceObservers_.push_back(NSPrefs().AddObserver(kPreferenceKeyStatusItemAppearance,
+                                                       [this](const std::string&) { InterfaceThemeChanged(); }));
   observer_ = MakeRef<Observer>(this);
   TNotificationCenter* center = TNotificationCenter::DefaultCenter();
   center->ObserveNotification(observer_.get(), SCNetworkReachabilityChangedNotification, &Observer::Network);
@@ -74,7 +77,19 @@ StatusItem::~StatusItem() {
   for (const auto id : preferenceObservers_) NSPrefs().RemoveObserver(id);
 }
 
-void StatusItem::Show() { tray_->show(); }
+void StatusItem::Show() {
+  tray_->show();
+  // A tray places its icons a moment after they are shown; some only once
+  // the panel has settled.
+  for (const int delay : {1500, 5000}) QTimer::singleShot(delay, this, [this] { ProbePanel(); });
+}
+
+void StatusItem::ProbePanel() {
+  const PanelFacts seen = ReadPanelFacts(tray_->geometry());
+  if (seen == panel_) return;
+  panel_ = seen;
+  InterfaceThemeChanged();
+}
 
 QRect StatusItem::ClickAnchor() const {
   if (clickAnchor_.isValid()) return clickAnchor_;
@@ -137,7 +152,9 @@ QImage StatusItem::Render() const {
   // Light artwork at full strength; otherwise dimmed a little, and much more
   // while the network, or the sync client the tracker asks, is away.
   const bool reachable = GetNetworkReachability() != 0 && trackerReachable_;
-  const qreal opacity = view_->IsInterfaceLight() ? 1.0 : reachable ? 0.75 : 0.2;
+  // Highlighted (the popover is open): full strength, the only highlight a
+  // tray that draws none behind its icons shows.
+  const qreal opacity = view_->IsInterfaceLight() || view_->IsHighlighted() ? 1.0 : reachable ? 0.75 : 0.2;
   PaintProgressWheel(painter, bounds, wheel, state, alternate, opacity);
   return image;
 }

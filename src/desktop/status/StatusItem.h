@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "desktop/status/StatusImages.h"
+#include "desktop/status/PanelContrast.h"
 #include "desktop/status/StatusItemTrackingView.h"
 #include "units/runtime/TObject.h"
 
@@ -32,12 +33,18 @@ inline constexpr const char* kInterfaceThemeChangedNotification = "AppleInterfac
 
 class StatusItem : public QObject {
 public:
-  // `isInterfaceStyleDark`: whether the panel is dark now.
+  // `isInterfaceStyleDark`: whether the panel needs the light artwork now
+  // (the face decides from Panel() and the user's choice).
   StatusItem(std::function<bool()> isInterfaceStyleDark, QObject* parent = nullptr);
   ~StatusItem() override;
 
-  // Shows the icon in the tray (when there is one).
+  // Shows the icon in the tray (when there is one), then looks at the panel
+  // around it once the tray has placed it.
   void Show();
+  // What the panel told of itself when last looked at.
+  const PanelFacts& Panel() const { return panel_; }
+  // Looks at the panel around the icon again; the artwork follows a change.
+  void ProbePanel();
   void Hide();
   void SetContextMenu(QMenu* menu);
   QSystemTrayIcon* Tray() const { return tray_; }
@@ -69,6 +76,7 @@ private:
   void HandOver();
 
   std::function<bool()> isInterfaceStyleDark_;
+  PanelFacts panel_;
   std::function<void()> clicked_;
   QSystemTrayIcon* tray_;
   QTimer* throttle_;

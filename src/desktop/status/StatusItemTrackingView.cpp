@@ -31,9 +31,10 @@ void TStatusItemTrackingView::SetImagesAvailable(const std::array<bool, kStatusI
   available_ = available;
 }
 
-bool TStatusItemTrackingView::IsInterfaceLight() const {
-  return highlighted_ || (isInterfaceStyleDark_ && isInterfaceStyleDark_());
-}
+// Trays on Linux draw nothing behind a highlighted icon: the highlighted icon
+// keeps the artwork that stands out from the panel (white on a light panel
+// all but vanished).
+bool TStatusItemTrackingView::IsInterfaceLight() const { return isInterfaceStyleDark_ && isInterfaceStyleDark_(); }
 
 int TStatusItemTrackingView::StatusImageIndex() const {
   const int light = IsInterfaceLight() ? 1 : 0;

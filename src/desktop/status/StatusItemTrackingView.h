@@ -16,14 +16,14 @@
 namespace vantorel {
 
 // The eight status images, by index: idle, upload, download and sync, each
-// in the dark artwork (light panels) then the light one (dark panels, or
-// highlighted).
+// in the dark artwork (light panels) then the light one (dark panels).
 inline constexpr int kStatusImageCount = 8;
 extern const std::array<const char*, kStatusImageCount> kStatusImagePrefixes;
 
 class TStatusItemTrackingView {
 public:
-  // `isInterfaceStyleDark`: whether the panel is dark, asked when needed;
+  // `isInterfaceStyleDark`: whether the panel needs the light artwork, asked
+  // when needed;
   // `available`: which of the eight images exist (ReloadStatusItemImages
   // runs before the view is made).
   TStatusItemTrackingView(std::int64_t mode, std::function<bool()> isInterfaceStyleDark,
@@ -36,7 +36,7 @@ public:
 
   void SetHighlighted(bool highlighted);
   bool IsHighlighted() const { return highlighted_; }
-  // Highlighted, or the panel is dark: the light artwork.
+  // The panel is dark: the light artwork (highlighted or not).
   bool IsInterfaceLight() const;
   // The image for the last status, appearance and highlight; kNoImage when
   // that image is missing.

@@ -20,6 +20,7 @@
 
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
+#include "desktop/status/PanelContrast.h"
 #include "desktop/status/StatusImages.h"
 #include "desktop/windows/FilterListModel.h"
 #include "desktop/windows/FolderPanel.h"
@@ -230,6 +231,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   form->addRow(QStringLiteral("Sync service:"), service);
   form->addRow(QString(), found);
 
+
   auto* login = new QCheckBox(QStringLiteral("Open Vantorel when you log in"), pane);
   login->setObjectName(QStringLiteral("openAtLogin"));
   Follow(kPreferenceKeyLaunchAtStartup, [login] {
@@ -272,6 +274,26 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   for (const int offered : kOfferedStatusIconSizes) sizes.emplace_back(QStringLiteral("%1 px").arg(offered), offered);
   AddChoice(form, kPreferenceKeyStatusItemIconSize, "Icon size:", sizes,
             [] { return UsableStatusItemIconSize(NSPrefs()); });
+
+  // The tray icon's artwork: found from the panel, or the user's choice
+  // where the panel says nothing (StatusNotifierItem hosts) or says it wrongly.
+  auto* trayLook = new QComboBox(pane);
+  trayLook->setObjectName(QStringLiteral("statusItemAppearancePopup"));
+  const std::pair<const char*, const char*> looks[] = {{"Automatic (from the panel)", "auto"},
+                                                       {"Light (for dark panels)", "light"},
+                                                       {"Dark (for light panels)", "dark"}};
+  for (const auto& [title, value] : looks) trayLook->addItem(QString::fromUtf8(title), QString::fromUtf8(value));
+  Follow(kPreferenceKeyStatusItemAppearance, [trayLook] {
+    const QSignalBlocker quiet(trayLook);
+    const StatusItemAppearance stored = StoredStatusItemAppearance(NSPrefs());
+    trayLook->setCurrentIndex(stored == StatusItemAppearance::LightGlyph  ? 1
+                              : stored == StatusItemAppearance::DarkGlyph ? 2
+                                                                          : 0);
+  });
+  connect(trayLook, &QComboBox::currentIndexChanged, this, [trayLook](int) {
+    NSPrefs().SetString(kPreferenceKeyStatusItemAppearance, trayLook->currentData().toString().toStdString());
+  });
+  form->addRow(QStringLiteral("Icon colours:"), trayLook);
   return pane;
 }
 

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The tray icon on three panels under Xvfb (trayer tinted light grey, mid
+# grey and black): the artwork must stand out from each, whatever the
+# desktop's colour scheme, and the user's choice must win over the panel.
+# Screenshots stay in the build folder (panel-contrast/).
+set -uo pipefail
+app=$1 defaults=$2 shots=${3:-$PWD/panel-contrast}
+for tool in Xvfb trayer import convert xdotool; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+T=$(mktemp -d)
+mkdir -p "$shots" "$T/run" "$T/cloud" && chmod 700 "$T/run"
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+. "$(dirname "$0")/../support/checks.sh"
+exec 3>"$T/display"
+Xvfb -displayfd 3 -screen 0 320x120x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+xvfb=$!
+pids=()
+trap 'kill "${pids[@]}" $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
+for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$T/display")
+
+# The icon's slot: the trayer window at the top right (28 px high), its
+# right-most 28 px.
+slot() {  # slot NAME: the screenshot of the slot, kept
+  local w
+  for w in $(xdotool search --class trayer 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$HEIGHT" -eq 28 ] && break
+  done
+  import -window root -crop "28x28+$((X + WIDTH - 28))+$Y" +repage "$shots/$1.png"
+}
+# How far the icon's most distant pixel is from the panel's colour, in grey
+# levels from 0 to 1 (the panel's colour: the slot's top-right corner).
+contrast() {
+  convert "$shots/$1.png" -colorspace Gray -format '%[fx:p{w-1,0}] %[fx:minima] %[fx:maxima]\n' info: |
+    awk '{ up = $3 - $1; down = $1 - $2; print (up > down ? up : down) }'
+}
+stands_out() { awk -v c="$(contrast "$1")" 'BEGIN { exit !(c >= 0.35) }'; }
+glyph_is() {  # glyph_is NAME light|dark: the icon's most distant pixel is lighter or darker than the panel
+  convert "$shots/$1.png" -colorspace Gray -format '%[fx:p{w-1,0}] %[fx:minima] %[fx:maxima]\n' info: |
+    awk -v want="$2" '{ up = $3 - $1; down = $1 - $2; exit !((up > down) == (want == "light")) }'
+}
+
+run_on() {  # run_on TINT NAME: a tray of that colour, Vantorel in it, the slot kept
+  trayer --edge top --align right --widthtype request --height 28 --transparent true --alpha 0 \
+    --tint "$1" > "$T/trayer-$2.log" 2>&1 &
+  local trayer=$!
+  sleep 1
+  "$app" --folder "$T/cloud" > "$T/app-$2.log" 2>&1 &
+  local pid=$!
+  # The panel is looked at 1.5 s after the icon shows; the icon follows.
+  sleep 4
+  slot "$2"
+  kill -TERM "$pid"; wait "$pid" 2>/dev/null
+  kill "$trayer"; wait "$trayer" 2>/dev/null
+}
+
+for panel in "0xe8e8e8 light-panel" "0x808080 grey-panel" "0x000000 black-panel"; do
+  set -- $panel
+  run_on "$1" "$2"
+  check "the icon stands out from the $2 (contrast $(contrast "$2"))" stands_out "$2"
+done
+check "dark artwork on the light panel" glyph_is light-panel dark
+check "light artwork on the mid-grey panel (the higher contrast)" glyph_is grey-panel light
+check "light artwork on the black panel" glyph_is black-panel light
+
+# The user's choice wins over the panel: the other artwork on the light and
+# on the black panel.
+differs() { [ "$(convert "$shots/$1.png" rgb:- | md5sum)" != "$(convert "$shots/$2.png" rgb:- | md5sum)" ]; }
+"$defaults" write StatusItemAppearance light
+run_on 0xe8e8e8 light-panel-chosen-light
+check "the light artwork chosen for the light panel" differs light-panel light-panel-chosen-light
+"$defaults" write StatusItemAppearance dark
+run_on 0x000000 black-panel-chosen-dark
+check "the dark artwork chosen for the black panel" differs black-panel black-panel-chosen-dark
+[ "$failed" -eq 0 ] || for log in "$T"/app-*.log; do echo "--- $log:"; tail -5 "$log"; done
+report
