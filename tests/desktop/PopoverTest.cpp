@@ -26,6 +26,7 @@
 
 #include <functional>
 
+#include "desktop/helpers/Appearance.h"
 #include "desktop/helpers/Workspace.h"
 #include "desktop/popover/DelayedCall.h"
 #include "desktop/popover/FileIcons.h"
@@ -33,6 +34,7 @@
 #include "desktop/popover/TransferListModel.h"
 #include "desktop/popover/TransferListView.h"
 #include "desktop/popover/TransferListViewController.h"
+#include "desktop/windows/PreferencesWindow.h"
 #include "shell/FolderInclusion.h"
 #include "shell/StatusLine.h"
 #include "support/TrackerFixture.h"
@@ -87,7 +89,12 @@ protected:
     Apply();
   }
   void TearDown() override {
-    delete controller;
+    // A popover still shown goes with its window, as when the face ends: a
+    // window left behind would call back into a deleted controller.
+    if (controller && controller->popover())
+      delete controller->popover();
+    else
+      delete controller;
     SetWorkspaceHookForTesting(nullptr);
     ::unsetenv("XDG_CACHE_HOME");
     TrackerFixture::TearDown();
@@ -693,6 +700,39 @@ TEST_F(PopoverTest, AClickElsewhereWhileTheHelpMenuIsOpenClosesOnlyTheMenu) {
   EXPECT_EQ(highlights, std::vector<bool>{true}) << "still open and highlighted";
   EXPECT_TRUE(SpinUntil([c] { return c->popover()->IsTransient(); }, 500));
   EXPECT_TRUE(requests.empty());
+}
+
+// A dark appearance (stored, or the desktop's) darkens the popover, its
+// menus and every window, with secondary text still readable; light again
+// gives the platform's palette back. Run at 2x too (see CMakeLists).
+TEST_F(PopoverTest, TheDarkAppearanceDarkensThePopoverAndTheWindows) {
+  const QPalette platform = QApplication::palette();
+  NSPrefs().SetString("AppleInterfaceStyle", "Dark");
+  auto* appearance = new Appearance(nullptr);
+  EXPECT_TRUE(Appearance::CurrentIsDark());
+  Uploading({"Photos/holiday.jpg", "notes.txt"});
+  auto& c = Open();
+  c.updateStatus();
+  const QPalette& shown = c.palette();
+  EXPECT_LT(shown.color(QPalette::Window).lightness(), 80);
+  EXPECT_GT(shown.color(QPalette::WindowText).lightness(), 200);
+  // The rows' second line against the list's background.
+  EXPECT_GT(shown.color(QPalette::PlaceholderText).lightness() - shown.color(QPalette::Base).lightness(), 100);
+  EXPECT_LT(c.findChild<QMenu*>()->palette().color(QPalette::Window).lightness(), 80) << "its menus too";
+  const QString scale = QString::number(c.devicePixelRatioF());
+  Keep(c, ("popover-dark@" + scale + "x").toUtf8().constData());
+  PreferencesWindow* preferences = PreferencesWindow::Open(nullptr);
+  EXPECT_LT(preferences->palette().color(QPalette::Window).lightness(), 80);
+  Keep(*preferences, ("preferences-dark@" + scale + "x").toUtf8().constData());
+  preferences->close();
+
+  // Light again (this store tells no observers: a new reading): the
+  // platform's palette is back.
+  delete appearance;
+  NSPrefs().SetString("AppleInterfaceStyle", "Light");
+  Appearance light(nullptr);
+  EXPECT_FALSE(Appearance::CurrentIsDark());
+  EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
 }
 
 }  // namespace

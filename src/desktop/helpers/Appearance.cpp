@@ -1,12 +1,18 @@
 #include "desktop/helpers/Appearance.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
+#include <optional>
+
 #include "desktop/helpers/SystemHelpers.h"
+#include "desktop/popover/PopoverWindow.h"
 #include "desktop/status/StatusItem.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/TNotificationCenter.h"
@@ -21,8 +27,18 @@ const QString kAppearance = QStringLiteral("org.freedesktop.appearance");
 const QString kColorScheme = QStringLiteral("color-scheme");
 }  // namespace
 
+namespace {
+// Main thread. The platform's palette is taken before the first change, so
+// that light gives it back whichever Appearance applied dark.
+bool gCurrentIsDark = false;
+std::optional<QPalette> gPlatformPalette;
+}  // namespace
+
+bool Appearance::CurrentIsDark() { return gCurrentIsDark; }
+
 Appearance::Appearance(QObject* parent) : QObject(parent) {
   preferenceObserver_ = NSPrefs().AddObserver("AppleInterfaceStyle", [this](const std::string&) { Changed(); });
+  Apply();
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
   bus.connect(kPortal, kPortalPath, kSettings, QStringLiteral("SettingChanged"), this,
@@ -60,7 +76,16 @@ void Appearance::SetPortalScheme(const QVariant& value) {
 }
 
 void Appearance::Changed() {
+  Apply();
   TNotificationCenter::DefaultCenter()->PostNotification(kInterfaceThemeChangedNotification);
+}
+
+void Appearance::Apply() {
+  const bool dark = IsDark();
+  if (!gPlatformPalette) gPlatformPalette = QApplication::palette();
+  if (dark == gCurrentIsDark) return;
+  gCurrentIsDark = dark;
+  QApplication::setPalette(dark ? PopoverWindow::DarkPalette() : *gPlatformPalette);
 }
 
 }  // namespace vantorel

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "desktop/helpers/Appearance.h"
 #include "desktop/popover/PopoverPlacement.h"
 
 namespace vantorel {
@@ -36,6 +37,36 @@ QPalette PopoverWindow::LightPalette() {
   return palette;
 }
 
+// The same roles on dark: secondary text and separators stay readable
+// (PlaceholderText and Mid well apart from the window and from the text).
+QPalette PopoverWindow::DarkPalette() {
+  QPalette palette(QColor(0x2b, 0x2b, 0x2d));
+  palette.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
+  palette.setColor(QPalette::WindowText, QColor(0xf2, 0xf2, 0xf7));
+  palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+  palette.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x28));
+  palette.setColor(QPalette::Text, QColor(0xf2, 0xf2, 0xf7));
+  palette.setColor(QPalette::PlaceholderText, QColor(0xa1, 0xa1, 0xa8));
+  palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+  palette.setColor(QPalette::ButtonText, QColor(0xf2, 0xf2, 0xf7));
+  palette.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
+  palette.setColor(QPalette::Midlight, QColor(0x42, 0x42, 0x46));
+  palette.setColor(QPalette::Mid, QColor(0x5c, 0x5c, 0x62));
+  palette.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+  palette.setColor(QPalette::Shadow, Qt::black);
+  palette.setColor(QPalette::Highlight, QColor(0x3a, 0x7b, 0xe0));
+  palette.setColor(QPalette::HighlightedText, Qt::white);
+  palette.setColor(QPalette::Link, QColor(0x6c, 0xa8, 0xff));
+  palette.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3d));
+  palette.setColor(QPalette::ToolTipText, QColor(0xf2, 0xf2, 0xf7));
+  palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x78, 0x78, 0x7e));
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x78, 0x78, 0x7e));
+  palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x78, 0x78, 0x7e));
+  return palette;
+}
+
+QPalette PopoverWindow::InterfacePalette() { return Appearance::CurrentIsDark() ? DarkPalette() : LightPalette(); }
+
 PopoverWindow::PopoverWindow(Kind kind) : QWidget(nullptr), kind_(kind) {
   setObjectName(QStringLiteral("popover"));
   switch (kind) {
@@ -45,7 +76,7 @@ PopoverWindow::PopoverWindow(Kind kind) : QWidget(nullptr), kind_(kind) {
   }
   setWindowTitle(QStringLiteral("Vantorel"));
   setAttribute(Qt::WA_DeleteOnClose, false);
-  setPalette(LightPalette());
+  setPalette(InterfacePalette());
   setAutoFillBackground(true);
   auto* layout = new QVBoxLayout(this);
   const int border = kind == Kind::Window ? 0 : 1;

@@ -43,6 +43,9 @@ public:
 
   // A light palette, whatever the desktop's.
   static QPalette LightPalette();
+  static QPalette DarkPalette();
+  // The palette of the interface's appearance now (Appearance::CurrentIsDark).
+  static QPalette InterfacePalette();
 
 protected:
   void paintEvent(QPaintEvent* event) override;

@@ -18,6 +18,8 @@ void ProgressWheelWidget::Changed() {
 }
 
 void ProgressWheelWidget::paintEvent(QPaintEvent*) {
+  // The ring and pie in the text's own light or dark, on either palette.
+  wheel_.SetForegroundColor(palette().color(QPalette::WindowText).lightness() > 128 ? kWheelWhite : kWheelDarkGrey);
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF frame(2, 2, width() - 4, height() - 4);

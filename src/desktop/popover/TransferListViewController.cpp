@@ -87,7 +87,7 @@ QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIc
 
 QMenu* FooterMenu(QToolButton* button) {
   auto* menu = new QMenu(button);
-  menu->setPalette(PopoverWindow::LightPalette());
+  menu->setPalette(PopoverWindow::InterfacePalette());
   button->setMenu(menu);
   button->setPopupMode(QToolButton::InstantPopup);
   return menu;
@@ -107,7 +107,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
       reloadRecentsLater_(new DelayedCall([this] { reloadRecents(); }, this)),
       releaseLater_(new DelayedCall([this] { releasePopover(); }, this)) {
   setObjectName(QStringLiteral("transferListViewController"));
-  setPalette(PopoverWindow::LightPalette());
+  setPalette(PopoverWindow::InterfacePalette());
   setAutoFillBackground(true);
   setFixedWidth(PopoverWindow::kWidth);
   auto* layout = new QVBoxLayout(this);
