@@ -1,6 +1,7 @@
 #include "desktop/popover/SegmentedControl.h"
 
 #include <QHBoxLayout>
+#include <QEvent>
 #include <QToolButton>
 
 namespace vantorel {
@@ -21,9 +22,28 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent) :
     connect(button, &QToolButton::clicked, this, [this] {
       if (changed_) changed_();
     });
+    connect(button, &QToolButton::toggled, this, [this] { ShowSelection(); });
     layout->addWidget(button);
     segments_.push_back(button);
   }
+}
+
+// The selected segment in the palette's highlight: a style's own pressed
+// look is too faint on a dark palette to tell which tab is chosen.
+void SegmentedControl::ShowSelection() {
+  for (QToolButton* button : segments_) {
+    QPalette look = palette();
+    if (button->isChecked()) {
+      look.setColor(QPalette::Button, look.color(QPalette::Highlight));
+      look.setColor(QPalette::ButtonText, look.color(QPalette::HighlightedText));
+    }
+    button->setPalette(look);
+  }
+}
+
+void SegmentedControl::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) ShowSelection();
 }
 
 void SegmentedControl::SetSelectedSegment(int segment) {

@@ -24,7 +24,12 @@ public:
   // A user's click changed the selection.
   void SetChangeAction(std::function<void()> action) { changed_ = std::move(action); }
 
+protected:
+  void changeEvent(QEvent* event) override;
+
 private:
+  void ShowSelection();
+
   std::vector<QToolButton*> segments_;
   std::function<void()> changed_;
 };
