@@ -735,5 +735,47 @@ TEST_F(PopoverTest, TheDarkAppearanceDarkensThePopoverAndTheWindows) {
   EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
 }
 
+// Without a mouse: the list has the keyboard when the popover opens, Down
+// and Return reveal a file; Tab reaches the footer, where Return opens the
+// settings menu and its first item (Preferences…) is taken from the keyboard.
+TEST_F(PopoverTest, TheKeyboardAloneRevealsAFileAndReachesTheSettingsMenu) {
+  const auto paths = Uploading({"keys.txt"});
+  auto* c = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  controller = c;
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  ASSERT_TRUE(SpinUntil([c] { return c->transferList()->hasFocus(); })) << "the list has the keyboard";
+  QTest::keyClick(c->transferList(), Qt::Key_Down);
+  QTest::keyClick(c->transferList(), Qt::Key_Return);
+  EXPECT_EQ(requests, std::vector<std::string>{"reveal " + paths[0]});
+  delays.Advance(100);  // closed by the reveal, and released a moment later
+  ASSERT_TRUE(SpinUntil([this] { return controller.isNull(); }));
+
+  c = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  controller = c;
+  c->showRelativeToRect(QRect(200, 0, 24, 24), PopoverWindow::Kind::Popup);
+  ASSERT_TRUE(SpinUntil([c] { return c->transferList()->hasFocus(); }));
+  auto* gear = c->findChild<QToolButton*>(QStringLiteral("settingsMenu"));
+  QStringList visited;
+  for (int tabs = 0; tabs < 12 && QApplication::focusWidget() != gear; ++tabs) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited << QApplication::focusWidget()->objectName();
+  }
+  ASSERT_EQ(QApplication::focusWidget(), gear) << visited.join(QLatin1Char(' ')).toStdString();
+  EXPECT_EQ(gear->accessibleName(), QStringLiteral("Settings"));
+  Keep(*c->popover(), "popover-keyboard-focus");
+  QString opened;
+  QTimer::singleShot(100, [&opened] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return;
+    opened = menu->actions().front()->text();
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  QTest::keyClick(gear, Qt::Key_Return);  // its menu runs until an item is chosen
+  EXPECT_EQ(opened, QStringLiteral("Preferences…"));
+  EXPECT_TRUE(SpinUntil([c] { return !c->popover() || !c->popover()->isVisible(); }))
+      << "Preferences… closes the popover first";
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -18,7 +18,7 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent) :
     button->setAutoExclusive(true);
     button->setMinimumWidth(96);
     button->setFixedHeight(24);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);  // Tab reaches the tabs; Space picks one
     connect(button, &QToolButton::clicked, this, [this] {
       if (changed_) changed_();
     });

@@ -146,6 +146,12 @@ void TransferListView::mousePressEvent(QMouseEvent* event) {
 void TransferListView::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
 
 void TransferListView::keyPressEvent(QKeyEvent* event) {
+  // Return on the current row does what a click on it does.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid() && rowClicked_) {
+    event->accept();
+    rowClicked_(currentIndex().row());
+    return;
+  }
   const bool deleteKey = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
   if (deleteKey && deleteAction_) {
     if (selectionModel() == nullptr || !selectionModel()->hasSelection()) {

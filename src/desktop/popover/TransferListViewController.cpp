@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -65,6 +66,25 @@ QFrame* Separator(QWidget* parent) {
   return line;
 }
 
+// Return and Enter on a focused tool button: its menu, or a click.
+class ReturnClicks : public QObject {
+public:
+  explicit ReturnClicks(QToolButton* button) : QObject(button), button_(button) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    if (button_->menu() != nullptr)
+      button_->showMenu();
+    else
+      button_->click();
+    return true;
+  }
+
+private:
+  QToolButton* button_;
+};
+
 QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIcon, const QString& label,
                           const QString& tip) {
   auto* button = new QToolButton(parent);
@@ -81,7 +101,11 @@ QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIc
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
   }
   button->setToolTip(tip);
-  button->setFocusPolicy(Qt::NoFocus);
+  button->setAccessibleName(label);
+  // Reached with Tab (a click does not take the focus from the list), and
+  // Return works it as Space does.
+  button->setFocusPolicy(Qt::TabFocus);
+  button->installEventFilter(new ReturnClicks(button));
   return button;
 }
 
@@ -333,6 +357,9 @@ void TTransferListViewController::closePopover() {
 void TTransferListViewController::popoverWillShow() {
   if (setHighlighted_) setHighlighted_(true);
   updatePopoverSize();
+  // The keyboard starts in the list shown: arrows move along its rows,
+  // Return reveals one, Tab goes on to the footer's buttons.
+  (selectedTabIdentifier() == kHistoryTab ? recentTransfers_ : transferList_)->setFocus(Qt::PopupFocusReason);
 }
 
 void TTransferListViewController::enterEvent(QEnterEvent* event) {
