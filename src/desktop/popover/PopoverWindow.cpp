@@ -1,6 +1,7 @@
 #include "desktop/popover/PopoverWindow.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -8,6 +9,7 @@
 
 #include "desktop/helpers/Appearance.h"
 #include "desktop/popover/PopoverPlacement.h"
+#include "desktop/popover/SwayPlacement.h"
 
 namespace vantorel {
 
@@ -82,7 +84,14 @@ PopoverWindow::PopoverWindow(Kind kind) : QWidget(nullptr), kind_(kind) {
   const int border = kind == Kind::Window ? 0 : 1;
   layout->setContentsMargins(border, border, border, border);
   layout->setSpacing(0);
-  resize(kWidth + 2 * border, kHeight + 2 * border);
+  // A dialog of fixed size is floated, not tiled, by tiling compositors;
+  // on sway it is then placed beside the pointer.
+  if (kind == Kind::Dialog) {
+    setFixedSize(kWidth + 2 * border, kHeight + 2 * border);
+    swayPlacer_ = SwayPopoverPlacer::ForThisSession(this);
+  } else {
+    resize(kWidth + 2 * border, kHeight + 2 * border);
+  }
 }
 
 void PopoverWindow::SetContent(QWidget* content) { layout()->addWidget(content); }
@@ -103,12 +112,15 @@ void PopoverWindow::ShowBeside(const QRect& anchor) {
   show();
   raise();
   activateWindow();
+  if (swayPlacer_) swayPlacer_->Place(this);
 }
 
 void PopoverWindow::SetContentHeight(int height) {
   const QMargins margins = layout()->contentsMargins();
   const int total = height + margins.top() + margins.bottom();
-  if (this->height() != total) resize(width(), total);
+  if (this->height() == total) return;
+  if (kind_ == Kind::Dialog) setFixedSize(width(), total);
+  else resize(width(), total);
 }
 
 void PopoverWindow::showEvent(QShowEvent* event) {
@@ -132,6 +144,16 @@ void PopoverWindow::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QWidget::mousePressEvent(event);
+}
+
+void PopoverWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes a popover; the window that stands for a missing tray
+  // stays (closing it is quitting).
+  if (event->key() == Qt::Key_Escape && kind_ != Kind::Window) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 bool PopoverWindow::event(QEvent* event) {

@@ -13,6 +13,8 @@
 
 namespace vantorel {
 
+class SwayPopoverPlacer;
+
 class PopoverWindow : public QWidget {
 public:
   enum class Kind { Popup, Dialog, Window };
@@ -50,6 +52,7 @@ public:
 protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -58,6 +61,7 @@ private:
   Kind kind_;
   bool transient_ = true;
   bool closedReported_ = false;
+  SwayPopoverPlacer* swayPlacer_ = nullptr;  // a child; on sway only
   std::function<void()> willShow_;
   std::function<void()> didClose_;
 };
