@@ -26,6 +26,8 @@ CONFIG
   local _
   for _ in $(seq 50); do ls "$XDG_RUNTIME_DIR"/sway-ipc.* >/dev/null 2>&1 && [ -e "$XDG_RUNTIME_DIR/wayland-1" ] && break; sleep 0.1; done
   export WAYLAND_DISPLAY=wayland-1 SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.* | head -1) QT_QPA_PLATFORM=wayland
+  # Services the bus starts (a notification daemon) find this display too.
+  dbus-update-activation-environment WAYLAND_DISPLAY SWAYSOCK XDG_RUNTIME_DIR >/dev/null 2>&1 || true
   waybar > "$folder/waybar.log" 2>&1 &
   trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null' EXIT
 }
