@@ -12,7 +12,10 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QPointer>
 #include <QRadioButton>
+#include <QStackedWidget>
+#include <QToolButton>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -34,6 +37,7 @@
 #include "shell/Scanner.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
+#include "KeyboardWalk.h"
 
 namespace vantorel {
 namespace {
@@ -79,6 +83,26 @@ TEST(WelcomeWindow, DoneTakesTheChosenRowReturnTakesDoneAndQuitQuits) {
   WelcomeWindow fourth;
   WhenShown([](QWidget& w) { w.close(); });  // the close box: the launch goes on
   EXPECT_EQ(fourth.Run().action, WelcomeChoice::Action::Closed);
+}
+
+TEST(WelcomeWindow, TheKeyboardAloneReachesEveryControlAndPicksARow) {
+  WelcomeWindow window;
+  WhenShown([](QWidget& w) {
+    const QList<QWidget*> stops = test::TabCycle(&w);
+    test::ExpectEveryControlReached(&w, stops);
+    test::ExpectReadingOrder(stops);
+    // On the chosen row, the arrows move the choice; Return takes Done.
+    auto* chosen = w.findChild<QRadioButton*>(QStringLiteral("trackingOptions1"));
+    for (int i = 0; i < 10 && QApplication::focusWidget() != chosen; ++i)
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), chosen);
+    QTest::keyClick(chosen, Qt::Key_Up);
+    EXPECT_TRUE(w.findChild<QRadioButton*>(QStringLiteral("trackingOptions0"))->isChecked());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  });
+  const WelcomeChoice choice = window.Run();
+  EXPECT_EQ(choice.action, WelcomeChoice::Action::Done);
+  EXPECT_EQ(choice.row, 0);
 }
 
 TEST(WelcomeWindow, ASyncClientsFolderAppearsWhenRegisteredAndIsChosenUnlessTheUserChose) {
@@ -144,17 +168,26 @@ TEST(ScannerWindow, ShowsThePathAndResultsAndItsCancelAndCloseBoxCancel) {
   tip.setHtml(path->toolTip());
   EXPECT_EQ(tip.toPlainText(), markup);
   Keep(*window, "scanner");
-  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
+  // The keyboard: Cancel has the focus, and Return presses it.
+  auto* cancel = window->findChild<QPushButton*>(QStringLiteral("cancelButton"));
+  EXPECT_EQ(test::TabCycle(window), QList<QWidget*>{cancel});
+  QTest::keyClick(cancel, Qt::Key_Return);
   EXPECT_TRUE(scanner->IsCancelled());
   EXPECT_TRUE(window->isVisible());  // Cancel ends the walk; the walk's end closes the window
   window->Finish();
 
-  // The close box while the walk goes on is a Cancel as well.
+  // The close box while the walk goes on is a Cancel as well, and so is Escape.
   auto other = MakeRef<TScanner>(&delegate, &face);
   auto* second = new ScannerWindow(*other);
   second->show();
   second->close();
   EXPECT_TRUE(other->IsCancelled());
+  auto escaped = MakeRef<TScanner>(&delegate, &face);
+  auto* byEscape = new ScannerWindow(*escaped);
+  test::TabCycle(byEscape);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_TRUE(escaped->IsCancelled());
+  byEscape->Finish();
   // A window closed by the walk's end cancels nothing.
   auto third = MakeRef<TScanner>(&delegate, &face);
   auto* finished = new ScannerWindow(*third);
@@ -363,6 +396,35 @@ TEST_F(PreferencesTest, AChangeByAnotherProcessIsShownAndAWrongTypeShowsItsDefau
   EXPECT_TRUE(Serve([&] { return polling->currentData().toInt() == 2; }));
 }
 
+TEST_F(PreferencesTest, EachPaneIsWalkedByTabInReadingOrderAndKeysChangePanesAndClose) {
+  QPointer<PreferencesWindow> window = PreferencesWindow::Open(nullptr);
+  auto* panes = window->findChild<QStackedWidget*>();
+  for (int pane = 0; pane < 3; ++pane) {
+    SCOPED_TRACE("pane " + std::to_string(pane));
+    ASSERT_EQ(panes->currentIndex(), pane);
+    const QList<QWidget*> stops = test::TabCycle(window);
+    ASSERT_GE(stops.size(), 4);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(qobject_cast<QToolButton*>(stops[i]));  // the pane buttons first
+    test::ExpectEveryControlReached(window, stops);
+    test::ExpectReadingOrder(stops);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+  }
+  EXPECT_EQ(panes->currentIndex(), 0);  // round again
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(panes->currentIndex(), 2);
+  // Space on a pane button shows its pane.
+  auto* general = qobject_cast<QToolButton*>(test::TabCycle(window).front());
+  general->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(general, Qt::Key_Space);
+  EXPECT_EQ(panes->currentIndex(), 0);
+  // The signs of the pattern lists say what they do.
+  EXPECT_EQ(window->findChild<QPushButton*>(QStringLiteral("addExcludeFilter"))->accessibleName(),
+            QStringLiteral("Add exclude pattern"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_TRUE(!window || !window->isVisible());
+}
+
 TEST_F(PreferencesTest, TheWindowIsAsHighAsItsPaneNeedsPlus94WithItsTopKept) {
   PreferencesWindow* window = PreferencesWindow::Open(nullptr);
   QWidget pane;
@@ -383,7 +445,15 @@ TEST(AboutWindow, OneWindowRaisedAgainWithTheVersionAndTheWebsite) {
   EXPECT_TRUE(first->findChild<QLabel*>(QStringLiteral("versionField"))->text().startsWith(QStringLiteral("Version ")));
   EXPECT_TRUE(first->findChild<QLabel*>(QStringLiteral("websiteLink"))->openExternalLinks());
   Keep(*first, "about");
-  first->close();
+  // The keyboard reaches the website and Close; Escape closes.
+  const QList<QWidget*> stops = test::TabCycle(first);
+  test::ExpectEveryControlReached(first, stops);
+  EXPECT_TRUE(stops.contains(first->findChild<QLabel*>(QStringLiteral("websiteLink"))));
+  QPointer<AboutWindow> shown = first;
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_TRUE(!shown || !shown->isVisible());
+  if (shown) shown->close();
   QApplication::processEvents();
 }
 

@@ -46,6 +46,8 @@ AboutWindow::AboutWindow() {
   auto* website = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(QLatin1String(kWebsiteURL)), this);
   website->setObjectName(QStringLiteral("websiteLink"));
   website->setOpenExternalLinks(true);
+  // Reached with Tab and opened with Return, like the Close button.
+  website->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   website->setAlignment(Qt::AlignHCenter);
   layout->addWidget(website);
   auto* credits = new QLabel(QStringLiteral("Shows the uploads and downloads of your synced folder."), this);

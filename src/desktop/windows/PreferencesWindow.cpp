@@ -6,11 +6,13 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -68,11 +70,9 @@ PreferencesWindow::PreferencesWindow(TAppCommands* commands) : commands_(command
   } paneButtons[] = {{"General", QStyle::SP_ComputerIcon},
                      {"Advanced", QStyle::SP_FileDialogDetailedView},
                      {"Filters", QStyle::SP_FileDialogContentsView}};
-  panes_ = new QStackedWidget(this);
-  panes_->addWidget(MakeGeneralPane());
-  panes_->addWidget(MakeAdvancedPane());
-  panes_->addWidget(MakeFiltersPane());
-  setCentralWidget(panes_);
+  // The pane buttons first, so that Tab reaches them before the pane below
+  // (the focus goes in the order widgets are made); a toolbar's buttons
+  // take no focus unless told.
   for (int i = 0; i < 3; ++i) {
     QAction* action = toolbar->addAction(style()->standardIcon(paneButtons[i].icon), QString::fromUtf8(paneButtons[i].name));
     action->setObjectName(QStringLiteral("pane%1").arg(i));
@@ -80,9 +80,33 @@ PreferencesWindow::PreferencesWindow(TAppCommands* commands) : commands_(command
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, i] { SelectPane(i); });
     paneActions_.push_back(action);
+    if (QWidget* button = toolbar->widgetForAction(action)) button->setFocusPolicy(Qt::TabFocus);
   }
+  panes_ = new QStackedWidget(this);
+  panes_->addWidget(MakeGeneralPane());
+  panes_->addWidget(MakeAdvancedPane());
+  panes_->addWidget(MakeFiltersPane());
+  setCentralWidget(panes_);
+  // From the keyboard: the next and the previous pane, as between tabs;
+  // the usual Close keys close the window (Escape too: keyPressEvent).
+  const auto step = [this](int by) { SelectPane((panes_->currentIndex() + by + panes_->count()) % panes_->count()); };
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
   setFixedWidth(520);
   SelectPane(0);
+}
+
+// Escape that no control took (an open editor or popup takes its own).
+void PreferencesWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 PreferencesWindow::~PreferencesWindow() {
@@ -356,9 +380,11 @@ QWidget* PreferencesWindow::MakeFiltersPane() {
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(12, 12, 12, 12);
   const auto table = [this, pane, layout](const std::string& key, const char* title, bool include) {
-    layout->addWidget(new QLabel(QString::fromUtf8(title), pane));
+    auto* label = new QLabel(QString::fromUtf8(title), pane);
+    layout->addWidget(label);
     auto* model = new FilterListModel(key, this);
     auto* list = new QListView(pane);
+    label->setBuddy(list);  // read out as the list's name
     list->setObjectName(include ? QStringLiteral("includeFiltersList") : QStringLiteral("excludeFiltersList"));
     list->setModel(model);
     list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
@@ -378,6 +404,12 @@ QWidget* PreferencesWindow::MakeFiltersPane() {
     remove->setObjectName(include ? QStringLiteral("removeIncludeFilter") : QStringLiteral("removeExcludeFilter"));
     add->setFixedWidth(32);
     remove->setFixedWidth(32);
+    // What a screen reader says, and the pointer's tip, for the two signs.
+    const QString kind = include ? QStringLiteral("include") : QStringLiteral("exclude");
+    add->setAccessibleName(QStringLiteral("Add %1 pattern").arg(kind));
+    remove->setAccessibleName(QStringLiteral("Remove %1 pattern").arg(kind));
+    add->setToolTip(add->accessibleName());
+    remove->setToolTip(remove->accessibleName());
     connect(add, &QPushButton::clicked, this, [this, include] { AddFilter(include); });
     connect(remove, &QPushButton::clicked, this, [this, include] { RemoveFilter(include); });
     buttons->addWidget(add);

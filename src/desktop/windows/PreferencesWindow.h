@@ -47,6 +47,9 @@ public:
   void AddFilter(bool include);
   void RemoveFilter(bool include);
 
+protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
 private:
   explicit PreferencesWindow(TAppCommands* commands);
   QWidget* MakeGeneralPane();

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "desktop/helpers/WidgetHelpers.h"
@@ -66,6 +67,11 @@ ScannerWindow::ScannerWindow(TScanner& scanner) : scanner_(scanner) {
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
   cancel->setObjectName(QStringLiteral("cancelButton"));
   connect(cancel, &QPushButton::clicked, this, [this] { scanner_.Cancel(); });
+  // Escape cancels, as in a dialog; the button has the focus, so Return
+  // and Space do too.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, cancel, &QPushButton::click);
+  cancel->setAutoDefault(true);
+  cancel->setFocus();
   auto* buttons = new QHBoxLayout();
   buttons->addStretch();
   buttons->addWidget(cancel);

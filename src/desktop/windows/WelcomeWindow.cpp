@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,6 +43,7 @@ WelcomeWindow::WelcomeWindow(WelcomeFolderSource clientFolders, QWidget* parent)
     rows_[row] = new QRadioButton(QString::fromUtf8(texts[row]), this);
     rows_[row]->setObjectName(QStringLiteral("trackingOptions%1").arg(row));
     group_->addButton(rows_[row], row);
+    rows_[row]->installEventFilter(this);
     rowLayout_->addWidget(rows_[row]);
   }
   rows_[1]->setChecked(true);
@@ -91,11 +93,27 @@ void WelcomeWindow::AddClientRows() {
     auto* button = new QRadioButton(QString::fromStdString(folder.label), this);
     button->setObjectName(QStringLiteral("clientFolder%1").arg(clientRows_.size()));
     group_->addButton(button, static_cast<int>(2 + clientRows_.size()));
+    button->installEventFilter(this);
     rowLayout_->addWidget(button);
     // What the user syncs with is the likely answer, until they say otherwise.
     if (!userChose_ && clientRows_.empty()) button->setChecked(true);
     clientRows_.emplace_back(button, folder);
   }
+}
+
+// Tab into the rows, or the window's first focus, lands on the chosen one
+// (Qt would take the first in line), so that the keyboard and a screen reader start from the answer;
+// the arrows then move the choice.
+bool WelcomeWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    QAbstractButton* chosen = group_->checkedButton();
+    const bool entered = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                         reason == Qt::ActiveWindowFocusReason;
+    if (entered && chosen && chosen != watched)
+      chosen->setFocus(reason);
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace vantorel

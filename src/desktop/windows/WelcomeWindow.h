@@ -25,6 +25,9 @@ public:
   // Shows it modally and returns the choice.
   WelcomeChoice Run();
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
   // Adds a row for each client folder not shown yet.
   void AddClientRows();
