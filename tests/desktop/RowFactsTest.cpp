@@ -96,5 +96,14 @@ TEST(RowFacts, TheDateAddedComesFromADateOrFromItsTextFormOnly) {
   ::unsetenv("TZ");
 }
 
+TEST(RowFacts, ASpokenRowSaysNameLineAndStateOnceWithCommas) {
+  EXPECT_EQ(SpokenRow("report.pdf", "1.5 kB \u00b7 42% \u00b7 in Photos", "uploading"),
+            "report.pdf, 1.5 kB, 42%, in Photos, uploading");
+  // "Downloading..." on the second line is the state: said once, no dots.
+  EXPECT_EQ(SpokenRow("film.mkv", "Downloading... \u00b7 7%", "downloading"), "film.mkv, Downloading, 7%");
+  EXPECT_EQ(SpokenRow("gone.txt", "", "gone"), "gone.txt, gone");
+  EXPECT_EQ(SpokenRow("", "", ""), "");
+}
+
 }  // namespace
 }  // namespace vantorel

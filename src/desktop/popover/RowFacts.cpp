@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "units/fs/DirectorySize.h"
 #include "units/fs/FileObjectUtilities.h"
@@ -51,6 +53,30 @@ std::string SecondaryLine(const std::string& first, const RowContext& context, c
   if (context.percent) add(std::to_string(static_cast<int>(std::clamp(*context.percent, 0.0, 100.0))) + "%");
   if (const std::string folder = FolderOfRow(path, context.watchedFolder); !folder.empty()) add("in " + folder);
   return line;
+}
+
+std::string SpokenRow(const std::string& name, const std::string& secondary, const std::string& state) {
+  std::string spoken = name;
+  const auto add = [&spoken](std::string_view part) {
+    if (part.empty()) return;
+    if (!spoken.empty()) spoken += ", ";
+    spoken += part;
+  };
+  static constexpr std::string_view kDot = " \u00b7 ";
+  bool stateSaid = false;
+  for (std::size_t from = 0; from <= secondary.size();) {
+    std::size_t dot = secondary.find(kDot, from);
+    if (dot == std::string::npos) dot = secondary.size();
+    std::string_view part = std::string_view(secondary).substr(from, dot - from);
+    if (part.size() > 3 && part.substr(part.size() - 3) == "...") part.remove_suffix(3);
+    if (!state.empty() && part.size() == state.size() &&
+        std::equal(part.begin(), part.end(), state.begin(), [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); }))
+      stateSaid = true;
+    add(part);
+    from = dot + kDot.size();
+  }
+  if (!stateSaid) add(state);
+  return spoken;
 }
 
 RowFacts TransferRowFacts(const std::string& path, const RowContext& context) {

@@ -54,6 +54,11 @@ RowFacts DownloadRowFacts(const std::string& path, const std::string& item, cons
 // folder.
 RowFacts RecentRowFacts(const std::string& path, const RowContext& context = {});
 
+// What a screen reader says for a row: "name, second line's parts, state",
+// the parts told apart by commas rather than dots; a state already said by
+// the second line ("Downloading...") is not said twice; nothing empty.
+std::string SpokenRow(const std::string& name, const std::string& secondary, const std::string& state);
+
 // The date-added line for a metadata value: a date, or a text in the form
 // "yyyy-MM-dd HH:mm:ss Z" (numeric zone, as "+0100"), in the locale's short
 // relative style ("Today, 10:42"); empty for anything else.

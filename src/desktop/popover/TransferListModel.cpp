@@ -48,6 +48,13 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   read.name = QString::fromUtf8(facts.name.data(), static_cast<qsizetype>(facts.name.size()));
   read.secondary = QString::fromStdString(facts.secondary);
   read.complete = kind_ == Kind::Transfers && facts.exists && isComplete_ && isComplete_(path);
+  // What the icon and the wheel say to the eye, said in words.
+  const char* state = kind_ == Kind::Recents ? "finished"
+                      : !facts.exists       ? "gone"
+                      : item                ? "downloading"
+                      : read.complete       ? "done"
+                                            : "uploading";
+  read.spoken = QString::fromStdString(SpokenRow(facts.name, facts.secondary, state));
   if (!facts.exists)
     read.icon = UnknownFileImage();
   else
@@ -66,6 +73,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case Qt::DecorationRole: return Read(row).icon;
     case Qt::ToolTipRole: return PlainToolTip(QString::fromUtf8(paths_[static_cast<std::size_t>(row)]));
     case SecondaryRole: return Read(row).secondary;
+    case Qt::AccessibleTextRole: return Read(row).spoken;
     case ExistsRole: return Read(row).exists;
     case CompleteRole: return Read(row).complete;
     default: return {};

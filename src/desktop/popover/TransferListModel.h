@@ -57,6 +57,7 @@ private:
     bool complete = false;
     QString name;
     QString secondary;
+    QString spoken;  // the row as a screen reader reads it
     QIcon icon;
   };
   const Row& Read(int row) const;

@@ -101,7 +101,8 @@ QToolButton* FooterButton(QWidget* parent, const char* name, const char* themeIc
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
   }
   button->setToolTip(tip);
-  button->setAccessibleName(label);
+  // A sign stands for a word on screen only: a screen reader says the tip.
+  button->setAccessibleName(label.size() == 1 ? tip : label);
   // Reached with Tab (a click does not take the focus from the list), and
   // Return works it as Space does.
   button->setFocusPolicy(Qt::TabFocus);
@@ -161,6 +162,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   tabView_ = new QStackedWidget(this);
   tabView_->setObjectName(QStringLiteral("tabView"));
   transferList_ = new TransferListView(true, tabView_);
+  transferList_->setAccessibleName(QStringLiteral("Transfers"));
   transferList_->setObjectName(kTransfersTab);
   transferModel_ = new TransferListModel(TransferListModel::Kind::Transfers, this);
   transferModel_->SetCompletionQuery([this](const std::string& path) { return tracker_.IsTransferComplete(path); });
@@ -186,6 +188,7 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   historyPage_ = new QStackedWidget(tabView_);
   historyPage_->setObjectName(kHistoryTab);
   recentTransfers_ = new TransferListView(false, historyPage_);
+  recentTransfers_->setAccessibleName(QStringLiteral("Recent transfers"));
   recentTransfers_->setObjectName(QStringLiteral("recentTransfers"));
   recentModel_ = new TransferListModel(TransferListModel::Kind::Recents, this);
   recentTransfers_->setModel(recentModel_);

@@ -384,7 +384,9 @@ QWidget* PreferencesWindow::MakeFiltersPane() {
     layout->addWidget(label);
     auto* model = new FilterListModel(key, this);
     auto* list = new QListView(pane);
-    label->setBuddy(list);  // read out as the list's name
+    // A list is read by its own name (its label's relation is not passed on).
+    label->setBuddy(list);
+    list->setAccessibleName(label->text().chopped(1));
     list->setObjectName(include ? QStringLiteral("includeFiltersList") : QStringLiteral("excludeFiltersList"));
     list->setModel(model);
     list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
