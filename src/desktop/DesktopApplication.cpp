@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 #include "desktop/DesktopFace.h"
+#include "desktop/helpers/ContrastStyle.h"
 #include "desktop/popover/FileIcons.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "shell/AppController.h"
@@ -17,6 +18,7 @@ int RunDesktopApplication(int& argc, char** argv, RunRequest request) {
   QApplication::setDesktopFileName(QStringLiteral("vantorel"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.svg")));
   PrepareIconThemes();
+  ContrastStyle::Install();
   // A tray application: closing a dialog is no reason to end.
   QApplication::setQuitOnLastWindowClosed(false);
 

@@ -27,6 +27,7 @@
 #include <functional>
 
 #include "desktop/helpers/Appearance.h"
+#include "desktop/helpers/ContrastStyle.h"
 #include "desktop/helpers/Workspace.h"
 #include "desktop/popover/DelayedCall.h"
 #include "desktop/popover/FileIcons.h"
@@ -34,7 +35,9 @@
 #include "desktop/popover/TransferListModel.h"
 #include "desktop/popover/TransferListView.h"
 #include "desktop/popover/TransferListViewController.h"
+#include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/PreferencesWindow.h"
+#include "desktop/windows/WelcomeWindow.h"
 #include "shell/FolderInclusion.h"
 #include "shell/StatusLine.h"
 #include "support/TrackerFixture.h"
@@ -707,6 +710,7 @@ TEST_F(PopoverTest, AClickElsewhereWhileTheHelpMenuIsOpenClosesOnlyTheMenu) {
 // gives the platform's palette back. Run at 2x too (see CMakeLists).
 TEST_F(PopoverTest, TheDarkAppearanceDarkensThePopoverAndTheWindows) {
   const QPalette platform = QApplication::palette();
+  ContrastStyle::Install();  // as the application does
   NSPrefs().SetString("AppleInterfaceStyle", "Dark");
   auto* appearance = new Appearance(nullptr);
   EXPECT_TRUE(Appearance::CurrentIsDark());
@@ -725,6 +729,17 @@ TEST_F(PopoverTest, TheDarkAppearanceDarkensThePopoverAndTheWindows) {
   EXPECT_LT(preferences->palette().color(QPalette::Window).lightness(), 80);
   Keep(*preferences, ("preferences-dark@" + scale + "x").toUtf8().constData());
   preferences->close();
+  AboutWindow* about = AboutWindow::Open();
+  EXPECT_LT(about->palette().color(QPalette::Window).lightness(), 80);
+  Keep(*about, ("about-dark@" + scale + "x").toUtf8().constData());
+  about->close();
+  {
+    WelcomeWindow welcome;
+    welcome.show();
+    EXPECT_LT(welcome.palette().color(QPalette::Window).lightness(), 80);
+    EXPECT_GT(welcome.palette().color(QPalette::WindowText).lightness(), 200);
+    Keep(welcome, ("welcome-dark@" + scale + "x").toUtf8().constData());
+  }
 
   // Light again (this store tells no observers: a new reading): the
   // platform's palette is back.
