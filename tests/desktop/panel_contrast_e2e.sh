@@ -5,7 +5,7 @@
 # Screenshots stay in the build folder (panel-contrast/).
 set -uo pipefail
 app=$1 defaults=$2 shots=${3:-$PWD/panel-contrast}
-for tool in Xvfb trayer import convert xdotool; do
+for tool in Xvfb trayer import convert xdotool xprop xwininfo; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 T=$(mktemp -d)
@@ -31,22 +31,31 @@ slot() {  # slot NAME: the screenshot of the slot, kept
   import -window root -crop "28x28+$((X + WIDTH - 28))+$Y" +repage "$shots/$1.png"
 }
 # How far the icon's most distant pixel is from the panel's colour, in grey
-# levels from 0 to 1 (the panel's colour: the slot's top-right corner).
-contrast() {
-  convert "$shots/$1.png" -colorspace Gray -format '%[fx:p{w-1,0}] %[fx:minima] %[fx:maxima]\n' info: |
-    awk '{ up = $3 - $1; down = $1 - $2; print (up > down ? up : down) }'
+# levels from 0 to 1 (the panel's colour: the slot's top-right corner; the
+# icon's pixels: the slot's middle 20 px, clear of the panel's edges).
+greys() {  # greys NAME: the panel's grey, the icon's darkest and lightest
+  local panel
+  panel=$(convert "$shots/$1.png" -colorspace Gray -format '%[fx:p{w-1,0}]' info:)
+  convert "$shots/$1.png" -gravity center -crop 20x20+0+0 +repage -colorspace Gray \
+    -format "$panel %[fx:minima] %[fx:maxima]\n" info:
 }
+contrast() { greys "$1" | awk '{ up = $3 - $1; down = $1 - $2; print (up > down ? up : down) }'; }
 stands_out() { awk -v c="$(contrast "$1")" 'BEGIN { exit !(c >= 0.35) }'; }
 glyph_is() {  # glyph_is NAME light|dark: the icon's most distant pixel is lighter or darker than the panel
-  convert "$shots/$1.png" -colorspace Gray -format '%[fx:p{w-1,0}] %[fx:minima] %[fx:maxima]\n' info: |
-    awk -v want="$2" '{ up = $3 - $1; down = $1 - $2; exit !((up > down) == (want == "light")) }'
+  greys "$1" | awk -v want="$2" '{ up = $3 - $1; down = $1 - $2; exit !((up > down) == (want == "light")) }'
 }
 
-run_on() {  # run_on TINT NAME: a tray of that colour, Vantorel in it, the slot kept
+run_on() {  # run_on TINT NAME [COLOURS]: a tray of that colour (publishing COLOURS), Vantorel in it, the slot kept
   trayer --edge top --align right --widthtype request --height 28 --transparent true --alpha 0 \
     --tint "$1" > "$T/trayer-$2.log" 2>&1 &
   local trayer=$!
   sleep 1
+  if [ -n "${3:-}" ]; then  # on each of trayer's windows: its tray manager's (unnamed class) is among them
+    local w
+    for w in $(xwininfo -root -tree | awk '/"trayer"|"panel"/ { print $1 }'); do
+      xprop -id "$w" -f _NET_SYSTEM_TRAY_COLORS 32c -set _NET_SYSTEM_TRAY_COLORS "$3"
+    done
+  fi
   "$app" --folder "$T/cloud" > "$T/app-$2.log" 2>&1 &
   local pid=$!
   # The panel is looked at 1.5 s after the icon shows; the icon follows.
@@ -74,5 +83,14 @@ check "the light artwork chosen for the light panel" differs light-panel light-p
 "$defaults" write StatusItemAppearance dark
 run_on 0x000000 black-panel-chosen-dark
 check "the dark artwork chosen for the black panel" differs black-panel black-panel-chosen-dark
+
+# A tray that publishes its icons' colour is believed over the panel's
+# colour: white (16-bit channels: foreground, error, warning, success) on
+# this light panel gives the artwork the user gets by choosing the light one.
+"$defaults" delete StatusItemAppearance
+run_on 0xe8e8e8 light-panel-white-published "65535,65535,65535,65535,0,0,65535,65535,0,0,65535,0"
+check "the published white wins over the light panel" \
+  test "$(convert "$shots/light-panel-white-published.png" rgb:- | md5sum)" = \
+       "$(convert "$shots/light-panel-chosen-light.png" rgb:- | md5sum)"
 [ "$failed" -eq 0 ] || for log in "$T"/app-*.log; do echo "--- $log:"; tail -5 "$log"; done
 report
