@@ -42,10 +42,15 @@ fi
 
 cat > "$T/session.sh" <<'SESSION'
 set -uo pipefail
-app=$1 defaults=$2 T=$3 scale=$4 full=$6
+app=$1 defaults=$2 T=$3 scale=$4 full=$6 qt_scale=$7
 . "$5/checks.sh"
 . "$5/sway.sh"
-sway_session "$T" "$scale"
+if [ "$qt_scale" = 1 ]; then
+  sway_session "$T" "$scale"
+else  # Qt's own scale on a large output at 1x: the popover is as large as at 2x
+  sway_session "$T" "$scale" 1600 1000
+  export QT_SCALE_FACTOR=$qt_scale
+fi
 cloud="$HOME/Library/Mobile Documents/com~apple~CloudDocs"
 mkdir -p "$cloud"
 shots=$T/shots
@@ -164,8 +169,8 @@ check "quits cleanly" test $? -eq 0
 report
 SESSION
 
-session() {  # session SCALE FULL
-  "${run_as[@]}" dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$T/$1x" "$1" "$T" "$2" \
+session() {  # session SCALE FULL [QT-SCALE]
+  "${run_as[@]}" dbus-run-session -- bash "$T/session.sh" "$app" "$defaults" "$T/$1x${3:+-qt$3}" "$1" "$T" "$2" "${3:-1}" \
     2> >(grep -Ev "fd limit|dbus-daemon|SpiRegistry" >&2)
 }
 echo "--- at 1x"
@@ -173,7 +178,9 @@ session 1 yes
 status=$?
 echo "--- at 2x"
 session 2 no || status=1
-for scale in 1 2; do
-  for f in "$T/${scale}x"/shots/*.png; do cp "$f" "$shots/$(basename "$f" .png)-${scale}x.png" 2>/dev/null; done
+echo "--- at 1x with QT_SCALE_FACTOR=2"
+session 1 no 2 || status=1
+for run in 1x 2x 1x-qt2; do
+  for f in "$T/$run"/shots/*.png; do cp "$f" "$shots/$(basename "$f" .png)-$run.png" 2>/dev/null; done
 done
 exit $status

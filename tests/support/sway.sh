@@ -2,9 +2,10 @@
 # private session bus, as a user that is not root): sway with one output,
 # waybar on top with its StatusNotifierItem tray, and helpers to find and
 # call the tray item as the bar does.
-#   sway_session FOLDER SCALE: starts them, with FOLDER as the home and
-#   runtime; sets W H bar (layout pixels), exports WAYLAND_DISPLAY,
-#   SWAYSOCK and QT_QPA_PLATFORM=wayland. Stopped when the shell exits.
+#   sway_session FOLDER SCALE [WIDTH HEIGHT]: starts them, with FOLDER as the
+#   home and runtime, on an output WIDTH×HEIGHT layout pixels (800×500) at
+#   SCALE; sets W H bar (layout pixels), exports WAYLAND_DISPLAY, SWAYSOCK
+#   and QT_QPA_PLATFORM=wayland. Stopped when the shell exits.
 
 sway_session() {
   local folder=$1 scale=$2
@@ -12,7 +13,7 @@ sway_session() {
   export XDG_RUNTIME_DIR=$folder/run
   export WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1
   mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/waybar" && chmod 700 "$XDG_RUNTIME_DIR"
-  W=800 H=500 bar=34  # waybar makes its bar 34 high with its fonts
+  W=${3:-800} H=${4:-500} bar=34  # waybar makes its bar 34 high with its fonts
   cat > "$XDG_CONFIG_HOME/sway/config" <<CONFIG
 output HEADLESS-1 resolution $((W * scale))x$((H * scale)) scale $scale bg #336699 solid_color
 default_border none
