@@ -11,17 +11,10 @@ for tool in Xvfb trayer dbus-run-session xdotool /usr/bin/python3 /usr/libexec/a
   command -v "$tool" >/dev/null || [ -x "$tool" ] || { echo "skipped: $tool is not installed"; exit 77; }
 done
 /usr/bin/python3 -c "import pyatspi" 2>/dev/null || { echo "skipped: python3-pyatspi is not installed"; exit 77; }
-T=$(mktemp -d)
-mkdir -p "$T/run" && chmod 700 "$T/run"
-export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+. "$here/../support/xvfb.sh"
+xvfb_session 800x600
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
 mkdir -p "$cloud"
-exec 3>"$T/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
-for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$T/display")
 # Qt speaks to the accessibility bus only when asked (a screen reader
 # running asks; here nobody does).
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1

@@ -9,18 +9,11 @@ app=$1 defaults=$2 shots=${3:-$PWD/desktop-e2e}
 for tool in Xvfb trayer dunst dunstctl dbus-run-session import convert setfattr xdotool jq; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-T=$(mktemp -d)
-mkdir -p "$shots" "$T/run" && chmod 700 "$T/run"
-export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
+. "$(dirname "$0")/../support/xvfb.sh"
+xvfb_session 640x360
+mkdir -p "$shots"
 cloud="$T/Library/Mobile Documents/com~apple~CloudDocs"
 mkdir -p "$cloud"
-
-exec 3>"$T/display"
-Xvfb -displayfd 3 -screen 0 640x360x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
-for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$T/display")
 
 cat > "$T/session.sh" <<'SESSION'
 set -uo pipefail

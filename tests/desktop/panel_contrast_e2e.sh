@@ -8,17 +8,10 @@ app=$1 defaults=$2 shots=${3:-$PWD/panel-contrast}
 for tool in Xvfb trayer import convert xdotool xprop xwininfo; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-T=$(mktemp -d)
-mkdir -p "$shots" "$T/run" "$T/cloud" && chmod 700 "$T/run"
-export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run
 . "$(dirname "$0")/../support/checks.sh"
-exec 3>"$T/display"
-Xvfb -displayfd 3 -screen 0 320x120x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
-xvfb=$!
-pids=()
-trap 'kill "${pids[@]}" $xvfb 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
-for _ in $(seq 50); do [ -s "$T/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$T/display")
+. "$(dirname "$0")/../support/xvfb.sh"
+xvfb_session 320x120
+mkdir -p "$shots" "$T/cloud"
 
 # The icon's slot: the trayer window at the top right (28 px high), its
 # right-most 28 px.
