@@ -131,7 +131,7 @@ mkdir -p "$own"
 "$app" --folder "$own" > "$T/own.txt" 2>&1 &
 pid=$!
 check "launched on a folder of the user's own" wait_for "Toolkit version: Qt" "$T/own.txt"
-check "its include pattern is added and said" grep -qF "Added the include pattern" "$T/own.txt"
+check "its include pattern is added and said" wait_for "Added the include pattern" "$T/own.txt"
 sleep 2
 own_idle=$(tray 16-own-folder-idle)
 for name in one two three; do echo "$name" > "$own/$name.txt"; done
