@@ -98,7 +98,7 @@ std::optional<double> Seconds(const std::string& text) {
 
 bool IsControlCommand(const std::string& word) {
   return word == "status" || word == "wait-idle" || word == "open" || word == "preferences" || word == "rescan" ||
-         word == "quit";
+         word == "pause" || word == "resume" || word == "quit";
 }
 
 int RunControlCommand(const std::vector<std::string>& args, const std::string& socketPath) {

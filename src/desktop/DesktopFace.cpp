@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "desktop/helpers/Appearance.h"
+#include "desktop/helpers/PauseSyncingAction.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
@@ -124,6 +125,7 @@ void DesktopFace::BuildMenu() {
   menu_->addAction(QStringLiteral("Rescan"), this, [this] {
     if (commands_) commands_->performRescan(false);
   });
+  AddPauseSyncingAction(menu_.get(), [this] { return commands_; });
   menu_->addSeparator();
   QAction* updates = menu_->addAction(QStringLiteral("Check for Updates…"), this, command(&TAppCommands::showUpdatePortal));
   connect(menu_.get(), &QMenu::aboutToShow, updates,

@@ -69,6 +69,17 @@ public:
   };
   virtual Description Describe() { return {"attributes", true, {}}; }
 
+  // Whether the client can be told from here to pause and resume syncing,
+  // and whether it is paused now (every folder it syncs).
+  virtual bool CanPauseSyncing() { return false; }
+  virtual bool SyncingPaused() { return false; }
+  // Main thread: asks the client to pause (or resume); what it did arrives
+  // as `pausedChanged`. False, with `problem` set, when it cannot be asked.
+  virtual bool SetSyncingPaused(bool, std::string* problem) {
+    *problem = "this sync client cannot be paused from here";
+    return false;
+  }
+
   // What a source tells of its own accord, on the main loop.
   struct Listener {
     // These paths changed state (examined like changed files, even when no
@@ -78,6 +89,8 @@ public:
     std::function<void(const std::vector<std::string>& roots)> rootsChanged;
     // The client came or went: without it nothing can be told.
     std::function<void(bool connected)> connectionChanged;
+    // The client paused or resumed syncing.
+    std::function<void(bool paused)> pausedChanged;
   };
   // Main thread: from now until StopPushing, tell `listener` on `loop`.
   virtual void StartPushing(MainLoop&, Listener) {}

@@ -48,6 +48,12 @@ public:
     return fallback_->Describe();
   }
 
+  bool CanPauseSyncing() override { return Followed().CanPauseSyncing(); }
+  bool SyncingPaused() override { return Followed().SyncingPaused(); }
+  bool SetSyncingPaused(bool paused, std::string* problem) override {
+    return Followed().SetSyncingPaused(paused, problem);
+  }
+
   void StartPushing(MainLoop& loop, Listener listener) override {
     // Each client's roots are its own; the listener hears them all at once.
     auto roots = std::make_shared<std::vector<std::vector<std::string>>>(clients_.size());
@@ -67,6 +73,9 @@ public:
       forward.connectionChanged = [this, i, tell = listener.connectionChanged](bool connected) {
         if (tell && followed_.load() == static_cast<int>(i)) tell(connected);
       };
+      forward.pausedChanged = [this, i, tell = listener.pausedChanged](bool paused) {
+        if (tell && followed_.load() == static_cast<int>(i)) tell(paused);
+      };
       clients_[i]->StartPushing(loop, std::move(forward));
     }
     fallback_->StartPushing(loop, std::move(listener));
@@ -78,6 +87,11 @@ public:
   }
 
 private:
+  ItemStateSource& Followed() {
+    const int followed = followed_.load();
+    return followed >= 0 ? *clients_[static_cast<std::size_t>(followed)] : *fallback_;
+  }
+
   ItemStateSource& For(const std::string& path) {
     for (const auto& client : clients_)
       if (client->IsInStore(path)) return *client;

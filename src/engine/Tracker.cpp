@@ -169,6 +169,12 @@ void TICloudTracker::StartListeningToSource() {
     PauseUnlessAllIsReachable();
     SendStatusChanged(false);  // the faces show it
   };
+  // A paused client moves nothing: tracking waits for it too.
+  listener.pausedChanged = [this](bool paused) {
+    sourcePaused_ = paused;
+    PauseUnlessAllIsReachable();
+    SendStatusChanged(false);
+  };
   source_.StartPushing(*MainLoop::Main(), std::move(listener));
 }
 
@@ -201,6 +207,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
                                                       : TrackerSnapshot::Status::Idle;
   snapshot.paused = paused_.load();
   snapshot.reachable = reachable_.load() && sourceConnected_.load();
+  snapshot.syncingPaused = sourcePaused_.load();
   snapshot.lastTransfer = batch_.LastTransferDate();
   return snapshot;
 }

@@ -232,6 +232,7 @@ private:
   std::atomic<bool> paused_{false};
   std::atomic<bool> reachable_{true};
   std::atomic<bool> sourceConnected_{true};  // the item-state source reaches its client
+  std::atomic<bool> sourcePaused_{false};    // the sync client was paused (by the user)
   std::shared_ptr<DelegateChannel> delegate_;
   // Kept so that teardown can wait for the thread to end.
   TRef<TThread> pollThread_;

@@ -332,7 +332,7 @@ void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
 }
 
 void TICloudTracker::PauseUnlessAllIsReachable() {
-  if (!reachable_.load() || !sourceConnected_.load()) {
+  if (!reachable_.load() || !sourceConnected_.load() || sourcePaused_.load()) {
     Pause();
     return;
   }

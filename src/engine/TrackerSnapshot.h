@@ -31,6 +31,8 @@ struct TrackerSnapshot {
   bool paused = false;
   // The network as the tracker last heard of it (it pauses without one).
   bool reachable = true;
+  // The sync client itself is paused.
+  bool syncingPaused = false;
   // When a transfer last completed, as far as this tracker knows.
   std::optional<AbsoluteTime> lastTransfer;
 

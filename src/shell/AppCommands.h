@@ -19,6 +19,12 @@ public:
   // Where item state comes from in this run, in a few words for the
   // preferences ("Nextcloud: /home/u/Nextcloud", "extended attributes").
   virtual std::string itemSourceSummary() = 0;
+  // Whether the sync client can be paused from here, and whether it is.
+  virtual bool canPauseSyncing() = 0;
+  virtual bool syncingPaused() = 0;
+  // Pauses (or resumes) the sync client; false, with `problem` set, when
+  // it cannot be asked. What it did arrives as a status change.
+  virtual bool setSyncingPaused(bool paused, std::string* problem) = 0;
   // Quit: the face ends its event loop; the application then shuts down in order.
   virtual void terminate() = 0;
 

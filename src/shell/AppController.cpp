@@ -345,6 +345,20 @@ void TAppController::Quit() {
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 
+bool TAppController::canPauseSyncing() { return tracker_ && tracker_->GetItemSource()->CanPauseSyncing(); }
+
+bool TAppController::syncingPaused() { return tracker_ && tracker_->GetItemSource()->SyncingPaused(); }
+
+bool TAppController::setSyncingPaused(bool paused, std::string* problem) {
+  if (!tracker_) {
+    *problem = "tracking has not started";
+    return false;
+  }
+  if (!tracker_->GetItemSource()->SetSyncingPaused(paused, problem)) return false;
+  WriteDiagnosticLine(paused ? "Pausing syncing." : "Resuming syncing.");
+  return true;
+}
+
 std::string TAppController::itemSourceSummary() {
   if (!tracker_) return "not started";
   const ItemStateSource::Description source = tracker_->GetItemSource()->Describe();

@@ -55,6 +55,9 @@ public:
   void statusItemClicked() override;
   void showUpdatePortal() override;
   std::string itemSourceSummary() override;
+  bool canPauseSyncing() override;
+  bool syncingPaused() override;
+  bool setSyncingPaused(bool paused, std::string* problem) override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).
   void performRescan(bool ask) override;
   void openPreferences() override;

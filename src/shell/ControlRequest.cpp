@@ -21,6 +21,8 @@ ControlRequest ParseControlRequest(const std::string& line) {
     request.kind = Kind::Open;
   } else if (bare && command == "preferences") {
     request.kind = Kind::Preferences;
+  } else if (bare && (command == "pause" || command == "resume")) {
+    request.kind = command == "pause" ? Kind::Pause : Kind::Resume;
   } else if (bare && command == "quit") {
     request.kind = Kind::Quit;
   } else if (bare && command == "ping") {

@@ -7,7 +7,7 @@
 namespace vantorel {
 
 struct ControlRequest {
-  enum class Kind { Status, Follow, WaitIdle, Open, Preferences, Rescan, Quit, Ping, Invalid };
+  enum class Kind { Status, Follow, WaitIdle, Open, Preferences, Rescan, Pause, Resume, Quit, Ping, Invalid };
   Kind kind = Kind::Invalid;
   bool json = false;   // Status and Follow
   std::string folder;  // Rescan: empty for the watched folder

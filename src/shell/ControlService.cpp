@@ -68,7 +68,21 @@ std::string ControlService::StatusJson() const {
   out += ",\"folders\":" + JsonList(t->GetWatchedFolders());
   out += ",\"lastTransfer\":" + (last ? JsonQuoted(iso8601String(*last)) : std::string("null"));
   out += ",\"recent\":" + JsonList(recent);
-  const ItemStateSource::Description source = t->GetItemSource()->Describe();
+  // What is in progress, with how far it came where the client says.
+  const auto& itemSource = t->GetItemSource();
+  std::vector<std::string> moving = t->GetTransfers();
+  if (moving.size() > kRecentInStatus) moving.resize(kRecentInStatus);
+  out += ",\"inProgress\":[";
+  for (std::size_t i = 0; i < moving.size(); ++i) {
+    std::optional<double> percent = itemSource->PercentDone(moving[i]);
+    if (const auto item = itemSource->ItemOfDownloadFile(moving[i]); !percent && item)
+      percent = itemSource->PercentDone(*item);
+    out += std::string(i == 0 ? "" : ",") + "{\"path\":" + JsonQuoted(moving[i]) +
+           ",\"percent\":" + (percent ? std::to_string(static_cast<int>(*percent)) : std::string("null")) + "}";
+  }
+  out += "]";
+  out += std::string(",\"syncingPaused\":") + (s.syncingPaused ? "true" : "false");
+  const ItemStateSource::Description source = itemSource->Describe();
   out += ",\"source\":{\"name\":" + JsonQuoted(source.name) +
          ",\"connected\":" + (source.connected ? "true" : "false") + ",\"roots\":" + JsonList(source.roots) + "}";
   return out + "}";
@@ -122,6 +136,13 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
       } else {
         socket_.Send(id, "error " + EscapedForLine(refusal));
       }
+      break;
+    case Kind::Pause:
+    case Kind::Resume:
+      if (std::string problem; controller_.setSyncingPaused(request.kind == Kind::Pause, &problem))
+        socket_.Send(id, "ok");
+      else
+        socket_.Send(id, "error " + EscapedForLine(problem));
       break;
     case Kind::Ping: socket_.Send(id, "ok"); break;
     case Kind::Quit:

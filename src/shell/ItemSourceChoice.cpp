@@ -2,6 +2,7 @@
 
 #include "engine/SelectingItemSource.h"
 #include "engine/SyncClientSource.h"
+#include "engine/SyncthingSource.h"
 #include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
@@ -10,9 +11,10 @@ std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::stri
   const std::string name = service.value_or("auto");
   if (name == "attributes") return MakeAttributeItemSource();
   if (auto options = SyncClientOptionsFor(name)) return MakeSyncClientSource(std::move(*options));
+  if (name == "syncthing") return MakeSyncthingSource();
   if (name != "auto")
     WriteDiagnosticLine("Unknown SyncService \"" + name +
-                        "\" (known: auto, attributes, nextcloud, owncloud); choosing automatically.");
+                        "\" (known: auto, attributes, nextcloud, owncloud, syncthing); choosing automatically.");
   std::vector<std::shared_ptr<ItemStateSource>> clients;
   for (const char* client : {"nextcloud", "owncloud"}) {
     SyncClientOptions options = *SyncClientOptionsFor(client);
@@ -20,6 +22,9 @@ std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::stri
     options.reportAbsence = false;
     clients.push_back(MakeSyncClientSource(std::move(options)));
   }
+  SyncthingOptions syncthing;
+  syncthing.reportAbsence = false;
+  clients.push_back(MakeSyncthingSource(syncthing));
   return MakeSelectingItemSource(std::move(clients), MakeAttributeItemSource());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Which item-state source the tracker asks, from the "SyncService"
 // preference: "attributes" (the extended attributes), "nextcloud" or
-// "owncloud" (that desktop client's socket), or "auto" (the default: the
+// "owncloud" (that desktop client's socket), "syncthing" (its REST API), or "auto" (the default: the
 // client that has registered a folder holding a path answers for it, the
 // attributes for everything else). Main thread, at launch.
 

@@ -29,6 +29,11 @@ std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now) {
     return n == 1 ? "Synching changes to 1 file..." : "Synching changes to " + std::to_string(n) + " files...";
   }
   const int inProgress = snapshot.inProgress;
+  // Nothing moves while the client is paused: that comes first.
+  if (snapshot.syncingPaused)
+    return inProgress == 0 ? "Syncing is paused."
+                           : "Syncing is paused; " + std::to_string(inProgress) +
+                                 (inProgress == 1 ? " file waits." : " files wait.");
   if (inProgress == 1) return "1 file is being transferred...";
   if (inProgress > 1) {
     const int total = snapshot.total;

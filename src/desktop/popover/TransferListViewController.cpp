@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "desktop/helpers/PauseSyncingAction.h"
 #include "desktop/helpers/WidgetHelpers.h"
 #include "desktop/helpers/Workspace.h"
 #include "desktop/popover/DelayedCall.h"
@@ -323,6 +324,7 @@ void TTransferListViewController::buildFooter(QLayout* layout) {
                             QStringLiteral("Preferences and more"));
   QMenu* gearMenu = FooterMenu(gear);
   gearMenu->addAction(QStringLiteral("Preferences…"), this, [this] { openPreferences(); });
+  AddPauseSyncingAction(gearMenu, [this] { return commands_; });
   QAction* updates = gearMenu->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(); });
   updates->setObjectName(QStringLiteral("checkForUpdates"));
   connect(gearMenu, &QMenu::aboutToShow, updates,

@@ -233,7 +233,8 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   const std::pair<const char*, const char*> services[] = {{"Automatic", "auto"},
                                                           {"Extended attributes", "attributes"},
                                                           {"Nextcloud client", "nextcloud"},
-                                                          {"ownCloud client", "owncloud"}};
+                                                          {"ownCloud client", "owncloud"},
+                                                          {"Syncthing", "syncthing"}};
   for (const auto& [title, value] : services) service->addItem(QString::fromUtf8(title), QString::fromUtf8(value));
   auto* found = new QLabel(pane);
   found->setObjectName(QStringLiteral("syncServiceFound"));

@@ -35,7 +35,7 @@ extern const std::string kPreferenceKeyNotificationSound;
 extern const std::string kPreferenceKeyNotificationBatchDelay;
 extern const std::string kPreferenceKeyRecentFilesLimit;
 extern const std::string kPreferenceKeyICloudDiskUsage;
-// Where item state comes from: "auto" (or absent), "attributes", "nextcloud", "owncloud".
+// Where item state comes from: "auto" (or absent), "attributes", "nextcloud", "owncloud", "syncthing".
 extern const std::string kPreferenceKeySyncService;
 extern const std::string kPreferenceKeyVerboseLogging;
 

@@ -1,0 +1,442 @@
+#include "engine/SyncthingFiles.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "units/fs/PathUtilities.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr std::string_view kTemporaryPrefix = ".syncthing.";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+// Entries kept before the settled ones are swept out.
+constexpr std::size_t kMostEntries = 200000;
+// Seconds of slack between a file's change time and when watching began.
+constexpr double kChangeSlack = 2.0;
+
+bool IsUnder(const std::string& path, const std::string& root) {
+  if (root == "/") return true;
+  return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
+         (path.size() == root.size() || path[root.size()] == '/');
+}
+
+std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path, double* changed = nullptr) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {-1, 0};
+  if (changed != nullptr) *changed = static_cast<double>(st.st_ctim.tv_sec) + st.st_ctim.tv_nsec * 1e-9;
+  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+bool IsMarker(std::string_view relative) {
+  for (std::string_view rest = relative; !rest.empty();) {
+    const auto slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    if (part == ".stfolder" || part == ".stignore" || part == ".stversions") return true;
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsSyncthingTemporary(std::string_view path) { return ItemOfSyncthingTemporary(path).has_value(); }
+
+std::optional<std::string> ItemOfSyncthingTemporary(std::string_view path) {
+  const std::string_view name = lastPathComponentView(path);
+  if (name.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size() || !name.starts_with(kTemporaryPrefix) ||
+      !name.ends_with(kTemporarySuffix))
+    return std::nullopt;
+  const std::string_view item =
+      name.substr(kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
+  return std::string(parentPathView(path)) + "/" + std::string(item);
+}
+
+std::string SyncthingTemporaryOf(std::string_view item) {
+  return std::string(parentPathView(item)) + "/" + std::string(kTemporaryPrefix) +
+         std::string(lastPathComponentView(item)) + std::string(kTemporarySuffix);
+}
+
+double SyncthingBlocksPercent(std::int64_t blocks, std::int64_t size) {
+  if (size <= 0 || blocks <= 0) return 0.0;
+  // The smallest power-of-two block from 128 KiB to 16 MiB that cuts the
+  // file into fewer than 2000 blocks.
+  std::int64_t block = 128 * 1024;
+  while (block < 16 * 1024 * 1024 && size >= 2000 * block) block *= 2;
+  return std::min(100.0, 100.0 * static_cast<double>(blocks * block) / static_cast<double>(size));
+}
+
+SyncthingFiles::SyncthingFiles(double watchStart) : watchStart_(watchStart) {}
+
+void SyncthingFiles::SetFolders(std::vector<SyncthingFolder> folders, Effects& effects) {
+  folders_ = std::move(folders);
+  // Longer paths first: a folder inside another answers for its own files.
+  std::sort(folders_.begin(), folders_.end(),
+            [](const SyncthingFolder& a, const SyncthingFolder& b) { return a.path.size() > b.path.size(); });
+  for (SyncthingFolder& folder : folders_)
+    while (folder.path.size() > 1 && folder.path.back() == '/') folder.path.pop_back();
+  std::erase_if(needs_, [this](const auto& need) {
+    const SyncthingFolder* folder = FolderById(need.first.first);
+    return folder == nullptr ||
+           std::find(folder->devices.begin(), folder->devices.end(), need.first.second) == folder->devices.end();
+  });
+  for (const SyncthingFolder& folder : folders_)
+    for (const std::string& device : folder.devices)
+      if (device != ownDevice_ && !needs_[{folder.id, device}].known) effects.refreshNeeds.insert({folder.id, device});
+}
+
+std::vector<std::string> SyncthingFiles::Roots() const {
+  std::vector<std::string> roots;
+  for (const SyncthingFolder& folder : folders_) roots.push_back(folder.path);
+  return roots;
+}
+
+void SyncthingFiles::SetConnections(const std::map<std::string, bool>& connected, Effects&) { connected_ = connected; }
+
+bool SyncthingFiles::AnyPeerConnected() const {
+  for (const SyncthingFolder& folder : folders_)
+    for (const std::string& device : folder.devices)
+      if (device != ownDevice_) {
+        const auto it = connected_.find(device);
+        if (it != connected_.end() && it->second) return true;
+      }
+  return false;
+}
+
+bool SyncthingFiles::AllFoldersPaused() const {
+  return !folders_.empty() &&
+         std::all_of(folders_.begin(), folders_.end(), [](const SyncthingFolder& folder) { return folder.paused; });
+}
+
+const SyncthingFolder* SyncthingFiles::FolderOf(const std::string& path, std::string* relative) const {
+  for (const SyncthingFolder& folder : folders_)
+    if (IsUnder(path, folder.path)) {
+      if (relative != nullptr)
+        *relative = path.size() > folder.path.size() ? path.substr(folder.path == "/" ? 1 : folder.path.size() + 1)
+                                                     : std::string();
+      return &folder;
+    }
+  return nullptr;
+}
+
+const SyncthingFolder* SyncthingFiles::FolderById(const std::string& id) const {
+  for (const SyncthingFolder& folder : folders_)
+    if (folder.id == id) return &folder;
+  return nullptr;
+}
+
+bool SyncthingFiles::NeededEverywhere(const SyncthingFolder& folder, const std::string& relative) const {
+  for (const std::string& device : folder.devices) {
+    if (device == ownDevice_) continue;
+    const auto it = needs_.find({folder.id, device});
+    if (it != needs_.end() && it->second.known && it->second.names.count(relative) == 0) return false;
+  }
+  return true;
+}
+
+bool SyncthingFiles::SentAndArrived(const std::string& path) const {
+  const auto it = entries_.find(path);
+  if (it == entries_.end() || it->second.way != Way::Sending || !it->second.indexed) return false;
+  std::string relative;
+  const SyncthingFolder* folder = FolderOf(path, &relative);
+  return folder != nullptr && !NeededEverywhere(*folder, relative);
+}
+
+void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& device,
+                             std::unordered_set<std::string> names, Effects& effects) {
+  const SyncthingFolder* folder = FolderById(folderId);
+  if (folder == nullptr) return;
+  // Which of the files sent from here now read differently.
+  std::vector<std::pair<const std::string*, bool>> before;
+  for (const auto& [path, entry] : entries_)
+    if (entry.way == Way::Sending && entry.indexed && IsUnder(path, folder->path))
+      before.emplace_back(&path, SentAndArrived(path));
+  Need& need = needs_[{folderId, device}];
+  need.known = true;
+  need.names = std::move(names);
+  for (const auto& [path, arrived] : before)
+    if (SentAndArrived(*path) != arrived) effects.changed.push_back(*path);
+}
+
+void SyncthingFiles::NoteError(const std::string& path, const std::string& text, Effects& effects) {
+  Entry& entry = entries_[path];
+  if (!entry.error) effects.changed.push_back(path);
+  entry.error = true;
+  entry.downloading = false;
+  if (saidErrors_.insert(path).second) effects.lines.push_back(path + " could not be synchronised: " + text + ".");
+}
+
+void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
+  using Type = SyncthingEvent::Type;
+  const SyncthingFolder* folder = event.folder.empty() ? nullptr : FolderById(event.folder);
+  const auto pathOf = [folder](const std::string& relative) {
+    return folder->path == "/" ? "/" + relative : folder->path + "/" + relative;
+  };
+  switch (event.type) {
+    case Type::LocalIndexUpdated: {
+      if (folder == nullptr) return;
+      for (const std::string& name : event.names) {
+        const std::string path = pathOf(name);
+        const Stamp stamp = ContentStamp(path);
+        auto it = entries_.find(path);
+        // A pull updates the local index too: that is no change of ours.
+        if (it != entries_.end() && it->second.way == Way::Receiving && !it->second.downloading &&
+            it->second.stamp == stamp)
+          continue;
+        if (stamp.first < 0) {
+          if (it != entries_.end()) entries_.erase(it);
+          continue;  // a deletion: the tracker sees the file gone
+        }
+        Entry& entry = entries_[path];
+        entry = Entry{};
+        entry.way = Way::Sending;
+        entry.indexed = true;
+        entry.stamp = stamp;
+        saidErrors_.erase(path);
+        // Until a device's need is read again, it needs what was just indexed.
+        for (const std::string& device : folder->devices)
+          if (device != ownDevice_) {
+            needs_[{folder->id, device}].names.insert(name);
+            effects.refreshNeeds.insert({folder->id, device});
+          }
+        effects.changed.push_back(path);
+      }
+      Sweep();
+      return;
+    }
+    case Type::RemoteIndexUpdated:
+      if (folder != nullptr && event.device != ownDevice_) effects.refreshNeeds.insert({folder->id, event.device});
+      return;
+    case Type::FolderCompletion: {
+      if (folder == nullptr || event.device == ownDevice_) return;
+      // Only a hint: the event can be older than the index update just
+      // seen (it said 100 % while a file indexed a second before was still
+      // on its way), so the need is read again, never taken from it.
+      const auto it = needs_.find({folder->id, event.device});
+      if (it == needs_.end() || static_cast<std::int64_t>(it->second.names.size()) != event.needItems)
+        effects.refreshNeeds.insert({folder->id, event.device});
+      return;
+    }
+    case Type::RemoteDownloadProgress: {
+      if (folder == nullptr) return;
+      for (auto& [path, entry] : entries_)
+        if (entry.way == Way::Sending && IsUnder(path, folder->path)) entry.percent = -1;
+      for (const auto& [name, blocks] : event.blocks) {
+        const auto it = entries_.find(pathOf(name));
+        if (it == entries_.end() || it->second.way != Way::Sending) continue;
+        it->second.percent = static_cast<float>(SyncthingBlocksPercent(blocks, it->second.stamp.first));
+      }
+      return;
+    }
+    case Type::ItemStarted:
+    case Type::ItemFinished: {
+      if (folder == nullptr || event.itemType != "file" || event.action != "update") return;
+      const std::string path = pathOf(event.item);
+      Entry& entry = entries_[path];
+      if (event.type == Type::ItemStarted) {
+        entry = Entry{};
+        entry.way = Way::Receiving;
+        entry.downloading = true;
+        entry.percent = 0;
+        saidErrors_.erase(path);
+      } else if (event.error) {
+        NoteError(path, *event.error, effects);
+        return;
+      } else {
+        entry.way = Way::Receiving;
+        entry.downloading = false;
+        entry.error = false;
+        entry.percent = -1;
+        entry.stamp = ContentStamp(path);
+      }
+      effects.changed.push_back(path);
+      return;
+    }
+    case Type::DownloadProgress:
+      for (const auto& [folderId, items] : event.progress) {
+        const SyncthingFolder* where = FolderById(folderId);
+        if (where == nullptr) continue;
+        for (const auto& [item, bytes] : items) {
+          const auto it = entries_.find(where->path + "/" + item);
+          if (it != entries_.end() && it->second.downloading && bytes.total > 0)
+            it->second.percent = static_cast<float>(
+                std::min(100.0, 100.0 * static_cast<double>(bytes.done) / static_cast<double>(bytes.total)));
+        }
+      }
+      return;
+    case Type::FolderErrors:
+      if (folder == nullptr) return;
+      for (const auto& [relative, text] : event.errors) NoteError(pathOf(relative), text, effects);
+      return;
+    case Type::DeviceConnected:
+    case Type::DeviceDisconnected:
+    case Type::DevicePaused:
+    case Type::DeviceResumed:
+      connected_[event.device] = event.type == Type::DeviceConnected || event.type == Type::DeviceResumed;
+      // A device that came back has news of its index.
+      effects.refreshConnections = true;
+      if (event.type == Type::DeviceConnected)
+        for (const SyncthingFolder& shared : folders_)
+          if (std::find(shared.devices.begin(), shared.devices.end(), event.device) != shared.devices.end())
+            effects.refreshNeeds.insert({shared.id, event.device});
+      return;
+    case Type::FolderPaused:
+    case Type::FolderResumed:
+      for (SyncthingFolder& shared : folders_)
+        if (shared.id == event.folder) shared.paused = event.type == Type::FolderPaused;
+      return;
+    case Type::ConfigSaved: effects.refreshFolders = true; return;
+    case Type::Other: return;
+  }
+}
+
+void SyncthingFiles::ApplyRecord(const std::string& path, const std::optional<SyncthingFileRecord>& record,
+                                 Effects& effects) {
+  const auto it = entries_.find(path);
+  if (it == entries_.end() || it->second.way != Way::Sending || it->second.indexed) return;
+  Entry& entry = it->second;
+  if (record && record->ignored) {
+    entry.ignored = true;
+    effects.changed.push_back(path);
+    return;
+  }
+  const Stamp stamp = ContentStamp(path);
+  // Indexed while nobody listened (an event missed, a restart): the record
+  // has the file as it is now.
+  if (record && !record->deleted && !record->invalid && record->size == stamp.first) {
+    entry.indexed = true;
+    entry.stamp = stamp;
+    std::string relative;
+    if (const SyncthingFolder* folder = FolderOf(path, &relative))
+      for (const std::string& device : folder->devices)
+        if (device != ownDevice_) effects.refreshNeeds.insert({folder->id, device});
+    effects.changed.push_back(path);
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> SyncthingFiles::OverdueChanges(double now, double wait) {
+  std::vector<std::pair<std::string, std::string>> overdue;
+  for (auto& [path, entry] : entries_) {
+    if (entry.way != Way::Sending || entry.indexed || entry.ignored || now - entry.pendingSince < wait) continue;
+    std::string relative;
+    const SyncthingFolder* folder = FolderOf(path, &relative);
+    if (folder == nullptr || relative.empty()) continue;
+    // Asked again after every further wait.
+    entry.pendingSince = now;
+    overdue.emplace_back(folder->id, relative);
+  }
+  return overdue;
+}
+
+void SyncthingFiles::Reconnected(Effects& effects) {
+  for (auto& [path, entry] : entries_) {
+    if (entry.downloading) {
+      // A pull cut short by a restart starts again, or is gone: the file on
+      // disk decides.
+      entry.downloading = false;
+      entry.stamp = ContentStamp(path);
+      effects.changed.push_back(path);
+    }
+    entry.percent = -1;
+  }
+  for (auto& [key, need] : needs_) effects.refreshNeeds.insert(key);
+  effects.refreshFolders = true;
+  effects.refreshConnections = true;
+}
+
+bool SyncthingFiles::IsInStore(const std::string& path) const { return FolderOf(path, nullptr) != nullptr; }
+
+bool SyncthingFiles::IsTracked(const std::string& path) const {
+  std::string relative;
+  if (FolderOf(path, &relative) == nullptr || IsMarker(relative)) return false;
+  const auto it = entries_.find(path);
+  return it == entries_.end() || !it->second.ignored;
+}
+
+bool SyncthingFiles::IsUploaded(const std::string& path, double steadyNow) {
+  std::string relative;
+  const SyncthingFolder* folder = FolderOf(path, &relative);
+  if (folder == nullptr) return false;
+  double changed = 0.0;
+  const Stamp now = ContentStamp(path, &changed);
+  auto it = entries_.find(path);
+  if (it == entries_.end()) {
+    // Not changed while watched: synchronised before.
+    if (now.first < 0 || changed < watchStart_ - kChangeSlack) return true;
+    Entry entry;
+    entry.pendingSince = steadyNow;
+    it = entries_.emplace(path, entry).first;
+    Sweep();
+    return false;
+  }
+  Entry& entry = it->second;
+  if (entry.way == Way::Receiving) {
+    if (entry.downloading) return false;
+    if (entry.stamp == now) return true;
+    // Changed here since it arrived: a local change now.
+    entry = Entry{};
+    entry.pendingSince = steadyNow;
+    return false;
+  }
+  if (!entry.indexed) return false;
+  if (entry.stamp != now) {
+    // Changed again after it was indexed: waits for the next indexing.
+    entry.indexed = false;
+    entry.pendingSince = steadyNow;
+    return false;
+  }
+  return !NeededEverywhere(*folder, relative);
+}
+
+bool SyncthingFiles::IsDownloading(const std::string& path) const {
+  const auto it = entries_.find(path);
+  return it != entries_.end() && it->second.downloading;
+}
+
+std::optional<double> SyncthingFiles::PercentDone(const std::string& path) const {
+  const auto it = entries_.find(path);
+  if (it == entries_.end() || it->second.percent < 0) return std::nullopt;
+  return static_cast<double>(it->second.percent);
+}
+
+bool SyncthingFiles::IsInError(const std::string& path) const {
+  const auto it = entries_.find(path);
+  return it != entries_.end() && it->second.error;
+}
+
+TransferDirection SyncthingFiles::DirectionOf(const std::string& path) const {
+  const auto it = entries_.find(path);
+  if (it == entries_.end()) return TransferDirection::Unknown;
+  return it->second.way == Way::Sending ? TransferDirection::Sending : TransferDirection::Receiving;
+}
+
+std::string SyncthingFiles::DescribeItem(const std::string& path) const {
+  std::string relative;
+  const SyncthingFolder* folder = FolderOf(path, &relative);
+  if (folder == nullptr) return "not in a Syncthing folder";
+  const auto it = entries_.find(path);
+  std::string text = "in folder \"" + folder->id + "\"";
+  if (it == entries_.end()) return text + ", unchanged while watched";
+  const Entry& entry = it->second;
+  if (entry.ignored) return text + ", ignored";
+  if (entry.error) return text + ", in error";
+  if (entry.way == Way::Receiving) return text + (entry.downloading ? ", arriving" : ", received");
+  if (!entry.indexed) return text + ", changed here, waiting to be indexed";
+  return text + (NeededEverywhere(*folder, relative) ? ", indexed, not yet on another device"
+                                                      : ", on at least one other device");
+}
+
+void SyncthingFiles::Sweep() {
+  if (entries_.size() < kMostEntries) return;
+  // Settled entries go first: files that arrived, or reached another device.
+  std::vector<std::string> settled;
+  for (const auto& [path, entry] : entries_)
+    if ((entry.way == Way::Receiving && !entry.downloading) || SentAndArrived(path)) settled.push_back(path);
+  for (const std::string& path : settled) entries_.erase(path);
+}
+
+}  // namespace vantorel

@@ -1,0 +1,135 @@
+#pragma once
+// What Syncthing has told of the files in its folders, and the answers the
+// tracker's questions get from it. Fed with parsed events and REST answers;
+// makes no request itself (it says which answers it needs next).
+//
+// The rules:
+// - tracked: inside a Syncthing folder, not ignored, not one of Syncthing's
+//   own markers (.stfolder, .stignore, .stversions);
+// - a local change (a file changed since watching began, or indexed by
+//   Syncthing as a local change) goes out: uploading until at least one
+//   other device sharing the folder has the version indexed here, then
+//   uploaded. One device is enough: the file is then off this machine, which
+//   is what "safe to shut down" needs; asking for all would leave a file
+//   uploading while any device sharing the folder is switched off;
+// - a pull (ItemStarted … ItemFinished) comes in: downloading while it
+//   runs, received when it ended with the file's content unchanged since;
+//   ".syncthing.NAME.tmp" is its temporary file;
+// - an error on an item (a failed pull, a folder error) is kept until the
+//   item is indexed or pulled again.
+//
+// Threads: none of its own; its owner serialises every call (one mutex).
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "engine/ItemStateSource.h"
+#include "engine/SyncthingMessages.h"
+
+namespace vantorel {
+
+// ".syncthing.NAME.tmp" in the same folder: the file NAME is written to
+// while it arrives.
+bool IsSyncthingTemporary(std::string_view path);
+std::optional<std::string> ItemOfSyncthingTemporary(std::string_view path);
+std::string SyncthingTemporaryOf(std::string_view item);
+
+// The share of a file of `size` bytes that `blocks` of Syncthing's blocks
+// make, 0 to 100 (its block size grows with the file).
+double SyncthingBlocksPercent(std::int64_t blocks, std::int64_t size);
+
+class SyncthingFiles {
+public:
+  // What follows from an event or an answer.
+  struct Effects {
+    std::vector<std::string> changed;                            // paths to examine again
+    std::set<std::pair<std::string, std::string>> refreshNeeds;  // (folder, device) whose need to read
+    bool refreshFolders = false;
+    bool refreshConnections = false;
+    std::vector<std::string> lines;  // said once each
+  };
+
+  // `watchStart`: wall-clock seconds since which a changed file is a local
+  // change (older files are taken as synchronised already).
+  explicit SyncthingFiles(double watchStart = 0.0);
+
+  void SetOwnDevice(std::string id) { ownDevice_ = std::move(id); }
+  const std::string& OwnDevice() const { return ownDevice_; }
+  void SetFolders(std::vector<SyncthingFolder> folders, Effects& effects);
+  const std::vector<SyncthingFolder>& Folders() const { return folders_; }
+  std::vector<std::string> Roots() const;
+  void SetConnections(const std::map<std::string, bool>& connected, Effects& effects);
+  // At least one device sharing a folder (other than this one) is connected.
+  bool AnyPeerConnected() const;
+  bool AllFoldersPaused() const;
+  // The complete list of what `device` still needs of `folder`.
+  void SetNeed(const std::string& folder, const std::string& device, std::unordered_set<std::string> names,
+               Effects& effects);
+  void Apply(const SyncthingEvent& event, Effects& effects);
+  // Syncthing's record of a file that waited long to be indexed (nothing:
+  // it has none).
+  void ApplyRecord(const std::string& path, const std::optional<SyncthingFileRecord>& record, Effects& effects);
+  // Local changes still not indexed `wait` seconds after they were first
+  // seen (steady seconds `now`), to ask Syncthing about; each returned once
+  // per wait.
+  std::vector<std::pair<std::string, std::string>> OverdueChanges(double now, double wait);  // folder id, relative
+  // Syncthing restarted or came back: what it said of transfers may be
+  // out of date, every device's need is read again.
+  void Reconnected(Effects& effects);
+
+  bool IsInStore(const std::string& path) const;
+  bool IsTracked(const std::string& path) const;
+  // Not const: a path first asked about may become a local change.
+  bool IsUploaded(const std::string& path, double steadyNow);
+  bool IsDownloading(const std::string& path) const;
+  std::optional<double> PercentDone(const std::string& path) const;
+  bool IsInError(const std::string& path) const;
+  TransferDirection DirectionOf(const std::string& path) const;
+  std::string DescribeItem(const std::string& path) const;
+
+  std::size_t EntryCount() const { return entries_.size(); }
+
+private:
+  using Stamp = std::pair<std::int64_t, std::int64_t>;
+  enum class Way : std::uint8_t { Sending, Receiving };
+  struct Entry {
+    Stamp stamp{-1, 0};        // content indexed (Sending) or received (Receiving)
+    double pendingSince = 0;   // Sending, not indexed: steady time first seen
+    float percent = -1;        // how far its transfer came, where known
+    Way way = Way::Sending;
+    bool indexed = false;      // Sending: the stamp's content is in the index
+    bool downloading = false;  // Receiving: a pull runs
+    bool error = false;
+    bool ignored = false;
+    bool asked = false;        // Sending, not indexed: Syncthing asked about it
+  };
+  struct Need {
+    bool known = false;
+    std::unordered_set<std::string> names;
+  };
+
+  const SyncthingFolder* FolderOf(const std::string& path, std::string* relative) const;
+  const SyncthingFolder* FolderById(const std::string& id) const;
+  bool NeededEverywhere(const SyncthingFolder& folder, const std::string& relative) const;
+  bool SentAndArrived(const std::string& path) const;
+  void NoteError(const std::string& path, const std::string& text, Effects& effects);
+  void Sweep();
+
+  double watchStart_;
+  std::string ownDevice_;
+  std::vector<SyncthingFolder> folders_;
+  std::map<std::string, bool> connected_;
+  std::map<std::pair<std::string, std::string>, Need> needs_;  // (folder, device)
+  std::unordered_map<std::string, Entry> entries_;             // by absolute path
+  std::unordered_set<std::string> saidErrors_;
+};
+
+}  // namespace vantorel

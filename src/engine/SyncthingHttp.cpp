@@ -1,0 +1,136 @@
+#include "engine/SyncthingHttp.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace vantorel {
+
+namespace {
+
+// Answers larger than this are cut off as failed: no event page or need
+// list comes near it.
+constexpr std::size_t kLargestBody = 64u << 20;
+
+void InitializeCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+  std::string body;
+  bool tooLarge = false;
+  const std::atomic<bool>* stop = nullptr;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  if (transfer->body.size() + bytes > kLargestBody) {
+    transfer->tooLarge = true;
+    return 0;
+  }
+  transfer->body.append(data, bytes);
+  return bytes;
+}
+
+// Called about once a second during a long poll, and more often while data
+// flows: a non-zero return aborts the request.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(user)->stop->load() ? 1 : 0;
+}
+
+}  // namespace
+
+struct SyncthingHttp::Handle {
+  CURL* curl = nullptr;
+  ~Handle() {
+    if (curl != nullptr) curl_easy_cleanup(curl);
+  }
+};
+
+SyncthingHttp::SyncthingHttp(const std::atomic<bool>& stop) : handle_(std::make_unique<Handle>()), stop_(stop) {
+  InitializeCurlOnce();
+  handle_->curl = curl_easy_init();
+}
+
+SyncthingHttp::~SyncthingHttp() = default;
+
+void SyncthingHttp::SetEndpoint(const SyncthingEndpoint& endpoint) {
+  if (endpoint == endpoint_) return;
+  endpoint_ = endpoint;
+  // A new place or key: nothing of the old connection is kept.
+  if (handle_->curl != nullptr) curl_easy_cleanup(handle_->curl);
+  handle_->curl = curl_easy_init();
+}
+
+std::string SyncthingHttp::Escaped(const std::string& value) {
+  InitializeCurlOnce();
+  char* escaped = curl_easy_escape(nullptr, value.c_str(), static_cast<int>(value.size()));
+  if (escaped == nullptr) return {};
+  std::string text(escaped);
+  curl_free(escaped);
+  return text;
+}
+
+SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::string& target, double timeoutSeconds,
+                                            const std::string& body) {
+  Reply reply;
+  CURL* curl = handle_->curl;
+  if (curl == nullptr) {
+    reply.error = "cannot make an HTTP request (libcurl failed to start)";
+    return reply;
+  }
+  Transfer transfer;
+  transfer.stop = &stop_;
+  const std::string url = endpoint_.baseUrl + target;
+  const std::string key = "X-API-Key: " + endpoint_.apiKey;
+  curl_slist* headers = curl_slist_append(nullptr, key.c_str());
+  if (!body.empty()) headers = curl_slist_append(headers, "Content-Type: application/json");
+
+  curl_easy_reset(curl);
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  if (!body.empty()) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  }
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 3000L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  // Never through a proxy: the API is on this machine.
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  if (!endpoint_.unixSocket.empty()) curl_easy_setopt(curl, CURLOPT_UNIX_SOCKET_PATH, endpoint_.unixSocket.c_str());
+  if (!endpoint_.certificate.empty()) {
+    // Only Syncthing's own certificate is trusted. It names no address, so
+    // the name is not checked; the certificate itself is.
+    curl_easy_setopt(curl, CURLOPT_CAINFO, endpoint_.certificate.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+
+  const CURLcode code = curl_easy_perform(curl);
+  curl_slist_free_all(headers);
+  if (code == CURLE_OK) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    reply.body = std::move(transfer.body);
+  } else if (transfer.tooLarge) {
+    reply.error = "its answer was larger than " + std::to_string(kLargestBody >> 20) + " MiB";
+  } else if (code == CURLE_ABORTED_BY_CALLBACK) {
+    reply.error = "stopped";
+  } else {
+    reply.error = curl_easy_strerror(code);
+  }
+  return reply;
+}
+
+}  // namespace vantorel

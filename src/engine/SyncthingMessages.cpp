@@ -1,0 +1,203 @@
+#include "engine/SyncthingMessages.h"
+
+// The JSON library is used here and nowhere else: its templates cost
+// compile time in every file that includes it.
+#include <nlohmann/json.hpp>
+
+#include <utility>
+
+namespace vantorel {
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::optional<Json> Parsed(std::string_view text) {
+  Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (json.is_discarded()) return std::nullopt;
+  return json;
+}
+
+std::string StringAt(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::int64_t IntegerAt(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_number()) return 0;
+  return it->is_number_float() ? static_cast<std::int64_t>(it->get<double>()) : it->get<std::int64_t>();
+}
+
+bool BoolAt(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_boolean() && it->get<bool>();
+}
+
+constexpr std::pair<const char*, SyncthingEvent::Type> kTypes[] = {
+    {"LocalIndexUpdated", SyncthingEvent::Type::LocalIndexUpdated},
+    {"RemoteIndexUpdated", SyncthingEvent::Type::RemoteIndexUpdated},
+    {"RemoteDownloadProgress", SyncthingEvent::Type::RemoteDownloadProgress},
+    {"ItemStarted", SyncthingEvent::Type::ItemStarted},
+    {"ItemFinished", SyncthingEvent::Type::ItemFinished},
+    {"DownloadProgress", SyncthingEvent::Type::DownloadProgress},
+    {"FolderCompletion", SyncthingEvent::Type::FolderCompletion},
+    {"DeviceConnected", SyncthingEvent::Type::DeviceConnected},
+    {"DeviceDisconnected", SyncthingEvent::Type::DeviceDisconnected},
+    {"DevicePaused", SyncthingEvent::Type::DevicePaused},
+    {"DeviceResumed", SyncthingEvent::Type::DeviceResumed},
+    {"FolderPaused", SyncthingEvent::Type::FolderPaused},
+    {"FolderResumed", SyncthingEvent::Type::FolderResumed},
+    {"FolderErrors", SyncthingEvent::Type::FolderErrors},
+    {"ConfigSaved", SyncthingEvent::Type::ConfigSaved},
+};
+
+SyncthingEvent::Type TypeNamed(const std::string& name) {
+  for (const auto& [text, type] : kTypes)
+    if (name == text) return type;
+  return SyncthingEvent::Type::Other;
+}
+
+void ReadData(const Json& data, SyncthingEvent& event) {
+  event.folder = StringAt(data, "folder");
+  // Device events name the device "id"; the others "device".
+  event.device = StringAt(data, "device");
+  switch (event.type) {
+    case SyncthingEvent::Type::DeviceConnected:
+    case SyncthingEvent::Type::DeviceDisconnected:
+    case SyncthingEvent::Type::DevicePaused:
+    case SyncthingEvent::Type::DeviceResumed: event.device = StringAt(data, "id"); break;
+    case SyncthingEvent::Type::FolderPaused:
+    case SyncthingEvent::Type::FolderResumed: event.folder = StringAt(data, "id"); break;
+    default: break;
+  }
+  event.item = StringAt(data, "item");
+  event.action = StringAt(data, "action");
+  event.itemType = StringAt(data, "type");
+  event.needItems = IntegerAt(data, "needItems");
+  if (const auto error = data.find("error"); error != data.end() && error->is_string())
+    event.error = error->get<std::string>();
+  if (const auto names = data.find("filenames"); names != data.end() && names->is_array())
+    for (const Json& name : *names)
+      if (name.is_string()) event.names.push_back(name.get<std::string>());
+  if (const auto state = data.find("state"); state != data.end() && state->is_object())
+    for (const auto& [name, count] : state->items())
+      if (count.is_number_integer()) event.blocks[name] = count.get<std::int64_t>();
+  if (const auto errors = data.find("errors"); errors != data.end() && errors->is_array())
+    for (const Json& error : *errors)
+      if (error.is_object()) event.errors.emplace_back(StringAt(error, "path"), StringAt(error, "error"));
+  if (event.type == SyncthingEvent::Type::DownloadProgress) {
+    // {folder: {item: {bytesDone, bytesTotal, ...}}}
+    for (const auto& [folder, items] : data.items()) {
+      if (!items.is_object()) continue;
+      for (const auto& [item, bytes] : items.items())
+        if (bytes.is_object())
+          event.progress[folder][item] = {IntegerAt(bytes, "bytesDone"), IntegerAt(bytes, "bytesTotal")};
+    }
+  }
+}
+
+}  // namespace
+
+std::string SyncthingEventFilter() {
+  std::string filter;
+  for (const auto& [text, type] : kTypes) filter += (filter.empty() ? "" : ",") + std::string(text);
+  return filter;
+}
+
+std::optional<std::vector<SyncthingEvent>> ParseSyncthingEvents(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_array()) return std::nullopt;
+  std::vector<SyncthingEvent> events;
+  events.reserve(json->size());
+  for (const Json& entry : *json) {
+    if (!entry.is_object()) return std::nullopt;
+    SyncthingEvent event;
+    event.id = IntegerAt(entry, "id");
+    if (event.id <= 0) return std::nullopt;
+    event.type = TypeNamed(StringAt(entry, "type"));
+    if (const auto data = entry.find("data"); data != entry.end() && data->is_object()) ReadData(*data, event);
+    events.push_back(std::move(event));
+  }
+  return events;
+}
+
+std::optional<std::vector<SyncthingFolder>> ParseSyncthingFolders(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_array()) return std::nullopt;
+  std::vector<SyncthingFolder> folders;
+  for (const Json& entry : *json) {
+    if (!entry.is_object()) return std::nullopt;
+    SyncthingFolder folder;
+    folder.id = StringAt(entry, "id");
+    folder.label = StringAt(entry, "label");
+    folder.path = StringAt(entry, "path");
+    folder.paused = BoolAt(entry, "paused");
+    if (folder.id.empty() || folder.path.empty()) return std::nullopt;
+    if (const auto devices = entry.find("devices"); devices != entry.end() && devices->is_array())
+      for (const Json& device : *devices)
+        if (device.is_object() && !StringAt(device, "deviceID").empty())
+          folder.devices.push_back(StringAt(device, "deviceID"));
+    folders.push_back(std::move(folder));
+  }
+  return folders;
+}
+
+std::optional<std::string> ParseSyncthingOwnId(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_object()) return std::nullopt;
+  std::string id = StringAt(*json, "myID");
+  if (id.empty()) return std::nullopt;
+  return id;
+}
+
+std::optional<std::map<std::string, bool>> ParseSyncthingConnections(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_object()) return std::nullopt;
+  const auto connections = json->find("connections");
+  if (connections == json->end() || !connections->is_object()) return std::nullopt;
+  std::map<std::string, bool> connected;
+  for (const auto& [device, state] : connections->items())
+    connected[device] = state.is_object() && BoolAt(state, "connected") && !BoolAt(state, "paused");
+  return connected;
+}
+
+std::optional<std::int64_t> ParseSyncthingNeedItems(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_object() || !json->contains("needItems")) return std::nullopt;
+  return IntegerAt(*json, "needItems");
+}
+
+std::optional<SyncthingNeedPage> ParseSyncthingNeedPage(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_object()) return std::nullopt;
+  SyncthingNeedPage page;
+  page.page = IntegerAt(*json, "page");
+  page.perPage = IntegerAt(*json, "perpage");
+  const auto files = json->find("files");
+  if (files == json->end() || !files->is_array()) return std::nullopt;
+  for (const Json& file : *files)
+    if (file.is_object() && !StringAt(file, "name").empty()) page.names.push_back(StringAt(file, "name"));
+  return page;
+}
+
+std::optional<SyncthingFileRecord> ParseSyncthingFileRecord(std::string_view text) {
+  const auto json = Parsed(text);
+  if (!json || !json->is_object()) return std::nullopt;
+  const auto local = json->find("local");
+  const auto global = json->find("global");
+  if (local == json->end() || !local->is_object()) return std::nullopt;
+  SyncthingFileRecord record;
+  record.ignored = BoolAt(*local, "ignored");
+  record.deleted = BoolAt(*local, "deleted");
+  record.invalid = BoolAt(*local, "invalid");
+  record.size = IntegerAt(*local, "size");
+  if (global != json->end() && global->is_object()) {
+    const auto mine = local->find("version");
+    const auto newest = global->find("version");
+    record.localIsGlobal = mine != local->end() && newest != global->end() && *mine == *newest;
+  }
+  return record;
+}
+
+}  // namespace vantorel
