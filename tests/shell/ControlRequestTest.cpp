@@ -27,5 +27,11 @@ TEST(ControlRequest, WhatIsEchoedBackHasNoRawControlOrBrokenBytes) {
   EXPECT_EQ(ParseControlRequest("rescan /a b").folder, "/a b");
 }
 
+TEST(ControlRequest, PauseAndResumeTakeNoArgument) {
+  EXPECT_EQ(ParseControlRequest("pause").kind, ControlRequest::Kind::Pause);
+  EXPECT_EQ(ParseControlRequest("resume").kind, ControlRequest::Kind::Resume);
+  EXPECT_EQ(ParseControlRequest("pause now").kind, ControlRequest::Kind::Invalid);
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -25,6 +25,18 @@ TEST_F(StatusLineTest, SaysWhatTheTrackerIsDoing) {
   EXPECT_EQ(StatusLineText(t, std::nullopt, now), "3 files are being transferred (25%)...");
 }
 
+TEST_F(StatusLineTest, APausedClientComesFirst) {
+  TrackerSnapshot s;
+  const AbsoluteTime now = clock->Now();
+  s.syncingPaused = true;
+  EXPECT_EQ(StatusLineText(s, now), "Syncing is paused.");
+  s.inProgress = 2;
+  s.total = 2;
+  EXPECT_EQ(StatusLineText(s, now), "Syncing is paused; 2 files wait.");
+  s.syncingPaused = false;
+  EXPECT_EQ(StatusLineText(s, now), "2 files are being transferred (0%)...");
+}
+
 TEST_F(StatusLineTest, OnlyALastTransferLineMovesOnByItself) {
   TrackerSnapshot s;
   const AbsoluteTime now = clock->Now();
