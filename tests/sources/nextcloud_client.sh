@@ -37,7 +37,9 @@ show_logs() {
   echo "--- setup:"; tail -5 "$T/setup.log" 2> /dev/null
 }
 need() {  # need DESCRIPTION COMMAND...: a check the rest depends on; ends the test when it fails
-  check "$@" && return 0
+  local before=$failed
+  check "$@"
+  [ "$failed" -eq "$before" ] && return 0
   report; show_logs; exit 1
 }
 

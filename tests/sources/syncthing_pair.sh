@@ -32,7 +32,9 @@ show_logs() {
   echo "--- syncthing A:"; tail -10 "$T/st/a/log.txt" 2> /dev/null
 }
 need() {  # need DESCRIPTION COMMAND...: a check the rest depends on
-  check "$@" && return 0
+  local before=$failed
+  check "$@"
+  [ "$failed" -eq "$before" ] && return 0
   report; show_logs; exit 1
 }
 
