@@ -129,11 +129,15 @@ const SyncthingFolder* SyncthingFiles::FolderById(const std::string& id) const {
   return nullptr;
 }
 
-bool SyncthingFiles::NeededEverywhere(const SyncthingFolder& folder, const std::string& relative) const {
+bool SyncthingFiles::NeededEverywhere(const SyncthingFolder& folder, const std::string& relative,
+                                      std::uint64_t indexedAt) const {
   for (const std::string& device : folder.devices) {
     if (device == ownDevice_) continue;
     const auto it = needs_.find({folder.id, device});
-    if (it != needs_.end() && it->second.known && it->second.names.count(relative) == 0) return false;
+    // A need read before the version was indexed says nothing of it.
+    if (it != needs_.end() && it->second.known && it->second.generation >= indexedAt &&
+        it->second.names.count(relative) == 0)
+      return false;
   }
   return true;
 }
@@ -143,11 +147,11 @@ bool SyncthingFiles::SentAndArrived(const std::string& path) const {
   if (it == entries_.end() || it->second.way != Way::Sending || !it->second.indexed) return false;
   std::string relative;
   const SyncthingFolder* folder = FolderOf(path, &relative);
-  return folder != nullptr && !NeededEverywhere(*folder, relative);
+  return folder != nullptr && !NeededEverywhere(*folder, relative, it->second.indexedAt);
 }
 
 void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& device,
-                             std::unordered_set<std::string> names, Effects& effects) {
+                             std::unordered_set<std::string> names, std::uint64_t generation, Effects& effects) {
   const SyncthingFolder* folder = FolderById(folderId);
   if (folder == nullptr) return;
   // Which of the files sent from here now read differently.
@@ -157,6 +161,9 @@ void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& dev
       before.emplace_back(&path, SentAndArrived(path));
   Need& need = needs_[{folderId, device}];
   need.known = true;
+  // Answers may cross: an older read never replaces a newer one.
+  if (need.generation > generation) return;
+  need.generation = generation;
   need.names = std::move(names);
   for (const auto& [path, arrived] : before)
     if (SentAndArrived(*path) != arrived) effects.changed.push_back(*path);
@@ -179,6 +186,7 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
   switch (event.type) {
     case Type::LocalIndexUpdated: {
       if (folder == nullptr) return;
+      ++generation_;
       for (const std::string& name : event.names) {
         const std::string path = pathOf(name);
         const Stamp stamp = ContentStamp(path);
@@ -195,14 +203,12 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         entry = Entry{};
         entry.way = Way::Sending;
         entry.indexed = true;
+        entry.indexedAt = static_cast<std::uint32_t>(generation_);
         entry.stamp = stamp;
         saidErrors_.erase(path);
         // Until a device's need is read again, it needs what was just indexed.
         for (const std::string& device : folder->devices)
-          if (device != ownDevice_) {
-            needs_[{folder->id, device}].names.insert(name);
-            effects.refreshNeeds.insert({folder->id, device});
-          }
+          if (device != ownDevice_) effects.refreshNeeds.insert({folder->id, device});
         effects.changed.push_back(path);
       }
       Sweep();
@@ -217,7 +223,8 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
       // seen (it said 100 % while a file indexed a second before was still
       // on its way), so the need is read again, never taken from it.
       const auto it = needs_.find({folder->id, event.device});
-      if (it == needs_.end() || static_cast<std::int64_t>(it->second.names.size()) != event.needItems)
+      if (it == needs_.end() || it->second.generation < generation_ ||
+          static_cast<std::int64_t>(it->second.names.size()) != event.needItems)
         effects.refreshNeeds.insert({folder->id, event.device});
       return;
     }
@@ -309,6 +316,7 @@ void SyncthingFiles::ApplyRecord(const std::string& path, const std::optional<Sy
   // has the file as it is now.
   if (record && !record->deleted && !record->invalid && record->size == stamp.first) {
     entry.indexed = true;
+    entry.indexedAt = static_cast<std::uint32_t>(++generation_);
     entry.stamp = stamp;
     std::string relative;
     if (const SyncthingFolder* folder = FolderOf(path, &relative))
@@ -389,7 +397,7 @@ bool SyncthingFiles::IsUploaded(const std::string& path, double steadyNow) {
     entry.pendingSince = steadyNow;
     return false;
   }
-  return !NeededEverywhere(*folder, relative);
+  return !NeededEverywhere(*folder, relative, entry.indexedAt);
 }
 
 bool SyncthingFiles::IsDownloading(const std::string& path) const {
@@ -426,7 +434,7 @@ std::string SyncthingFiles::DescribeItem(const std::string& path) const {
   if (entry.error) return text + ", in error";
   if (entry.way == Way::Receiving) return text + (entry.downloading ? ", arriving" : ", received");
   if (!entry.indexed) return text + ", changed here, waiting to be indexed";
-  return text + (NeededEverywhere(*folder, relative) ? ", indexed, not yet on another device"
+  return text + (NeededEverywhere(*folder, relative, entry.indexedAt) ? ", indexed, not yet on another device"
                                                       : ", on at least one other device");
 }
 

@@ -70,9 +70,13 @@ public:
   // At least one device sharing a folder (other than this one) is connected.
   bool AnyPeerConnected() const;
   bool AllFoldersPaused() const;
-  // The complete list of what `device` still needs of `folder`.
+  // Counts local index updates: a device's need read after generation G
+  // is its word on every version indexed up to G, not on later ones.
+  std::uint64_t IndexGeneration() const { return generation_; }
+  // The complete list of what `device` still needs of `folder`, as read
+  // after `generation`.
   void SetNeed(const std::string& folder, const std::string& device, std::unordered_set<std::string> names,
-               Effects& effects);
+               std::uint64_t generation, Effects& effects);
   void Apply(const SyncthingEvent& event, Effects& effects);
   // Syncthing's record of a file that waited long to be indexed (nothing:
   // it has none).
@@ -103,27 +107,29 @@ private:
   struct Entry {
     Stamp stamp{-1, 0};        // content indexed (Sending) or received (Receiving)
     double pendingSince = 0;   // Sending, not indexed: steady time first seen
+    std::uint32_t indexedAt = 0;  // Sending, indexed: the index generation
     float percent = -1;        // how far its transfer came, where known
     Way way = Way::Sending;
     bool indexed = false;      // Sending: the stamp's content is in the index
     bool downloading = false;  // Receiving: a pull runs
     bool error = false;
     bool ignored = false;
-    bool asked = false;        // Sending, not indexed: Syncthing asked about it
   };
   struct Need {
     bool known = false;
+    std::uint64_t generation = 0;  // read after this index generation
     std::unordered_set<std::string> names;
   };
 
   const SyncthingFolder* FolderOf(const std::string& path, std::string* relative) const;
   const SyncthingFolder* FolderById(const std::string& id) const;
-  bool NeededEverywhere(const SyncthingFolder& folder, const std::string& relative) const;
+  bool NeededEverywhere(const SyncthingFolder& folder, const std::string& relative, std::uint64_t indexedAt) const;
   bool SentAndArrived(const std::string& path) const;
   void NoteError(const std::string& path, const std::string& text, Effects& effects);
   void Sweep();
 
   double watchStart_;
+  std::uint64_t generation_ = 0;
   std::string ownDevice_;
   std::vector<SyncthingFolder> folders_;
   std::map<std::string, bool> connected_;

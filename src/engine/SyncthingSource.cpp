@@ -369,6 +369,11 @@ private:
   }
 
   void ReadNeed(SyncthingHttp& http, const std::string& folder, const std::string& device) {
+    std::uint64_t generation;
+    {
+      std::lock_guard lock(mutex_);
+      generation = files_.IndexGeneration();
+    }
     const std::string query = "folder=" + SyncthingHttp::Escaped(folder) + "&device=" + SyncthingHttp::Escaped(device);
     const auto completion = http.Request("GET", "/rest/db/completion?" + query, kRequestSeconds);
     const auto needItems = completion.Ok() ? ParseSyncthingNeedItems(completion.body) : std::nullopt;
@@ -388,7 +393,7 @@ private:
     SyncthingFiles::Effects effects;
     {
       std::lock_guard lock(mutex_);
-      files_.SetNeed(folder, device, std::move(names), effects);
+      files_.SetNeed(folder, device, std::move(names), generation, effects);
     }
     Handle(std::move(effects));
   }

@@ -136,7 +136,7 @@ protected:
     files_.SetFolders({{"f", "F", root_.string() + "/", false, {kMe, kPeer}}}, effects);
     EXPECT_EQ(effects.refreshNeeds.count({"f", kPeer}), 1u);  // its need is read at once
     EXPECT_EQ(effects.refreshNeeds.count({"f", kMe}), 0u);
-    files_.SetNeed("f", kPeer, {}, effects);
+    files_.SetNeed("f", kPeer, {}, files_.IndexGeneration(), effects);
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -173,10 +173,15 @@ TEST_F(SyncthingFilesTest, AnUploadLastsUntilAnotherDeviceHasTheVersionIndexedHe
   EXPECT_FALSE(Uploaded(path));
   EXPECT_EQ(effects.refreshNeeds.count({"f", kPeer}), 1u);
 
+  // A need read before the index update (answers may cross) says nothing.
+  SyncthingFiles::Effects stale;
+  files_.SetNeed("f", kPeer, {}, files_.IndexGeneration() - 1, stale);
+  EXPECT_FALSE(Uploaded(path));
+
   Apply("RemoteDownloadProgress", R"({"folder":"f","device":")" + kPeer + R"(","state":{"report.txt":1}})");
   EXPECT_EQ(files_.PercentDone(path).value_or(-1), 100.0);  // 1 block of a 3-byte file
   SyncthingFiles::Effects arrived;
-  files_.SetNeed("f", kPeer, {"other.txt"}, arrived);
+  files_.SetNeed("f", kPeer, {"other.txt"}, files_.IndexGeneration(), arrived);
   EXPECT_EQ(arrived.changed, std::vector<std::string>{path});
   EXPECT_TRUE(Uploaded(path));
 
