@@ -4,6 +4,7 @@
 // through this, so that the face needs no other part of it. Main thread.
 
 #include <string>
+#include <vector>
 
 namespace vantorel {
 
@@ -19,6 +20,9 @@ public:
   // Where item state comes from in this run, in a few words for the
   // preferences ("Nextcloud: /home/u/Nextcloud", "extended attributes").
   virtual std::string itemSourceSummary() = 0;
+  // The folders the sync client synchronises (Syncthing's folders, the
+  // desktop client's), for the user to choose from.
+  virtual std::vector<std::string> syncClientFolders() = 0;
   // Whether the sync client can be paused from here, and whether it is.
   virtual bool canPauseSyncing() = 0;
   virtual bool syncingPaused() = 0;

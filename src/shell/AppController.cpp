@@ -345,6 +345,11 @@ void TAppController::Quit() {
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 
+std::vector<std::string> TAppController::syncClientFolders() {
+  const auto& source = tracker_ ? tracker_->GetItemSource() : itemSource_;
+  return source ? source->Describe().roots : std::vector<std::string>{};
+}
+
 bool TAppController::canPauseSyncing() { return tracker_ && tracker_->GetItemSource()->CanPauseSyncing(); }
 
 bool TAppController::syncingPaused() { return tracker_ && tracker_->GetItemSource()->SyncingPaused(); }

@@ -55,6 +55,7 @@ public:
   void statusItemClicked() override;
   void showUpdatePortal() override;
   std::string itemSourceSummary() override;
+  std::vector<std::string> syncClientFolders() override;
   bool canPauseSyncing() override;
   bool syncingPaused() override;
   bool setSyncingPaused(bool paused, std::string* problem) override;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListView>
 #include <QFileDialog>
 #include <QLabel>
@@ -28,6 +29,8 @@
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
 #include "desktop/windows/PreferencesWindow.h"
+#include "desktop/helpers/PauseSyncingAction.h"
+#include "shell/AppCommands.h"
 #include "desktop/helpers/QtMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
@@ -455,6 +458,66 @@ TEST(AboutWindow, OneWindowRaisedAgainWithTheVersionAndTheWebsite) {
   EXPECT_TRUE(!shown || !shown->isVisible());
   if (shown) shown->close();
   QApplication::processEvents();
+}
+
+// A sync client that synchronises two folders and can be paused.
+class ClientCommands final : public TAppCommands {
+public:
+  void statusItemClicked() override {}
+  void showUpdatePortal() override {}
+  void performRescan(bool) override {}
+  void openPreferences() override {}
+  std::string itemSourceSummary() override { return "Syncthing"; }
+  std::vector<std::string> syncClientFolders() override { return folders; }
+  bool canPauseSyncing() override { return canPause; }
+  bool syncingPaused() override { return paused; }
+  bool setSyncingPaused(bool pause, std::string*) override {
+    paused = pause;
+    return true;
+  }
+  void terminate() override {}
+  std::vector<std::string> folders;
+  bool canPause = true;
+  bool paused = false;
+};
+
+TEST_F(PreferencesTest, TheSyncClientsFoldersAreOfferedOnceItHasAny) {
+  ClientCommands client;
+  PreferencesWindow* window = PreferencesWindow::Open(&client);
+  auto* offer = window->findChild<QToolButton*>(QStringLiteral("syncClientFolders"));
+  ASSERT_NE(offer, nullptr);
+  EXPECT_FALSE(offer->isVisibleTo(window));  // nothing to offer yet
+  const std::string photos = dir.path() + "/Sync/Photos";
+  client.folders = {dir.path() + "/Sync/Documents", photos};
+  ASSERT_TRUE(Serve([&] { return offer->isVisibleTo(window); }));  // found while the window is open
+  ASSERT_EQ(offer->menu()->actions().size(), 2);
+  offer->menu()->actions().at(1)->trigger();
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), photos);
+  const auto patterns = NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns).value_or(std::vector<std::string>{});
+  EXPECT_TRUE(std::any_of(patterns.begin(), patterns.end(),
+                          [](const std::string& p) { return p.find("Photos") != std::string::npos; }));
+}
+
+TEST(PauseSyncingAction, ShownAndWordedByTheClientsState) {
+  ClientCommands client;
+  QMenu menu;
+  QAction* action = AddPauseSyncingAction(&menu, [&] { return static_cast<TAppCommands*>(&client); });
+  emit menu.aboutToShow();
+  EXPECT_TRUE(action->isVisible());
+  EXPECT_EQ(action->text(), QStringLiteral("Pause Syncing"));
+  action->trigger();
+  EXPECT_TRUE(client.paused);
+  emit menu.aboutToShow();
+  EXPECT_EQ(action->text(), QStringLiteral("Resume Syncing"));
+  action->trigger();
+  EXPECT_FALSE(client.paused);
+  client.canPause = false;  // a client that cannot be paused, or none
+  emit menu.aboutToShow();
+  EXPECT_FALSE(action->isVisible());
+  QMenu without;
+  QAction* none = AddPauseSyncingAction(&without, [] { return static_cast<TAppCommands*>(nullptr); });
+  emit without.aboutToShow();
+  EXPECT_FALSE(none->isVisible());
 }
 
 }  // namespace

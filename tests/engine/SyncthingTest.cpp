@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "engine/SyncthingConfig.h"
@@ -306,11 +308,13 @@ TEST(SyncthingConfig, TheGuiAndKeyAreRead) {
   fs::remove_all(dir);
 }
 
-// A fake REST API on loopback: answers every request with `answer`, or
-// takes it and never answers when `answer` is empty.
+// A fake REST API on loopback: each request's head goes to `handler`,
+// which returns the whole HTTP answer, or nothing to take the request and
+// never answer.
 class FakeApi {
 public:
-  explicit FakeApi(std::string answer) : answer_(std::move(answer)) {
+  using Handler = std::function<std::string(const std::string& head)>;
+  explicit FakeApi(Handler handler) : handler_(std::move(handler)) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -322,6 +326,7 @@ public:
     ::listen(fd_, 16);
     thread_ = std::thread([this] { Serve(); });
   }
+  explicit FakeApi(const std::string& answer) : FakeApi([answer](const std::string&) { return answer; }) {}
   ~FakeApi() {
     stop_ = true;
     ::shutdown(fd_, SHUT_RDWR);
@@ -331,6 +336,14 @@ public:
   }
   int Port() const { return port_; }
   int Requests() const { return requests_; }
+
+  static std::string Json(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+  }
+  static std::string Forbidden() {
+    return "HTTP/1.1 403 Forbidden\r\nContent-Length: 10\r\nConnection: close\r\n\r\nForbidden\n";
+  }
 
 private:
   void Serve() {
@@ -345,15 +358,16 @@ private:
         request.append(buffer, static_cast<std::size_t>(n));
       }
       ++requests_;
-      if (answer_.empty()) {
+      const std::string answer = handler_(request);
+      if (answer.empty()) {
         held_.push_back(client);  // taken, never answered
         continue;
       }
-      [[maybe_unused]] const auto sent = ::write(client, answer_.data(), answer_.size());
+      [[maybe_unused]] const auto sent = ::write(client, answer.data(), answer.size());
       ::close(client);
     }
   }
-  std::string answer_;
+  Handler handler_;
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -373,9 +387,9 @@ protected:
     ::unsetenv("STHOMEDIR");
     fs::remove_all(home_);
   }
-  void PointAt(int port) {
+  void PointAt(int port, const std::string& key = "old-key") {
     std::ofstream(home_ / "config.xml") << "<configuration><gui tls=\"false\"><address>127.0.0.1:" << port
-                                        << "</address><apikey>old-key</apikey></gui></configuration>";
+                                        << "</address><apikey>" << key << "</apikey></gui></configuration>";
   }
   static bool WaitFor(const std::function<bool()>& condition) {
     for (int i = 0; i < 500; ++i) {
@@ -388,7 +402,7 @@ protected:
 };
 
 TEST_F(SyncthingSourceTest, ARefusedKeyIsSaidOnceAndNothingWaitsForIt) {
-  FakeApi api("HTTP/1.1 403 Forbidden\r\nContent-Length: 10\r\nConnection: close\r\n\r\nForbidden\n");
+  FakeApi api(FakeApi::Forbidden());
   PointAt(api.Port());
   CaptureDiagnostics diagnostics;
   {
@@ -406,7 +420,7 @@ TEST_F(SyncthingSourceTest, ARefusedKeyIsSaidOnceAndNothingWaitsForIt) {
 }
 
 TEST_F(SyncthingSourceTest, ASyncthingThatNeverAnswersBlocksNoQuestionAndNoQuit) {
-  FakeApi api("");
+  FakeApi api(std::string{});
   PointAt(api.Port());
   CaptureDiagnostics diagnostics;
   auto source = MakeSyncthingSource(SyncthingOptions{});
@@ -419,6 +433,56 @@ TEST_F(SyncthingSourceTest, ASyncthingThatNeverAnswersBlocksNoQuestionAndNoQuit)
   const auto quitting = std::chrono::steady_clock::now();
   source.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(3));
+}
+
+TEST_F(SyncthingSourceTest, AChangedKeyIsReadAgainAndTheFilteredStreamIsFollowedFromItsOwnIds) {
+  // Syncthing as it answers with the new key; 403 to the old one.
+  std::mutex lock;
+  std::vector<std::string> polls;  // the event requests, in order
+  const std::string folder = (home_ / "Sync").string();
+  FakeApi api([&](const std::string& head) -> std::string {
+    if (head.find("X-API-Key: new-key\r\n") == std::string::npos) return FakeApi::Forbidden();
+    const std::string target = head.substr(4, head.find(" HTTP/") - 4);
+    if (target.rfind("/rest/system/status", 0) == 0) return FakeApi::Json(R"({"myID":")" + kMe + R"("})");
+    if (target.rfind("/rest/config/folders", 0) == 0)
+      return FakeApi::Json(R"([{"id":"f","path":")" + folder + R"(","devices":[{"deviceID":")" + kMe +
+                           R"("},{"deviceID":")" + kPeer + R"("}]}])");
+    if (target.rfind("/rest/system/connections", 0) == 0)
+      return FakeApi::Json(R"({"connections":{")" + kPeer + R"(":{"connected":true,"paused":false}}})");
+    if (target.rfind("/rest/db/completion", 0) == 0) return FakeApi::Json(R"({"needItems":0})");
+    if (target.rfind("/rest/events", 0) == 0) {
+      std::size_t count;
+      {
+        std::lock_guard guard(lock);
+        polls.push_back(target);
+        count = polls.size();
+      }
+      // The newest event of the filtered stream is number 41; then one
+      // page with 42 and 43; then quiet.
+      if (count == 1) return FakeApi::Json(R"([{"id":41,"type":"LocalIndexUpdated","data":{}}])");
+      if (count == 2)
+        return FakeApi::Json(R"([{"id":42,"type":"ConfigSaved","data":{}},{"id":43,"type":"Other","data":{}}])");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return FakeApi::Json("[]");
+    }
+    return FakeApi::Json("{}");
+  });
+  PointAt(api.Port(), "old-key");
+  CaptureDiagnostics diagnostics;
+  auto source = MakeSyncthingSource(SyncthingOptions{});
+  ASSERT_TRUE(WaitFor([&] { return diagnostics.Text().find("refused the API key") != std::string::npos; }));
+  PointAt(api.Port(), "new-key");  // the user changed it in Syncthing
+  ASSERT_TRUE(WaitFor([&] { return source->Describe().connected; })) << diagnostics.Text();
+  EXPECT_EQ(source->Describe().roots, std::vector<std::string>{folder});
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard guard(lock);
+    return polls.size() >= 3;
+  }));
+  std::lock_guard guard(lock);
+  EXPECT_NE(polls[0].find("limit=1"), std::string::npos);
+  for (const std::string& poll : polls) EXPECT_NE(poll.find("events=LocalIndexUpdated,"), std::string::npos) << poll;
+  EXPECT_NE(polls[1].find("since=41&"), std::string::npos) << polls[1];
+  EXPECT_NE(polls[2].find("since=43&"), std::string::npos) << polls[2];
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
@@ -17,7 +18,9 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "desktop/helpers/SystemHelpers.h"
@@ -219,7 +222,39 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
       ShowFolder();
     }
   });
-  // Across the whole pane: the three buttons need more than the field column.
+  // The sync client's own folders (several with Syncthing), when it has any.
+  auto* clientFolders = new QToolButton(pane);
+  clientFolders->setObjectName(QStringLiteral("syncClientFolders"));
+  clientFolders->setText(QStringLiteral("Client's Folders"));
+  clientFolders->setToolTip(QStringLiteral("Watch one of the folders your sync client synchronises"));
+  clientFolders->setPopupMode(QToolButton::InstantPopup);
+  auto* clientMenu = new QMenu(clientFolders);
+  clientFolders->setMenu(clientMenu);
+  const auto listClientFolders = [this, clientFolders, clientMenu] {
+    const std::vector<std::string> roots =
+        commands_ != nullptr ? commands_->syncClientFolders() : std::vector<std::string>{};
+    QStringList listed;
+    for (const std::string& root : roots) listed << QString::fromStdString(root);
+    if (clientMenu->property("listed").isValid() && clientMenu->property("listed").toStringList() == listed) return;
+    clientMenu->setProperty("listed", listed);
+    clientMenu->clear();
+    for (const std::string& root : roots)
+      clientMenu->addAction(QString::fromStdString(PathWithTilde(root)), this, [this, root] {
+        NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
+        IncludeChosenFolder(NSPrefs(), root);
+        ShowFolder();
+      });
+    clientFolders->setVisible(!roots.empty());
+  };
+  listClientFolders();
+  // A client found after the window opened (Syncthing answers within a
+  // second or so of launch) shows up without reopening it.
+  auto* relist = new QTimer(clientFolders);
+  relist->setInterval(2000);
+  connect(relist, &QTimer::timeout, this, listClientFolders);
+  relist->start();
+  // Across the whole pane: the buttons need more than the field column.
+  folderButtons->addWidget(clientFolders);
   folderButtons->addStretch();
   folderButtons->addWidget(every);
   folderButtons->addWidget(drive);
