@@ -22,6 +22,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "engine/SourcePushes.h"
 #include "engine/SyncClientProtocol.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
@@ -204,25 +205,20 @@ public:
   // --- pushes (main thread) -----------------------------------------------------
 
   void StartPushing(MainLoop& loop, Listener listener) override {
+    const auto listening = pushes_.Start(loop, std::move(listener));
     std::vector<std::string> roots;
     bool connected;
     {
       std::lock_guard lock(mutex_);
-      loop_ = &loop;
-      listener_ = std::make_shared<Listener>(std::move(listener));
       roots = roots_;
       connected = connected_;
     }
     // What happened before anyone listened.
-    if (listener_->rootsChanged && !roots.empty()) listener_->rootsChanged(roots);
-    if (listener_->connectionChanged && !connected) listener_->connectionChanged(false);
+    if (listening->rootsChanged && !roots.empty()) listening->rootsChanged(roots);
+    if (listening->connectionChanged && !connected) listening->connectionChanged(false);
   }
 
-  void StopPushing() override {
-    std::lock_guard lock(mutex_);
-    loop_ = nullptr;
-    listener_.reset();
-  }
+  void StopPushing() override { pushes_.Stop(); }
 
 private:
   struct Entry {
@@ -616,17 +612,7 @@ private:
       if (IsUnder(path, root) && queued_.insert(path).second) questions_.push_back(path);
   }
 
-  void Post(std::function<void(Listener&)> call) {
-    std::lock_guard lock(mutex_);
-    if (loop_ == nullptr || !listener_) return;
-    // The listener is held by the message, so StopPushing cannot pull it
-    // from under a call that is running; a message after StopPushing finds
-    // the source no longer listened to and does nothing.
-    std::weak_ptr<Listener> weak = listener_;
-    loop_->Post([weak, call = std::move(call)] {
-      if (const auto listener = weak.lock()) call(*listener);
-    });
-  }
+  void Post(std::function<void(Listener&)> call) { pushes_.Post(std::move(call)); }
 
   const SyncClientOptions options_;
   int wake_ = -1;
@@ -650,8 +636,7 @@ private:
   std::unordered_set<std::string> wanted_;
   std::vector<std::pair<double, std::string>> rechecks_;
   std::set<std::string> reportedErrors_;
-  MainLoop* loop_ = nullptr;
-  std::shared_ptr<Listener> listener_;
+  SourcePushes pushes_;
 };
 
 }  // namespace

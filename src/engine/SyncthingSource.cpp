@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "engine/SourcePushes.h"
 #include "engine/SyncthingConfig.h"
 #include "engine/SyncthingFiles.h"
 #include "engine/SyncthingHttp.h"
@@ -131,24 +132,20 @@ public:
   // --- pushes (main thread) ----------------------------------------------------
 
   void StartPushing(MainLoop& loop, Listener listener) override {
+    const auto listening = pushes_.Start(loop, std::move(listener));
     std::vector<std::string> roots;
     bool connected;
     {
       std::lock_guard lock(mutex_);
-      loop_ = &loop;
-      listener_ = std::make_shared<Listener>(std::move(listener));
       roots = files_.Roots();
       connected = connected_;
     }
-    if (listener_->rootsChanged && !roots.empty()) listener_->rootsChanged(roots);
-    if (listener_->connectionChanged && !connected) listener_->connectionChanged(false);
+    // What happened before anyone listened.
+    if (listening->rootsChanged && !roots.empty()) listening->rootsChanged(roots);
+    if (listening->connectionChanged && !connected) listening->connectionChanged(false);
   }
 
-  void StopPushing() override {
-    std::lock_guard lock(mutex_);
-    loop_ = nullptr;
-    listener_.reset();
-  }
+  void StopPushing() override { pushes_.Stop(); }
 
 private:
   // --- the events thread --------------------------------------------------------
@@ -506,16 +503,7 @@ private:
     Handle({});
   }
 
-  void Post(std::function<void(Listener&)> call) {
-    std::lock_guard lock(mutex_);
-    if (loop_ == nullptr || !listener_) return;
-    // The message holds the listener weakly: after StopPushing it finds
-    // nobody and does nothing.
-    std::weak_ptr<Listener> weak = listener_;
-    loop_->Post([weak, call = std::move(call)] {
-      if (const auto listener = weak.lock()) call(*listener);
-    });
-  }
+  void Post(std::function<void(Listener&)> call) { pushes_.Post(std::move(call)); }
 
   const SyncthingOptions options_;
   std::atomic<bool> stopping_{false};  // aborts requests in flight
@@ -544,8 +532,7 @@ private:
   bool refreshFolders_ = false;
   bool refreshConnections_ = false;
   std::optional<bool> pauseWanted_;
-  MainLoop* loop_ = nullptr;
-  std::shared_ptr<Listener> listener_;
+  SourcePushes pushes_;
 };
 
 }  // namespace

@@ -83,7 +83,13 @@ check "the large file's percentage rises (${percents[*]:-none})" rising
 "$app" wait-idle --timeout 60 > /dev/null
 check "wait-idle returns 0" test $? -eq 0
 check "and by then B has both files" bash -c "cmp -s '$A/small.txt' '$B/small.txt' && cmp -s '$A/large.bin' '$B/large.bin'"
-check "one notification for the batch" wait_for "Syncthing: 2 transfers complete." "$T/vantorel.txt" 10
+# One batch of two, or (when the small one reached B before the large one
+# was first seen) two of one: never a line per file within a batch.
+announced() {
+  grep -qx "Syncthing: 2 transfers complete." "$T/vantorel.txt" ||
+    [ "$(grep -cx "Syncthing: 1 transfer complete." "$T/vantorel.txt")" -eq 2 ]
+}
+check "one notification per batch" until_true 10 announced
 check "each logged once" test "$(count "/small.txt" "$log")" -eq 1 -a "$(count "/large.bin" "$log")" -eq 1
 
 # A download: written on B, arriving on A through .syncthing.NAME.tmp.
@@ -104,7 +110,7 @@ sleep 4
 check "a new file is not taken as uploaded" bash -c "! grep -qF '$A/paused.txt' '$T/data/Vantorel/recent_transfers.plist' 2>/dev/null"
 check "(it is not on B)" test ! -e "$B/paused.txt"
 st_api A PATCH "/rest/config/devices/$ST_B_ID" '{"paused":false}' > /dev/null
-check "B back: connected again" until_true 30 source_is true
+check "B back: connected again" until_true 90 source_is true
 "$app" wait-idle --timeout 60 > /dev/null
 check "and the file completes" test $? -eq 0 -a -e "$B/paused.txt"
 

@@ -84,7 +84,7 @@ st_make() {
     \"globalAnnounceEnabled\":false,\"localAnnounceEnabled\":false,\"relaysEnabled\":false,
     \"natEnabled\":false,\"urAccepted\":-1,\"autoUpgradeIntervalH\":0,\"crashReportingEnabled\":false,
     \"startBrowser\":false,\"limitBandwidthInLan\":true,\"maxSendKbps\":${ST_RATE_KBPS:-4000},
-    \"progressUpdateIntervalS\":1}" > /dev/null
+    \"progressUpdateIntervalS\":1,\"reconnectionIntervalS\":5}" > /dev/null
 }
 
 syncthing_pair() {
