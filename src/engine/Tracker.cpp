@@ -222,9 +222,9 @@ bool TICloudTracker::IsTransferComplete(const std::string& path) const {
   return completedTransfers_.Contains(path);
 }
 
-std::vector<std::string> TICloudTracker::GetTransfers() const {
+std::vector<std::string> TICloudTracker::GetTransfers(std::size_t limit) const {
   std::lock_guard lock(transfersLock_);
-  return transfers_.Paths();
+  return transfers_.Paths(limit);
 }
 
 std::vector<std::string> TICloudTracker::GetTotalTransfers() const {

@@ -106,7 +106,8 @@ public:
   TrackerSnapshot Snapshot() const;
   std::string GetDirectory() const;
   bool IsTransferComplete(const std::string& path) const;
-  std::vector<std::string> GetTransfers() const;
+  // The paths in progress, in no defined order; at most `limit` (0: all).
+  std::vector<std::string> GetTransfers(std::size_t limit = 0) const;
   std::vector<std::string> GetTotalTransfers() const;
   // A copy, newest first; nothing when the history is off for this run.
   std::optional<std::vector<std::string>> GetRecentTransfers() const;

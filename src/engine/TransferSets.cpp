@@ -10,12 +10,13 @@ bool Unused(const std::array<std::int32_t, TransferSets::kSetCount>& counts) {
 }
 }  // namespace
 
-std::vector<std::string> TransferSets::Set::Paths() const {
+std::vector<std::string> TransferSets::Set::Paths(std::size_t limit) const {
   std::vector<std::string> paths;
-  paths.reserve(static_cast<std::size_t>(Size()));
+  const auto size = static_cast<std::size_t>(Size());
+  paths.reserve(limit == 0 ? size : std::min(limit, size));
   ForEach([&](const std::string& path) {
     paths.push_back(path);
-    return true;
+    return limit == 0 || paths.size() < limit;
   });
   return paths;
 }

@@ -38,8 +38,8 @@ public:
     int Size() const { return owner_->sizes_[index_]; }
     bool Empty() const { return Size() == 0; }
     void Clear() { owner_->Clear(index_); }
-    // The distinct paths, in no defined order.
-    std::vector<std::string> Paths() const;
+    // The distinct paths, in no defined order; at most `limit` (0: all).
+    std::vector<std::string> Paths(std::size_t limit = 0) const;
     // Calls `visit(path)` for each distinct path until it returns false.
     template <typename Visit>
     void ForEach(Visit visit) const {

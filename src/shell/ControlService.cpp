@@ -70,8 +70,7 @@ std::string ControlService::StatusJson() const {
   out += ",\"recent\":" + JsonList(recent);
   // What is in progress, with how far it came where the client says.
   const auto& itemSource = t->GetItemSource();
-  std::vector<std::string> moving = t->GetTransfers();
-  if (moving.size() > kRecentInStatus) moving.resize(kRecentInStatus);
+  const std::vector<std::string> moving = t->GetTransfers(kRecentInStatus);
   out += ",\"inProgress\":[";
   for (std::size_t i = 0; i < moving.size(); ++i) {
     std::optional<double> percent = itemSource->PercentDone(moving[i]);

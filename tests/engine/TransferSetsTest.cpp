@@ -28,6 +28,20 @@ TEST(TransferSets, EachSetCountsLikeAMultiset) {
   EXPECT_EQ(transfers.Paths(), std::vector<std::string>{"/b"});
 }
 
+TEST(TransferSets, AFewPathsAreTakenWithoutCopyingTheRest) {
+  TransferSets sets;
+  auto transfers = sets.Get(TransferSets::kTransfers);
+  auto completed = sets.Get(TransferSets::kCompletedTransfers);
+  for (int i = 0; i < 50; ++i) completed.Add("/done" + std::to_string(i));
+  for (int i = 0; i < 30; ++i) transfers.Add("/f" + std::to_string(i));
+  const auto few = transfers.Paths(10);
+  EXPECT_EQ(few.size(), 10u);
+  EXPECT_EQ(std::set<std::string>(few.begin(), few.end()).size(), 10u);
+  for (const auto& path : few) EXPECT_TRUE(transfers.Contains(path)) << path;  // none from another set
+  EXPECT_EQ(transfers.Paths(100).size(), 30u);
+  EXPECT_EQ(transfers.Paths(0).size(), 30u);
+}
+
 TEST(TransferSets, ADownloadInProgressLeavesWithItsTransfer) {
   TransferSets sets;
   auto transfers = sets.Get(TransferSets::kTransfers);
