@@ -32,6 +32,7 @@
 #include "engine/SyncthingHttp.h"
 #include "engine/SyncthingSource.h"
 #include "engine/Tracker.h"
+#include "support/LoopbackListener.h"
 #include "units/prefs/UserDefaults.h"
 #include "units/runtime/PollMainLoop.h"
 
@@ -49,15 +50,7 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 class ScriptedApi {
 public:
   explicit ScriptedApi(std::string root) : root_(std::move(root)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    ::listen(fd_, 64);
+    fd_ = ListenOnLoopback(64, &port_);
     acceptor_ = std::thread([this] { Accept(); });
   }
   ~ScriptedApi() {

@@ -20,6 +20,7 @@
 #include "engine/SyncthingConfig.h"
 #include "engine/SyncthingFiles.h"
 #include "engine/SyncthingMessages.h"
+#include "support/LoopbackListener.h"
 #include "engine/SyncthingSource.h"
 #include "support/CaptureDiagnostics.h"
 
@@ -315,15 +316,7 @@ class FakeApi {
 public:
   using Handler = std::function<std::string(const std::string& head)>;
   explicit FakeApi(Handler handler) : handler_(std::move(handler)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    ::listen(fd_, 16);
+    fd_ = ListenOnLoopback(16, &port_);
     thread_ = std::thread([this] { Serve(); });
   }
   explicit FakeApi(const std::string& answer) : FakeApi([answer](const std::string&) { return answer; }) {}
