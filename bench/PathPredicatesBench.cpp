@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "RatioReporter.h"
-#include "engine/ItemStateSource.h"
-#include "engine/SyncClientSource.h"
+#include "sources/attributes/AttributeItemSource.h"
+#include "sources/nextcloud/SyncClientSource.h"
 #include "support/FakeSyncClient.h"
 #include "engine/TrackPathUtilities.h"
 #include "units/fs/SyncAttributes.h"

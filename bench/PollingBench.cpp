@@ -21,6 +21,7 @@
 #include "RatioReporter.h"
 #include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
@@ -63,6 +64,7 @@ void Build() {
   TUserDefaults::SetStandard(std::make_unique<TUserDefaults>(w.base + "/prefs.plist"));
   PopulateDefaultPreferences(NSPrefs());
   TICloudTracker::Options options;
+  options.source = MakeAttributeItemSource();
   options.startPollThread = false;
   options.settings.includePatterns = {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]};
   options.settings.pollingMode = 2;

@@ -18,6 +18,7 @@
 #include "desktop/popover/TransferListModel.h"
 #include "desktop/popover/TransferListViewController.h"
 #include "engine/Tracker.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "support/TempDir.h"
 #include "units/prefs/PlistValue.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   NSPrefs().SetString(kPreferenceKeyRecentsLog, dir / "recents.plist");
   {
     TICloudTracker::Options options;
+    options.source = MakeAttributeItemSource();
     options.startPollThread = false;
     options.settings.includePatterns = {"/cloud/"};
     options.settings.historyPath = dir / "recents.plist";

@@ -26,8 +26,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "engine/Tracker.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "units/runtime/PollMainLoop.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/prefs/UserDefaults.h"
@@ -134,6 +135,7 @@ int main() {
   const std::string burst = base + "/burst";
   ::mkdir(burst.c_str(), 0755);
   TICloudTracker::Options options;
+  options.source = MakeAttributeItemSource();
   options.startPollThread = false;
   auto tracker = MakeRef<TICloudTracker>(options);
   std::thread mainThread;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cloudsim/Journal.h"
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "cloudsim/AgentRules.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"

@@ -97,8 +97,4 @@ public:
   virtual void StopPushing() {}
 };
 
-// The default source: the extended attributes the sync agent keeps
-// (SyncAttributes.h), read fresh at every question.
-std::shared_ptr<ItemStateSource> MakeAttributeItemSource();
-
 }  // namespace vantorel

@@ -6,8 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <stdexcept>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/net/NetworkReachability.h"
@@ -31,11 +32,9 @@ struct TICloudTracker::DelegateChannel {
   bool closed = false;
 };
 
-TICloudTracker::TICloudTracker() : TICloudTracker(Options{}) {}
-
 namespace {
 TICloudTracker::Options WithSource(TICloudTracker::Options options) {
-  if (!options.source) options.source = MakeAttributeItemSource();
+  if (!options.source) throw std::invalid_argument("a tracker needs an item-state source");
   return options;
 }
 }  // namespace

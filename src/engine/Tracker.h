@@ -60,14 +60,14 @@ public:
     bool startPollThread = true;
     // Coalescing window of the directory watcher, in seconds.
     double watchLatency = 1.0;
-    // What the tracker learns of each item's sync state from (none: the
-    // extended attributes).
+    // What the tracker learns of each item's sync state from; the caller
+    // chooses it (the engine knows no client), and there is no tracker
+    // without one.
     std::shared_ptr<ItemStateSource> source;
     // The settings it starts with (the history is read from there at once).
     TrackerSettings settings;
   };
 
-  TICloudTracker();
   explicit TICloudTracker(Options options);
 
   // --- configuration (main thread) -----------------------------------------

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "engine/Tracker.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"

@@ -1,8 +1,9 @@
 #include "shell/ItemSourceChoice.h"
 
-#include "engine/SelectingItemSource.h"
-#include "engine/SyncClientSource.h"
-#include "engine/SyncthingSource.h"
+#include "sources/SelectingItemSource.h"
+#include "sources/attributes/AttributeItemSource.h"
+#include "sources/nextcloud/SyncClientSource.h"
+#include "sources/syncthing/SyncthingSource.h"
 #include "units/runtime/Diagnostics.h"
 
 namespace vantorel {

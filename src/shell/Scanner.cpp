@@ -11,6 +11,7 @@
 
 #include "engine/TrackPathUtilities.h"
 #include "shell/AppFace.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/fs/PathUtilities.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "support/TrackerFixture.h"
 #include "units/prefs/PropertyListIO.h"
 
@@ -17,6 +17,7 @@ TEST_F(EndToEnd, AnUploadGoesThroughEveryStageAndTheDelegateHearsEachStep) {
   Apply();
   TICloudTracker::Options options;
   options.watchLatency = 0.2;
+  options.source = MakeAttributeItemSource();
   options.settings = settings;
   tracker = MakeRef<TICloudTracker>(options);
   tracker->SetDelegate(&delegate);

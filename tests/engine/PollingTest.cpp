@@ -10,7 +10,7 @@
 #include <functional>
 #include <utility>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TrackerFixture.h"
 #include "units/fs/AtomicFile.h"

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
 #include "support/CaptureDiagnostics.h"
@@ -481,6 +481,7 @@ TEST_F(TrackerTest, ASnapshotsCountsAgreeWhileThePollThreadChangesThem) {
 TEST_F(TrackerTest, TeardownStopsASleepingPollThreadPromptly) {
   TICloudTracker::Options options;  // a real clock and a real poll thread
   options.settings = settings;  // the history kept in historyFile
+  options.source = MakeAttributeItemSource();
   tracker = MakeRef<TICloudTracker>(options);
   tracker->AddTransferFinishedEntry("/from/memory");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the thread is asleep now

@@ -7,6 +7,7 @@
 #include "shell/AppController.h"
 #include "shell/FolderInclusion.h"
 #include "shell/RecordingFace.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/ManualClock.h"
 #include "support/TempDir.h"

@@ -12,6 +12,7 @@
 
 #include "units/fs/SyncAttributes.h"
 #include "engine/Tracker.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedItemSource.h"
 #include "support/TempDir.h"
@@ -80,8 +81,7 @@ protected:
     options.startPollThread = false;
     options.watchLatency = 0.05;
     options.settings = settings;
-    if (scripted) options.source = scripted;
-    if (source) options.source = source;
+    options.source = source ? source : scripted ? scripted : MakeAttributeItemSource();
     tracker = MakeRef<TICloudTracker>(options);
     return *tracker;
   }

@@ -6,7 +6,7 @@
 #include <sys/xattr.h>
 
 #include "cloudsim/AgentRules.h"
-#include "engine/ItemStateSource.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
 #include "units/fs/SyncAttributes.h"

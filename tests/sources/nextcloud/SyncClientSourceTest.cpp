@@ -12,9 +12,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/SyncClientProtocol.h"
-#include "engine/SelectingItemSource.h"
-#include "engine/SyncClientSource.h"
+#include "sources/nextcloud/SyncClientProtocol.h"
+#include "sources/SelectingItemSource.h"
+#include "sources/attributes/AttributeItemSource.h"
+#include "sources/nextcloud/SyncClientSource.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/FakeSyncClient.h"
 #include "support/TrackerFixture.h"

@@ -1,4 +1,4 @@
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "engine/SyncClientProtocol.h"
+#include "sources/nextcloud/SyncClientProtocol.h"
 
 #include "units/text/Utf8.h"
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "engine/ItemStateSource.h"
-#include "engine/SyncthingMessages.h"
+#include "sources/syncthing/SyncthingMessages.h"
 
 namespace vantorel {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/SyncthingHttp.h"
+#include "sources/syncthing/SyncthingHttp.h"
 
 namespace vantorel {
 

@@ -29,7 +29,7 @@ export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$
 export QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software
 mkdir -m 700 "$T/run"
 mkdir -p "$T/server" "$T/Nextcloud"
-. "$here/../support/checks.sh"
+. "$here/../../support/checks.sh"
 show_logs() {
   echo "--- vantorel:"; tail -30 "$T/vantorel.txt" 2> /dev/null
   echo "--- server:"; tail -20 "$T/server.txt"

@@ -1,4 +1,4 @@
-#include "engine/SyncClientSource.h"
+#include "sources/nextcloud/SyncClientSource.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,8 +22,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "engine/SourcePushes.h"
-#include "engine/SyncClientProtocol.h"
+#include "sources/SourcePushes.h"
+#include "sources/nextcloud/SyncClientProtocol.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"

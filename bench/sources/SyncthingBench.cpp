@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/SyncthingFiles.h"
-#include "engine/SyncthingHttp.h"
-#include "engine/SyncthingSource.h"
+#include "sources/syncthing/SyncthingFiles.h"
+#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/syncthing/SyncthingSource.h"
 #include "engine/Tracker.h"
 #include "support/LoopbackListener.h"
 #include "units/prefs/UserDefaults.h"

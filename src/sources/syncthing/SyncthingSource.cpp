@@ -1,4 +1,4 @@
-#include "engine/SyncthingSource.h"
+#include "sources/syncthing/SyncthingSource.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,11 +8,11 @@
 #include <set>
 #include <thread>
 
-#include "engine/SourcePushes.h"
-#include "engine/SyncthingConfig.h"
-#include "engine/SyncthingFiles.h"
-#include "engine/SyncthingHttp.h"
-#include "engine/SyncthingMessages.h"
+#include "sources/SourcePushes.h"
+#include "sources/syncthing/SyncthingConfig.h"
+#include "sources/syncthing/SyncthingFiles.h"
+#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/syncthing/SyncthingMessages.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/text/LineText.h"

@@ -17,11 +17,11 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/SyncthingConfig.h"
-#include "engine/SyncthingFiles.h"
-#include "engine/SyncthingMessages.h"
+#include "sources/syncthing/SyncthingConfig.h"
+#include "sources/syncthing/SyncthingFiles.h"
+#include "sources/syncthing/SyncthingMessages.h"
 #include "support/LoopbackListener.h"
-#include "engine/SyncthingSource.h"
+#include "sources/syncthing/SyncthingSource.h"
 #include "support/CaptureDiagnostics.h"
 
 namespace vantorel::test {

@@ -1,4 +1,4 @@
-#include "engine/SyncthingHttp.h"
+#include "sources/syncthing/SyncthingHttp.h"
 
 #include <curl/curl.h>
 

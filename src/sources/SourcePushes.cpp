@@ -1,4 +1,4 @@
-#include "engine/SourcePushes.h"
+#include "sources/SourcePushes.h"
 
 #include "units/runtime/MainLoop.h"
 

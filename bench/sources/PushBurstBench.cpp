@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/SyncClientSource.h"
+#include "sources/nextcloud/SyncClientSource.h"
 #include "engine/Tracker.h"
 #include "support/FakeSyncClient.h"
 #include "units/prefs/PreferenceKeys.h"

@@ -1,4 +1,4 @@
-#include "engine/SyncthingConfig.h"
+#include "sources/syncthing/SyncthingConfig.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "engine/DirectoryWatcher.h"
+#include "units/fs/DirectoryWatcher.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
 #include "units/fs/OwnFiles.h"

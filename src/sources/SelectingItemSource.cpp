@@ -1,4 +1,4 @@
-#include "engine/SelectingItemSource.h"
+#include "sources/SelectingItemSource.h"
 
 #include <atomic>
 #include <mutex>

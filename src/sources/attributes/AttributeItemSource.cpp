@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <charconv>
 
-#include "engine/ItemStateSource.h"
+#include "sources/attributes/AttributeItemSource.h"
 #include "units/fs/PathUtilities.h"
 #include "units/fs/SyncAttributes.h"
 #include "units/runtime/Diagnostics.h"

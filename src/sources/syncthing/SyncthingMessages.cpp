@@ -1,4 +1,4 @@
-#include "engine/SyncthingMessages.h"
+#include "sources/syncthing/SyncthingMessages.h"
 
 // The JSON library is used here and nowhere else: its templates cost
 // compile time in every file that includes it.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/SyncClientProtocol.h"
+#include "sources/nextcloud/SyncClientProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vantorel;

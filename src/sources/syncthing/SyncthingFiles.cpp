@@ -1,4 +1,4 @@
-#include "engine/SyncthingFiles.h"
+#include "sources/syncthing/SyncthingFiles.h"
 
 #include <sys/stat.h>
 

@@ -15,8 +15,8 @@ for tool in syncthing curl jq python3; do
 done
 
 T=$(mktemp -d)
-. "$here/../support/checks.sh"
-. "$here/../support/syncthing.sh"
+. "$here/../../support/checks.sh"
+. "$here/../../support/syncthing.sh"
 vantorel=
 cleanup() {
   [ -n "$vantorel" ] && kill "$vantorel" 2> /dev/null
