@@ -12,7 +12,37 @@ namespace {
 
 using Json = nlohmann::json;
 
+// Syncthing's answers nest a few levels at most. The library compares and
+// copies values recursively, so an answer nested far deeper (a lying client's
+// 300,000 brackets) could exhaust the stack: anything past this is malformed.
+constexpr int kDeepestNesting = 64;
+
+// Whether brackets and braces outside strings nest deeper than `limit`.
+bool NestsDeeperThan(std::string_view text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
 std::optional<Json> Parsed(std::string_view text) {
+  if (NestsDeeperThan(text, kDeepestNesting)) return std::nullopt;
   Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded()) return std::nullopt;
   return json;

@@ -86,6 +86,21 @@ TEST(SyncthingMessages, MalformedAnswersReadAsNothing) {
   EXPECT_FALSE(ParseSyncthingConnections(R"({"total":{}})"));
 }
 
+TEST(SyncthingMessages, AnswersNestedDeeperThanAnyRealOneAreMalformed) {
+  // A version vector nested 300,000 levels once ended the program.
+  const std::string deep = std::string(300000, '[') + std::string(300000, ']');
+  EXPECT_FALSE(ParseSyncthingFileRecord(R"({"global":{"size":6,"version":)" + deep + R"(},"local":{"size":6,"version":)" +
+                                        deep + "}}"));
+  EXPECT_FALSE(ParseSyncthingEvents("[" + deep + "]"));
+  EXPECT_FALSE(ParseSyncthingFolders("[" + deep + "]"));
+  EXPECT_FALSE(ParseSyncthingNeedPage(R"({"files":)" + deep + "}"));
+  EXPECT_FALSE(ParseSyncthingNeedItems(R"({"needItems":1,"x":)" + deep + "}"));
+  // Brackets inside names (and escaped quotes before them) are text, not nesting.
+  const auto page = ParseSyncthingNeedPage(R"({"files":[{"name":"a\")" + std::string(100, '[') + R"("}]})");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->names, std::vector<std::string>{"a\"" + std::string(100, '[')});
+}
+
 TEST(SyncthingMessages, RestAnswersAreRead) {
   const auto folders = ParseSyncthingFolders(
       R"([{"id":"vantorel-test","label":"Vantorel test","path":"/tmp/a","paused":true,"fsWatcherDelayS":1,
