@@ -121,7 +121,8 @@ public:
   // Whether changed paths wait to be examined (queued, parked, or a scan of
   // the queue is running): until they are, "no transfers" may not be the
   // whole story. Never waits for the poll thread.
-  bool HasUnexaminedPaths() const { return queue_.HasUnexamined(); }
+  // Main thread: a change seen or on its way from the watcher is not examined yet.
+  bool HasUnexaminedPaths() const;
   const DirectoryWatcher* GetEventStream() const { return eventStream_.get(); }
   // Where item state comes from (scans and faces ask it too).
   const std::shared_ptr<ItemStateSource>& GetItemSource() const { return options_.source; }

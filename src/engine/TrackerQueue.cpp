@@ -82,4 +82,9 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
   for (const std::string& path : below) transfers_.Remove(path);
 }
 
+bool TICloudTracker::HasUnexaminedPaths() const {
+  // The watcher first: a change leaves it only once it is in the queue.
+  return (eventStream_ && eventStream_->HasChangesNotHandedOver()) || queue_.HasUnexamined();
+}
+
 }  // namespace vantorel

@@ -171,6 +171,22 @@ TEST_F(DirectoryWatcherTest, AFolderMadeAndRenamedAtOnceIsWatched) {
   EXPECT_TRUE(Sees(root + "/Package/later.txt"));
 }
 
+TEST_F(DirectoryWatcherTest, AChangeIsOnItsWayUntilTheCallbackHasIt) {
+  const std::string root = dir.MakeFolder("root");
+  Watch({root});
+  EXPECT_FALSE(watcher->HasChangesNotHandedOver());
+  // Still in the kernel's queue: wait-idle must not call this idle.
+  DirectoryWatcher::HoldReadersForTesting(true);
+  const std::string file = dir.Write("root/report.txt", "draft");
+  EXPECT_TRUE(watcher->HasChangesNotHandedOver());
+  DirectoryWatcher::HoldReadersForTesting(false);
+  // Never "nothing on the way" before the callback has the path.
+  loop.RunUntil([&] { return reported.count(file) != 0 || !watcher->HasChangesNotHandedOver(); }, 5);
+  EXPECT_TRUE(reported.count(file));
+  Settle();
+  EXPECT_FALSE(watcher->HasChangesNotHandedOver());
+}
+
 TEST_F(DirectoryWatcherTest, LinksAreNotFollowedAndOwnFilesAreLeftOut) {
   const std::string root = dir.MakeFolder("root");
   const std::string elsewhere = dir.MakeFolder("elsewhere");

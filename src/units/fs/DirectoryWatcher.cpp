@@ -6,6 +6,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,10 @@ void DirectoryWatcher::Impl::ReadAnchorEvents() {
 }
 
 void DirectoryWatcher::Impl::ReadEvents() {
+  // Set before the kernel's queue is read and cleared once what was read is
+  // noted: a change is always in at least one of the places
+  // HasChangesNotHandedOver looks.
+  reading.store(true);
   alignas(inotify_event) char buffer[65536];
   for (;;) {
     const double readTime = WallClockSeconds();
@@ -137,6 +142,7 @@ void DirectoryWatcher::Impl::ReadEvents() {
   // A folder moved away whose arrival was not seen left the watched trees.
   for (const auto& [cookie, path] : movedAway) Forget(path);
   movedAway.clear();
+  reading.store(false);
 }
 
 void DirectoryWatcher::Impl::Deliver() {
@@ -150,6 +156,7 @@ void DirectoryWatcher::Impl::Deliver() {
   }
   pending.clear();
   pendingSet.clear();
+  pendingCount.store(0);
 }
 
 void DirectoryWatcher::Impl::Run() {
@@ -248,6 +255,18 @@ bool DirectoryWatcher::WaitUntilWatching(double timeoutSeconds) const {
   std::unique_lock lock(impl_->stateMutex);
   return impl_->stateChanged.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
                                       [this] { return impl_->watching; });
+}
+
+bool DirectoryWatcher::HasChangesNotHandedOver() const {
+  // Looked at in the order a change moves through them (the kernel's queue,
+  // the reader, its pending paths, the batches for the main loop), each
+  // filled before the one before it is emptied, so a change on its way is
+  // never missed between two looks.
+  int queued = 0;
+  if (::ioctl(impl_->inotifyFd, FIONREAD, &queued) == 0 && queued > 0) return true;
+  if (impl_->reading.load() || impl_->pendingCount.load() > 0) return true;
+  std::lock_guard lock(impl_->delivery->mutex);
+  return !impl_->delivery->batches.empty();
 }
 
 DirectoryWatcher::Statistics DirectoryWatcher::GetStatistics() const {

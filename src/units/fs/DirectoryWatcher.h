@@ -51,6 +51,10 @@ public:
   // Waits until the initial watches are in place; false on timeout.
   bool WaitUntilWatching(double timeoutSeconds) const;
   Statistics GetStatistics() const;
+  // Main thread: whether a change has happened that the callback has not
+  // been given yet (still in the kernel's queue, being read, waiting for the
+  // latency window, or posted to the main loop).
+  bool HasChangesNotHandedOver() const;
 
   // Holds every reader thread back from the kernel's queue (tests: to make
   // the queue overflow on purpose).

@@ -43,7 +43,9 @@ std::string ParentOf(const std::string& path) {
 
 void DirectoryWatcher::Impl::Note(const std::string& path) {
   if (IsOwnFile(path)) return;
-  if (pendingSet.insert(path).second) pending.push_back(path);
+  if (!pendingSet.insert(path).second) return;
+  pending.push_back(path);
+  pendingCount.store(pending.size());
 }
 
 int DirectoryWatcher::Impl::AddWatch(const std::string& folder, long root) {

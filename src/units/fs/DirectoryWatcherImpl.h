@@ -132,6 +132,11 @@ struct DirectoryWatcher::Impl {
   bool watching = false;
   std::atomic<std::size_t> watchedCount{0};
   std::atomic<std::size_t> overflows{0};
+  // Written by the reader thread, read by HasChangesNotHandedOver: the
+  // reader is between reading the kernel's queue and noting what it read;
+  // how many paths wait for the latency window.
+  std::atomic<bool> reading{false};
+  std::atomic<std::size_t> pendingCount{0};
 
   // Everything below belongs to the reader thread alone.
   std::unordered_map<int, std::string> directories;  // watch descriptor -> folder path
