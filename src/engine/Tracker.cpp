@@ -13,7 +13,9 @@
 #include "units/runtime/MainLoop.h"
 #include "units/net/NetworkReachability.h"
 #include "units/fs/OwnFiles.h"
+#include "units/fs/PathSafety.h"
 #include "units/fs/PathUtilities.h"
+#include "units/text/LineText.h"
 #include "units/runtime/TNotificationCenter.h"
 #include "units/runtime/TThread.h"
 #include "units/runtime/TTimer.h"
@@ -153,12 +155,24 @@ void TICloudTracker::StartListeningToSource() {
   listeningToSource_ = true;
   ItemStateSource::Listener listener;
   // A state change that touched no file is examined like a file event.
+  // A client may lie: nothing outside the folders watched is taken from it.
   listener.pathsChanged = [this](const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) QueueFile(path);
+    for (const std::string& path : paths)
+      if (IsWatchedPath(path)) QueueFile(path);
   };
   listener.rootsChanged = [this](const std::vector<std::string>& roots) {
-    if (roots == sourceRoots_) return;
-    sourceRoots_ = roots;
+    std::vector<std::string> accepted;
+    for (const std::string& root : roots) {
+      if (const auto why = WhyNotASyncRoot(root)) {
+        if (refusedRootsSaid_.insert(root).second)
+          WriteDiagnosticLine("Not watching " + EscapedForLine(root) +
+                              ", which the sync client gave as a folder it synchronises: " + *why + ".");
+        continue;
+      }
+      accepted.push_back(root);
+    }
+    if (accepted == sourceRoots_) return;
+    sourceRoots_ = std::move(accepted);
     Reload();
   };
   // Without its client nothing can be told: tracking waits, as it does

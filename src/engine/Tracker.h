@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,8 @@ public:
 
   // --- change queue (main thread) ------------------------------------------
   void QueueFile(const std::string& path) { queue_.Add(path); }
+  // A plain absolute path inside the source's roots or the folders watched.
+  bool IsWatchedPath(const std::string& path) const;
   void MergePendingQueue() { queue_.MergePending(); }
 
   // --- polling (poll thread) -------------------------------------------------
@@ -227,6 +230,7 @@ private:
   std::vector<std::string> watchedFolders_;
   bool listeningToSource_ = false;
   std::vector<std::string> sourceRoots_;  // the folders the source synchronises
+  std::set<std::string> refusedRootsSaid_;  // roots of the source's not watched, said once
   // Start has run (and watching was not given up): Reload starts again.
   bool started_ = false;
   BatchAccounting batch_;

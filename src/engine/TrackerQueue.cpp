@@ -10,6 +10,7 @@
 
 #include "units/fs/DirectoryWatcher.h"
 #include "engine/Tracker.h"
+#include "units/fs/PathSafety.h"
 #include "units/fs/PathUtilities.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
@@ -22,7 +23,7 @@ void TICloudTracker::MonitorDirectories(const std::vector<std::string>& folders)
   std::string error;
   eventStream_ = DirectoryWatcher::Create(
       folders, MainLoop::Main(), [this](const std::vector<std::string>& paths) { DirectoryChangedCallback(paths); },
-      options_.watchLatency, &error);
+      options_.watchLatency, &error, kMostFoldersInSyncRoots);
   if (!eventStream_) {
     // Nothing more: a later Reload does nothing either.
     WriteDiagnosticLine("Fatal: FSEventStreamCreate returned nil.");
@@ -80,6 +81,13 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
     return true;
   });
   for (const std::string& path : below) transfers_.Remove(path);
+}
+
+bool TICloudTracker::IsWatchedPath(const std::string& path) const {
+  if (!IsPlainAbsolutePath(path)) return false;
+  const auto within = [&](const std::string& folder) { return IsWithinFolder(path, folder); };
+  return std::any_of(sourceRoots_.begin(), sourceRoots_.end(), within) ||
+         std::any_of(watchedFolders_.begin(), watchedFolders_.end(), within);
 }
 
 bool TICloudTracker::HasUnexaminedPaths() const {

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "sources/nextcloud/SyncClientSourceImpl.h"
+#include "units/fs/PathSafety.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/text/LineText.h"
 
@@ -29,6 +30,8 @@ constexpr double kFirstRetry = 1.0;
 constexpr double kLongestRetry = 30.0;
 // Folders walked to subscribe to a registered root, at most.
 constexpr std::size_t kMostFoldersWalked = 20000;
+// Folders walked between two looks at the socket (and at quitting).
+constexpr std::size_t kFoldersPerStep = 32;
 
 }  // namespace
 
@@ -38,6 +41,7 @@ SyncClientSource::SyncClientSource(SyncClientOptions options) : options_(std::mo
 }
 
 SyncClientSource::~SyncClientSource() {
+  quitting_.store(true);
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -57,9 +61,7 @@ void SyncClientSource::Say(const std::string& line) {
 }
 
 void SyncClientSource::SayState(const std::string& line) {
-  if (line == lastStateLine_) return;
-  lastStateLine_ = line;
-  Say(line);
+  if (stateLines_.ShouldSay(line, SteadyNow())) Say(line);
 }
 
 int SyncClientSource::Connect(std::string* problem) {
@@ -123,6 +125,7 @@ void SyncClientSource::Run() {
     SetConnected(true);
     const bool stop = Serve(fd);
     ::close(fd);
+    walks_.clear();
     SetConnected(false);
     if (stop) return;
     SayState("the client went away; waiting for it to come back.");
@@ -168,6 +171,10 @@ bool SyncClientSource::Serve(int fd) {
   std::string out(kVersionRequest);
   bool skippingLongLine = false;
   for (;;) {
+    if (quitting_.load()) return true;
+    // Between looks at the socket: a step of a registration's walk, or a
+    // view update once the questions before it are sent.
+    const bool moreToDo = WalkSomeFolders() || UpdateOneView();
     double nextRecheck = 0.0;
     {
       std::lock_guard lock(mutex_);
@@ -192,8 +199,8 @@ bool SyncClientSource::Serve(int fd) {
       }
     }
     pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {wake_, POLLIN, 0}};
-    int timeout = 1000;
-    if (nextRecheck != 0.0) timeout = std::clamp(static_cast<int>((nextRecheck - SteadyNow()) * 1000) + 1, 0, 1000);
+    int timeout = moreToDo ? 0 : 1000;
+    if (!moreToDo && nextRecheck != 0.0) timeout = std::clamp(static_cast<int>((nextRecheck - SteadyNow()) * 1000) + 1, 0, 1000);
     if (::poll(fds, 2, timeout) < 0 && errno != EINTR) return false;
     if (fds[1].revents & POLLIN) {
       std::uint64_t value;
@@ -227,6 +234,8 @@ bool SyncClientSource::Serve(int fd) {
         std::vector<std::string> changed;
         std::size_t start = 0;
         for (std::size_t end; (end = in.find('\n', start)) != std::string::npos; start = end + 1) {
+          // A client flooding the socket never holds quitting up.
+          if (quitting_.load()) return true;
           if (skippingLongLine) {
             skippingLongLine = false;
             continue;
@@ -278,6 +287,10 @@ void SyncClientSource::Handle(std::string_view line, std::vector<std::string>& c
 }
 
 void SyncClientSource::Register(const std::string& root, std::string& out) {
+  if (const auto why = WhyNotASyncRoot(root)) {
+    if (refusedRootsSaid_.insert(root).second) Say("not following " + root + ": " + *why + ".");
+    return;
+  }
   std::vector<std::string> roots;
   {
     std::lock_guard lock(mutex_);
@@ -289,20 +302,28 @@ void SyncClientSource::Register(const std::string& root, std::string& out) {
   Post([roots](Listener& listener) {
     if (listener.rootsChanged) listener.rootsChanged(roots);
   });
-  // Asking about an item subscribes to its folder: ask about every item
-  // of every folder, which also learns their states.
-  std::vector<std::string> folders{root};
+  // Asking about an item subscribes to its folder: every item of every
+  // folder is asked about, which also learns their states. The walk goes
+  // in steps between looks at the socket (WalkSomeFolders).
   out += FolderStatusRequest(root);
-  for (std::size_t i = 0; i < folders.size() && folders.size() < kMostFoldersWalked; ++i) {
-    DIR* dir = ::opendir(folders[i].c_str());
+  walks_.push_back(Walk{root, {root}, 0});
+}
+
+bool SyncClientSource::WalkSomeFolders() {
+  if (walks_.empty()) return false;
+  Walk& walk = walks_.front();
+  for (std::size_t step = 0; step < kFoldersPerStep && walk.next < walk.folders.size(); ++step) {
+    if (quitting_.load()) return false;
+    const std::string folder = walk.folders[walk.next++];
+    DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) continue;
     std::vector<std::string> entries;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
-      const std::string path = folders[i] + "/" + name;
+      const std::string path = folder + "/" + name;
       entries.push_back(path);
-      if (entry->d_type == DT_DIR) folders.push_back(path);
+      if (entry->d_type == DT_DIR && walk.folders.size() < kMostFoldersWalked) walk.folders.push_back(path);
     }
     ::closedir(dir);
     // (An empty folder is subscribed to by the first question about
@@ -310,6 +331,8 @@ void SyncClientSource::Register(const std::string& root, std::string& out) {
     std::lock_guard lock(mutex_);
     for (const std::string& path : entries) AskLocked(path, false);
   }
+  if (walk.next >= walk.folders.size()) walks_.pop_front();
+  return !walks_.empty();
 }
 
 void SyncClientSource::Unregister(const std::string& root) {
@@ -320,7 +343,10 @@ void SyncClientSource::Unregister(const std::string& root) {
     if (it == roots_.end()) return;
     roots_.erase(it);
     roots = roots_;
+    viewUpdates_.erase(root);
   }
+  // Its walk, if it still runs, is of no use now.
+  std::erase_if(walks_, [&](const Walk& walk) { return walk.root == root; });
   Say("no longer synchronises " + root + ".");
   Post([roots](Listener& listener) {
     if (listener.rootsChanged) listener.rootsChanged(roots);

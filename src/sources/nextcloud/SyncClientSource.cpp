@@ -53,6 +53,10 @@ constexpr double kDownloadMemory = 600.0;
 constexpr std::size_t kMostDownloadsRemembered = 10000;
 // Paths waiting to be asked about, at most: beyond, the oldest are dropped.
 constexpr std::size_t kMostQueuedQuestions = 200000;
+// Items whose state is kept, at most (SweepTableLocked).
+constexpr std::size_t kMostTableEntries = 200000;
+// Errors said once each, remembered at most.
+constexpr std::size_t kMostErrorsRemembered = 10000;
 
 }  // namespace
 
@@ -225,6 +229,7 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
   // Thousands of lines about paths elsewhere cost a lookup each, nothing more.
   if (RootOfLocked(path) == nullptr) return;
   const bool wanted = wanted_.erase(path) > 0;
+  SweepTableLocked();
   auto [it, added] = table_.try_emplace(path);
   Entry& entry = it->second;
   const ClientItemState before = entry.state;
@@ -238,6 +243,7 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
     entry.okStamp = ContentStamp(path);
     entry.changePending = false;
   }
+  if (reportedErrors_.size() >= kMostErrorsRemembered) reportedErrors_.clear();
   if (state == ClientItemState::Error && before != ClientItemState::Error && reportedErrors_.insert(path).second)
     Say(path + " could not be synchronised (the client reports an error).");
   if (wanted || (!added && (before != state || pendingBefore != entry.changePending))) changed.push_back(path);
@@ -245,8 +251,33 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
 
 void SyncClientSource::UpdateView(const std::string& root) {
   std::lock_guard lock(mutex_);
+  if (std::find(roots_.begin(), roots_.end(), root) != roots_.end()) viewUpdates_.insert(root);
+}
+
+bool SyncClientSource::UpdateOneView() {
+  std::lock_guard lock(mutex_);
+  if (viewUpdates_.empty() || !questions_.empty()) return false;
+  const std::string root = *viewUpdates_.begin();
+  viewUpdates_.erase(viewUpdates_.begin());
   for (const auto& [path, entry] : table_)
     if (IsUnder(path, root) && queued_.insert(path).second) questions_.push_back(path);
+  return !viewUpdates_.empty();
+}
+
+void SyncClientSource::SweepTableLocked() {
+  if (table_.size() < kMostTableEntries) return;
+  // What is in progress or waits for an answer stays; the rest is asked
+  // about again when the tracker needs it.
+  std::erase_if(table_, [this](const auto& item) {
+    const Entry& entry = item.second;
+    return entry.state != ClientItemState::Syncing && !entry.changePending && queued_.count(item.first) == 0 &&
+           wanted_.count(item.first) == 0;
+  });
+  if (table_.size() < kMostTableEntries * 3 / 4) return;
+  // A client claiming that everything is in progress: half of it is
+  // forgotten, whatever it is.
+  std::size_t drop = table_.size() / 2;
+  std::erase_if(table_, [&drop](const auto&) { return drop > 0 && drop-- > 0; });
 }
 
 }  // namespace syncclient

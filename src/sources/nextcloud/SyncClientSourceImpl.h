@@ -7,8 +7,10 @@
 // Threads: one thread of the source's own runs Run(); questions come from
 // any thread. `mutex_` guards the table and everything declared after it;
 // the members marked as the client's thread's own are touched by that
-// thread alone.
+// thread alone; `quitting_` is set once, by the destructor, and read by
+// the client's thread between lines and folders.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "sources/SourcePushes.h"
+#include "sources/StateLines.h"
 #include "sources/nextcloud/SyncClientProtocol.h"
 #include "sources/nextcloud/SyncClientSource.h"
 #include "units/fs/PathUtilities.h"
@@ -114,18 +117,38 @@ private:
   void Handle(std::string_view line, std::vector<std::string>& changed, std::string& out);
   void Register(const std::string& root, std::string& out);
   void Unregister(const std::string& root);
+  // Walks a few folders of the registered roots, asking about their items;
+  // false when nothing is left to walk.
+  bool WalkSomeFolders();
+  // Asks again about what is known under one root a view update named;
+  // false when none waits.
+  bool UpdateOneView();
+  // Keeps the table bounded: forgets what is neither in progress nor asked
+  // about once it is full.
+  void SweepTableLocked();
   void Status(const std::string& path, ClientItemState state, std::vector<std::string>& changed);
   // A sync run started, ended or stopped under `root`: everything known
-  // there is asked about again.
+  // there is asked about again, once the questions before are sent (at
+  // most one update waits per root, however many the client sends).
   void UpdateView(const std::string& root);
   void Post(std::function<void(Listener&)> call) { pushes_.Post(std::move(call)); }
 
+  // A registered root's folders still to walk.
+  struct Walk {
+    std::string root;
+    std::vector<std::string> folders;
+    std::size_t next = 0;
+  };
+
   const SyncClientOptions options_;
   int wake_ = -1;
+  std::atomic<bool> quitting_{false};
   std::thread thread_;
 
   // The client's thread's own.
-  std::string lastStateLine_;
+  std::deque<Walk> walks_;
+  std::set<std::string> refusedRootsSaid_;
+  StateLines stateLines_;
   bool saidGarbage_ = false;
   bool saidLongLine_ = false;
 
@@ -142,6 +165,7 @@ private:
   std::unordered_set<std::string> wanted_;
   std::vector<std::pair<double, std::string>> rechecks_;
   std::set<std::string> reportedErrors_;
+  std::set<std::string> viewUpdates_;  // roots whose view update waits
   SourcePushes pushes_;
 };
 

@@ -1,11 +1,17 @@
 #include "sources/syncthing/SyncthingConfig.h"
 
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "units/fs/PathUtilities.h"
 
 namespace vantorel {
 
@@ -51,6 +57,41 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// libxml2 prints its own errors on the terminal unless told otherwise; a
+// broken file is said once, in this program's words, by the caller.
+void IgnoreXmlError(void*, xmlErrorPtr) {}
+
+// The file's bytes, read by this program (no library message about a full
+// descriptor table), and only when it is the user's own regular file.
+std::optional<std::string> ReadOwnFile(const std::string& path, std::string* problem) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *problem = errno == ENOENT ? "there is no " + path : path + " cannot be opened: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  std::optional<std::string> text;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (8 << 20)) {
+    *problem = path + " is not a Syncthing configuration";
+  } else if (st.st_uid != ::geteuid()) {
+    // The key in it lets anyone drive Syncthing: only the user's own is used.
+    *problem = path + " belongs to another user; refusing to use it";
+  } else {
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
+    text = std::move(bytes);
+  }
+  ::close(fd);
+  return text;
+}
+
 // "0.0.0.0:8384" and "[::]:8384" listen everywhere: asked on loopback.
 std::string HostForListening(std::string host) {
   if (host == "0.0.0.0" || host.empty()) return "127.0.0.1";
@@ -71,21 +112,11 @@ std::vector<std::string> SyncthingConfigCandidates() {
 }
 
 std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, std::string* problem) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    *problem = "there is no " + path;
-    return std::nullopt;
-  }
-  if (!S_ISREG(st.st_mode) || st.st_size > (8 << 20)) {
-    *problem = path + " is not a Syncthing configuration";
-    return std::nullopt;
-  }
-  // The key in it lets anyone drive Syncthing: only the user's own is used.
-  if (st.st_uid != ::geteuid()) {
-    *problem = path + " belongs to another user; refusing to use it";
-    return std::nullopt;
-  }
-  xmlDoc* document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  const auto text = ReadOwnFile(path, problem);
+  if (!text) return std::nullopt;
+  xmlSetStructuredErrorFunc(nullptr, IgnoreXmlError);  // per thread in libxml2
+  xmlDoc* document = xmlReadMemory(text->data(), static_cast<int>(text->size()), path.c_str(), nullptr,
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (document == nullptr) {
     *problem = path + " cannot be read as XML";
     return std::nullopt;
@@ -104,7 +135,9 @@ std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, st
     const std::string address = TextOf(ChildNamed(gui, "address"));
     const bool tls = AttributeOf(gui, "tls") == "true";
     if (address.rfind("unix://", 0) == 0 || address.rfind('/', 0) == 0) {
-      found.unixSocket = address.rfind("unix://", 0) == 0 ? address.substr(7) : address;
+      const std::string socket = address.rfind("unix://", 0) == 0 ? address.substr(7) : address;
+      // Syncthing expands "~" in it as in folder paths.
+      found.unixSocket = folderSettingPath(socket).value_or(socket);
       found.baseUrl = std::string(tls ? "https" : "http") + "://localhost";
     } else if (!address.empty()) {
       const auto colon = address.rfind(':');

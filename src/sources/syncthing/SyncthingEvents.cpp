@@ -15,6 +15,11 @@ namespace {
 // Backoff between attempts to reach Syncthing, in seconds.
 constexpr double kFirstRetry = 1.0;
 constexpr double kLongestRetry = 30.0;
+// A connection that ended sooner than this (a stream that keeps restarting)
+// does not reset the backoff.
+constexpr double kSteadyConnection = 30.0;
+// Events asked for per page: a flood arrives in pieces of this size.
+constexpr int kEventsPerPage = 1000;
 
 }  // namespace
 
@@ -55,7 +60,7 @@ void SyncthingSource::FollowEvents() {
       retry = std::min(retry * 2, kLongestRetry);
       continue;
     }
-    retry = kFirstRetry;
+    const double connectedAt = SteadyNow();
     SayState("following Syncthing at " + endpoint->baseUrl + " (" + endpoint->configPath + ").");
     if (wasConnected) {
       SyncthingFiles::Effects effects;
@@ -71,6 +76,7 @@ void SyncthingSource::FollowEvents() {
     if (Stopped()) return;
     SetReachable(false);
     SayState("lost Syncthing (" + problem + "); waiting for it to come back.");
+    retry = SteadyNow() - connectedAt < kSteadyConnection ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
     if (!Sleep(retry)) return;
   }
 }
@@ -81,6 +87,9 @@ bool SyncthingSource::Introduce(SyncthingHttp& http, const SyncthingEndpoint& en
     *problem = Why(status, endpoint);
     return false;
   }
+  if (status.servedByRoot)
+    SayOnce("its API at " + (endpoint.unixSocket.empty() ? endpoint.baseUrl : endpoint.unixSocket) +
+            " is served by a program of root's, taken as Syncthing running as a system service for this user.");
   const auto own = ParseSyncthingOwnId(status.body);
   if (!own) {
     *problem = "its status could not be read";
@@ -117,6 +126,7 @@ std::string SyncthingSource::Why(const SyncthingHttp::Reply& reply, const Syncth
   if (reply.status == 403 || reply.status == 401)
     return "it refused the API key in " + endpoint.configPath + " (HTTP " + std::to_string(reply.status) + ")";
   if (reply.status != 0) return "it answered HTTP " + std::to_string(reply.status);
+  if (reply.strangerListens) return reply.error;
   return "no answer at " + endpoint.baseUrl + ": " + reply.error;
 }
 
@@ -126,6 +136,7 @@ std::string SyncthingSource::Follow(SyncthingHttp& http) {
   while (!Stopped()) {
     const auto reply = http.Request("GET",
                                     "/rest/events?events=" + filter + "&since=" + std::to_string(since_) +
+                                        "&limit=" + std::to_string(kEventsPerPage) +
                                         "&timeout=" + std::to_string(static_cast<int>(options_.pollSeconds)),
                                     options_.pollSeconds + kRequestSeconds);
     if (!reply.Ok()) {
@@ -136,7 +147,7 @@ std::string SyncthingSource::Follow(SyncthingHttp& http) {
       }
       return Why(reply, endpoint);
     }
-    const auto events = ParseSyncthingEvents(reply.body);
+    const auto events = ParseSyncthingEvents(reply.body, kEventsPerPage);
     if (!events) {
       if (!saidMalformed) Say("ignoring an answer of its event stream that is not an event list.");
       saidMalformed = true;
@@ -147,9 +158,11 @@ std::string SyncthingSource::Follow(SyncthingHttp& http) {
     // last one means the stream was reset under us.
     if (!events->empty() && events->front().id <= since_ && since_ > 0) return "its event stream restarted";
     SyncthingFiles::Effects effects;
-    {
+    for (const SyncthingEvent& event : *events) {
+      // One event at a time: the main thread's questions wait for one
+      // event at most, never for a whole page.
       std::lock_guard lock(mutex_);
-      for (const SyncthingEvent& event : *events) files_.Apply(event, effects);
+      files_.Apply(event, effects);
     }
     if (!events->empty()) since_ = events->back().id;
     Handle(std::move(effects));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "units/fs/PathSafety.h"
 #include "units/fs/PathUtilities.h"
 
 namespace vantorel {
@@ -13,16 +14,15 @@ namespace {
 
 constexpr std::string_view kTemporaryPrefix = ".syncthing.";
 constexpr std::string_view kTemporarySuffix = ".tmp";
-// Entries kept before the settled ones are swept out.
-constexpr std::size_t kMostEntries = 200000;
+// Entries kept before the settled ones are swept out; past it after that
+// (a client reporting pulls it never ends), the longest unheard of go too.
+constexpr std::size_t kMostEntries = 100000;
+// Errors of one event named one by one; the rest are counted.
+constexpr std::size_t kErrorsNamed = 3;
 // Seconds of slack between a file's change time and when watching began.
 constexpr double kChangeSlack = 2.0;
 
-bool IsUnder(const std::string& path, const std::string& root) {
-  if (root == "/") return true;
-  return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
-         (path.size() == root.size() || path[root.size()] == '/');
-}
+bool IsUnder(const std::string& path, const std::string& root) { return IsWithinFolder(path, root); }
 
 std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path, double* changed = nullptr) {
   struct stat st {};
@@ -73,12 +73,28 @@ double SyncthingBlocksPercent(std::int64_t blocks, std::int64_t size) {
 SyncthingFiles::SyncthingFiles(double watchStart) : watchStart_(watchStart) {}
 
 void SyncthingFiles::SetFolders(std::vector<SyncthingFolder> folders, Effects& effects) {
-  folders_ = std::move(folders);
+  folders_.clear();
+  for (SyncthingFolder& folder : folders) {
+    // Syncthing keeps a path as it was typed: "~/Sync" is under the home
+    // of the user it runs as, who is this one (its config.xml is ours).
+    const auto path = folderSettingPath(folder.path);
+    std::optional<std::string> why;
+    if (!path)
+      why = "it is not an absolute path";
+    else
+      why = WhyNotASyncRoot(*path);
+    if (why) {
+      if (saidRefused_.insert(folder.path).second)
+        effects.lines.push_back("not following folder \"" + folder.id + "\" at " + folder.path + ": " + *why + ".");
+      continue;
+    }
+    folder.path = *path;
+    folders_.push_back(std::move(folder));
+  }
   // Longer paths first: a folder inside another answers for its own files.
   std::sort(folders_.begin(), folders_.end(),
             [](const SyncthingFolder& a, const SyncthingFolder& b) { return a.path.size() > b.path.size(); });
-  for (SyncthingFolder& folder : folders_)
-    while (folder.path.size() > 1 && folder.path.back() == '/') folder.path.pop_back();
+  std::erase_if(reported_, [this](const auto& report) { return FolderById(report.first.first) == nullptr; });
   std::erase_if(needs_, [this](const auto& need) {
     const SyncthingFolder* folder = FolderById(need.first.first);
     return folder == nullptr ||
@@ -169,16 +185,20 @@ void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& dev
     if (SentAndArrived(*path) != arrived) effects.changed.push_back(*path);
 }
 
-void SyncthingFiles::NoteError(const std::string& path, const std::string& text, Effects& effects) {
+bool SyncthingFiles::NoteError(const std::string& path, const std::string& text, Effects& effects, bool say) {
   Entry& entry = entries_[path];
+  entry.touched = applied_;
   if (!entry.error) effects.changed.push_back(path);
   entry.error = true;
   entry.downloading = false;
-  if (saidErrors_.insert(path).second) effects.lines.push_back(path + " could not be synchronised: " + text + ".");
+  if (!saidErrors_.insert(path).second) return false;
+  if (say) effects.lines.push_back(path + " could not be synchronised: " + text + ".");
+  return true;
 }
 
 void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
   using Type = SyncthingEvent::Type;
+  ++applied_;
   const SyncthingFolder* folder = event.folder.empty() ? nullptr : FolderById(event.folder);
   const auto pathOf = [folder](const std::string& relative) {
     return folder->path == "/" ? "/" + relative : folder->path + "/" + relative;
@@ -201,6 +221,7 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         }
         Entry& entry = entries_[path];
         entry = Entry{};
+        entry.touched = applied_;
         entry.way = Way::Sending;
         entry.indexed = true;
         entry.indexedAt = static_cast<std::uint32_t>(generation_);
@@ -229,23 +250,34 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
       return;
     }
     case Type::RemoteDownloadProgress: {
-      if (folder == nullptr) return;
-      for (auto& [path, entry] : entries_)
-        if (entry.way == Way::Sending && IsUnder(path, folder->path)) entry.percent = -1;
+      // Each event is the device's whole list for the folder: what it no
+      // longer names has no percentage from it. Only its own last list is
+      // looked at, so an event costs what it names, not the whole table.
+      if (folder == nullptr || event.device == ownDevice_ ||
+          std::find(folder->devices.begin(), folder->devices.end(), event.device) == folder->devices.end())
+        return;
+      std::vector<std::string>& named = reported_[{folder->id, event.device}];
+      for (const std::string& path : named)
+        if (const auto it = entries_.find(path); it != entries_.end() && it->second.way == Way::Sending)
+          it->second.percent = -1;
+      named.clear();
       for (const auto& [name, blocks] : event.blocks) {
         const auto it = entries_.find(pathOf(name));
         if (it == entries_.end() || it->second.way != Way::Sending) continue;
         it->second.percent = static_cast<float>(SyncthingBlocksPercent(blocks, it->second.stamp.first));
+        it->second.touched = applied_;
+        named.push_back(it->first);
       }
       return;
     }
     case Type::ItemStarted:
     case Type::ItemFinished: {
-      if (folder == nullptr || event.itemType != "file" || event.action != "update") return;
+      if (folder == nullptr || event.item.empty() || event.itemType != "file" || event.action != "update") return;
       const std::string path = pathOf(event.item);
       Entry& entry = entries_[path];
       if (event.type == Type::ItemStarted) {
         entry = Entry{};
+        entry.touched = applied_;
         entry.way = Way::Receiving;
         entry.downloading = true;
         entry.percent = 0;
@@ -255,12 +287,14 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         return;
       } else {
         entry.way = Way::Receiving;
+        entry.touched = applied_;
         entry.downloading = false;
         entry.error = false;
         entry.percent = -1;
         entry.stamp = ContentStamp(path);
       }
       effects.changed.push_back(path);
+      Sweep();
       return;
     }
     case Type::DownloadProgress:
@@ -269,16 +303,33 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         if (where == nullptr) continue;
         for (const auto& [item, bytes] : items) {
           const auto it = entries_.find(where->path + "/" + item);
-          if (it != entries_.end() && it->second.downloading && bytes.total > 0)
-            it->second.percent = static_cast<float>(
+          if (it == entries_.end() || !it->second.downloading || bytes.total <= 0) continue;
+          it->second.touched = applied_;
+          it->second.percent = static_cast<float>(
                 std::min(100.0, 100.0 * static_cast<double>(bytes.done) / static_cast<double>(bytes.total)));
         }
       }
       return;
-    case Type::FolderErrors:
+    case Type::FolderErrors: {
       if (folder == nullptr) return;
-      for (const auto& [relative, text] : event.errors) NoteError(pathOf(relative), text, effects);
+      // A few are named; thousands (a folder gone bad) make one line.
+      const bool each = event.errors.size() <= kErrorsNamed;
+      std::vector<std::pair<std::string, std::string>> unsaid;
+      for (const auto& [relative, text] : event.errors)
+        if (NoteError(pathOf(relative), text, effects, each) && !each) unsaid.emplace_back(relative, text);
+      if (unsaid.size() > kErrorsNamed) {
+        std::string line = std::to_string(unsaid.size()) + " items of folder \"" + folder->id +
+                           "\" could not be synchronised, among them ";
+        for (std::size_t i = 0; i < kErrorsNamed; ++i)
+          line += (i > 0 ? ", " : "") + unsaid[i].first + " (" + unsaid[i].second + ")";
+        effects.lines.push_back(line + ".");
+      } else {
+        for (const auto& [relative, text] : unsaid)
+          effects.lines.push_back(pathOf(relative) + " could not be synchronised: " + text + ".");
+      }
+      Sweep();
       return;
+    }
     case Type::DeviceConnected:
     case Type::DeviceDisconnected:
     case Type::DevicePaused:
@@ -377,6 +428,7 @@ bool SyncthingFiles::IsUploaded(const std::string& path, double steadyNow) {
     if (now.first < 0 || changed < watchStart_ - kChangeSlack) return true;
     Entry entry;
     entry.pendingSince = steadyNow;
+    entry.touched = applied_;
     it = entries_.emplace(path, entry).first;
     Sweep();
     return false;
@@ -388,6 +440,7 @@ bool SyncthingFiles::IsUploaded(const std::string& path, double steadyNow) {
     // Changed here since it arrived: a local change now.
     entry = Entry{};
     entry.pendingSince = steadyNow;
+    entry.touched = applied_;
     return false;
   }
   if (!entry.indexed) return false;
@@ -445,6 +498,23 @@ void SyncthingFiles::Sweep() {
   for (const auto& [path, entry] : entries_)
     if ((entry.way == Way::Receiving && !entry.downloading) || SentAndArrived(path)) settled.push_back(path);
   for (const std::string& path : settled) entries_.erase(path);
+  if (entries_.size() < kMostEntries * 3 / 4) return;
+  // Still full: pulls that never ended, errors on files never seen again.
+  // The half heard of longest ago is forgotten (a file still changing here
+  // is found again when it is asked about).
+  std::vector<std::pair<std::uint32_t, const std::string*>> byAge;
+  byAge.reserve(entries_.size());
+  for (const auto& [path, entry] : entries_) byAge.emplace_back(entry.touched, &path);
+  const auto middle = byAge.begin() + static_cast<std::ptrdiff_t>(byAge.size() / 2);
+  std::nth_element(byAge.begin(), middle, byAge.end());
+  std::vector<std::string> old;
+  for (auto it = byAge.begin(); it != middle; ++it) old.push_back(*it->second);
+  for (const std::string& path : old) {
+    saidErrors_.erase(path);
+    entries_.erase(path);
+  }
+  for (auto& [key, paths] : reported_)
+    std::erase_if(paths, [this](const std::string& path) { return entries_.count(path) == 0; });
 }
 
 }  // namespace vantorel

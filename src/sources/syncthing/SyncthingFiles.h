@@ -108,6 +108,7 @@ private:
     Stamp stamp{-1, 0};        // content indexed (Sending) or received (Receiving)
     double pendingSince = 0;   // Sending, not indexed: steady time first seen
     std::uint32_t indexedAt = 0;  // Sending, indexed: the index generation
+    std::uint32_t touched = 0;    // the event that last named it
     float percent = -1;        // how far its transfer came, where known
     Way way = Way::Sending;
     bool indexed = false;      // Sending: the stamp's content is in the index
@@ -125,17 +126,22 @@ private:
   const SyncthingFolder* FolderById(const std::string& id) const;
   bool NeededEverywhere(const SyncthingFolder& folder, const std::string& relative, std::uint64_t indexedAt) const;
   bool SentAndArrived(const std::string& path) const;
-  void NoteError(const std::string& path, const std::string& text, Effects& effects);
+  // False when the error was known already; `say`: a line of its own.
+  bool NoteError(const std::string& path, const std::string& text, Effects& effects, bool say = true);
   void Sweep();
 
   double watchStart_;
   std::uint64_t generation_ = 0;
+  std::uint32_t applied_ = 0;  // events applied, for how recently an entry was heard of
   std::string ownDevice_;
   std::vector<SyncthingFolder> folders_;
   std::map<std::string, bool> connected_;
   std::map<std::pair<std::string, std::string>, Need> needs_;  // (folder, device)
   std::unordered_map<std::string, Entry> entries_;             // by absolute path
   std::unordered_set<std::string> saidErrors_;
+  std::unordered_set<std::string> saidRefused_;  // folders not followed, as Syncthing wrote them
+  // (folder, device) → the paths its last RemoteDownloadProgress gave a percentage.
+  std::map<std::pair<std::string, std::string>, std::vector<std::string>> reported_;
 };
 
 }  // namespace vantorel

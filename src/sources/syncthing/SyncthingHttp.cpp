@@ -1,16 +1,20 @@
 #include "sources/syncthing/SyncthingHttp.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <mutex>
+
+#include "units/net/ListenerOwner.h"
 
 namespace vantorel {
 
 namespace {
 
-// Answers larger than this are cut off as failed: no event page or need
-// list comes near it.
-constexpr std::size_t kLargestBody = 64u << 20;
+// Answers larger than this are cut off as failed. Pages are asked for in
+// pieces (a thousand events or names) that come nowhere near it, and the
+// parsed form of an answer takes many times its size in memory.
+constexpr std::size_t kLargestBody = 4u << 20;
 
 void InitializeCurlOnce() {
   static std::once_flag once;
@@ -21,6 +25,10 @@ struct Transfer {
   std::string body;
   bool tooLarge = false;
   const std::atomic<bool>* stop = nullptr;
+  const int* socket = nullptr;  // the connection's, as opened
+  bool checkListener = false;
+  std::optional<uid_t> stranger;
+  bool servedByRoot = false;
 };
 
 size_t Collect(char* data, size_t size, size_t count, void* user) {
@@ -40,10 +48,39 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<Transfer*>(user)->stop->load() ? 1 : 0;
 }
 
+// Called once a connection is made or reused, before the request (and the
+// key in it) is sent.
+int CheckListener(void* user, char*, char*, int, int) {
+  auto* transfer = static_cast<Transfer*>(user);
+  if (!transfer->checkListener) return CURL_PREREQFUNC_OK;
+  std::string problem;
+  const auto owner = *transfer->socket >= 0 ? ListenerOwner(*transfer->socket, &problem) : std::nullopt;
+  if (owner && *owner == ::geteuid()) return CURL_PREREQFUNC_OK;
+  if (owner && *owner == 0) {
+    transfer->servedByRoot = true;
+    return CURL_PREREQFUNC_OK;
+  }
+  transfer->stranger = owner.value_or(static_cast<uid_t>(-1));
+  return CURL_PREREQFUNC_ABORT;
+}
+
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  int* socket = static_cast<int*>(user);
+  *socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  return *socket >= 0 ? *socket : CURL_SOCKET_BAD;
+}
+
+int CloseSocket(void* user, curl_socket_t fd) {
+  int* socket = static_cast<int*>(user);
+  if (*socket == fd) *socket = -1;
+  return ::close(fd);
+}
+
 }  // namespace
 
 struct SyncthingHttp::Handle {
   CURL* curl = nullptr;
+  int socket = -1;  // the connection's socket, kept while curl keeps it
   ~Handle() {
     if (curl != nullptr) curl_easy_cleanup(curl);
   }
@@ -83,6 +120,10 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
   }
   Transfer transfer;
   transfer.stop = &stop_;
+  transfer.socket = &handle_->socket;
+  // A certificate of Syncthing's own proves who answers; without TLS the
+  // listener's owner has to.
+  transfer.checkListener = endpoint_.certificate.empty();
   const std::string url = endpoint_.baseUrl + target;
   const std::string key = "X-API-Key: " + endpoint_.apiKey;
   curl_slist* headers = curl_slist_append(nullptr, key.c_str());
@@ -102,6 +143,12 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &handle_->socket);
+  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, &handle_->socket);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, CheckListener);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 3000L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -120,7 +167,19 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
 
   const CURLcode code = curl_easy_perform(curl);
   curl_slist_free_all(headers);
-  if (code == CURLE_OK) {
+  reply.servedByRoot = transfer.servedByRoot;
+  if (transfer.stranger) {
+    reply.strangerListens = true;
+    const std::string where = endpoint_.unixSocket.empty() ? endpoint_.baseUrl : endpoint_.unixSocket;
+    reply.error = where + " is listened on by " +
+                  (*transfer.stranger == static_cast<uid_t>(-1)
+                       ? std::string("a program whose user cannot be told")
+                       : "another user (uid " + std::to_string(*transfer.stranger) + ")") +
+                  "; not sending the API key";
+    // Nothing of this connection is used again.
+    curl_easy_cleanup(curl);
+    handle_->curl = curl_easy_init();
+  } else if (code == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
     reply.body = std::move(transfer.body);
   } else if (transfer.tooLarge) {

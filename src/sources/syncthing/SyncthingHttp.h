@@ -3,6 +3,10 @@
 // a GUI served over TLS trusted through the one certificate Syncthing keeps
 // beside its configuration (no other authority), a GUI on a Unix socket,
 // a time limit on every request, and an abort the moment the owner stops.
+// Before a request goes over a new connection that is not TLS, the program
+// listening at the other end must be the user's own (or root's, a system
+// service): the key is never sent to a stranger who took the port or the
+// socket while Syncthing was not running.
 //
 // Threads: one object per thread; it keeps its connection between requests.
 // Only `stop` is shared: the owner sets it from any thread.
@@ -35,6 +39,8 @@ public:
     long status = 0;    // 0: no answer (refused, timed out, aborted)
     std::string body;
     std::string error;  // why there is no answer, in words
+    bool strangerListens = false;  // refused: another user's program listens there
+    bool servedByRoot = false;     // the listener is root's (a system service)
     bool Ok() const { return status >= 200 && status < 300; }
   };
   // `target` is the path and query ("/rest/events?since=3"); `body` is sent

@@ -4,7 +4,10 @@
 // compile time in every file that includes it.
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <utility>
+
+#include "units/fs/PathSafety.h"
 
 namespace vantorel {
 
@@ -17,9 +20,12 @@ using Json = nlohmann::json;
 // 300,000 brackets) could exhaust the stack: anything past this is malformed.
 constexpr int kDeepestNesting = 64;
 
-// Whether brackets and braces outside strings nest deeper than `limit`.
-bool NestsDeeperThan(std::string_view text, int limit) {
+// Whether brackets and braces outside strings nest deeper than `limit`, or
+// the outermost array or object holds more than `mostItems` values (counted
+// before the library builds them all in memory).
+bool LargerThanAnyRealAnswer(std::string_view text, int limit, std::size_t mostItems) {
   int depth = 0;
+  std::size_t separators = 0;
   bool inString = false;
   bool escaped = false;
   for (const char c : text) {
@@ -36,13 +42,15 @@ bool NestsDeeperThan(std::string_view text, int limit) {
       if (++depth > limit) return true;
     } else if (c == ']' || c == '}') {
       --depth;
+    } else if (c == ',' && depth == 1 && ++separators >= mostItems) {
+      return true;
     }
   }
   return false;
 }
 
-std::optional<Json> Parsed(std::string_view text) {
-  if (NestsDeeperThan(text, kDeepestNesting)) return std::nullopt;
+std::optional<Json> Parsed(std::string_view text, std::size_t mostItems = SIZE_MAX) {
+  if (LargerThanAnyRealAnswer(text, kDeepestNesting, mostItems)) return std::nullopt;
   Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded()) return std::nullopt;
   return json;
@@ -51,6 +59,13 @@ std::optional<Json> Parsed(std::string_view text) {
 std::string StringAt(const Json& object, const char* key) {
   const auto it = object.find(key);
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// A file's name within its folder: one that cannot step out of it, else
+// nothing (a lying client's "../../etc/passwd" or a name with a NUL).
+std::string NameAt(const Json& object, const char* key) {
+  std::string name = StringAt(object, key);
+  return IsPlainRelativePath(name) ? name : std::string();
 }
 
 std::int64_t IntegerAt(const Json& object, const char* key) {
@@ -101,7 +116,7 @@ void ReadData(const Json& data, SyncthingEvent& event) {
     case SyncthingEvent::Type::FolderResumed: event.folder = StringAt(data, "id"); break;
     default: break;
   }
-  event.item = StringAt(data, "item");
+  event.item = NameAt(data, "item");
   event.action = StringAt(data, "action");
   event.itemType = StringAt(data, "type");
   event.needItems = IntegerAt(data, "needItems");
@@ -109,19 +124,21 @@ void ReadData(const Json& data, SyncthingEvent& event) {
     event.error = error->get<std::string>();
   if (const auto names = data.find("filenames"); names != data.end() && names->is_array())
     for (const Json& name : *names)
-      if (name.is_string()) event.names.push_back(name.get<std::string>());
+      if (name.is_string() && IsPlainRelativePath(name.get_ref<const std::string&>()))
+        event.names.push_back(name.get<std::string>());
   if (const auto state = data.find("state"); state != data.end() && state->is_object())
     for (const auto& [name, count] : state->items())
-      if (count.is_number_integer()) event.blocks[name] = count.get<std::int64_t>();
+      if (count.is_number_integer() && IsPlainRelativePath(name)) event.blocks[name] = count.get<std::int64_t>();
   if (const auto errors = data.find("errors"); errors != data.end() && errors->is_array())
     for (const Json& error : *errors)
-      if (error.is_object()) event.errors.emplace_back(StringAt(error, "path"), StringAt(error, "error"));
+      if (error.is_object() && !NameAt(error, "path").empty())
+        event.errors.emplace_back(NameAt(error, "path"), StringAt(error, "error"));
   if (event.type == SyncthingEvent::Type::DownloadProgress) {
     // {folder: {item: {bytesDone, bytesTotal, ...}}}
     for (const auto& [folder, items] : data.items()) {
       if (!items.is_object()) continue;
       for (const auto& [item, bytes] : items.items())
-        if (bytes.is_object())
+        if (bytes.is_object() && IsPlainRelativePath(item))
           event.progress[folder][item] = {IntegerAt(bytes, "bytesDone"), IntegerAt(bytes, "bytesTotal")};
     }
   }
@@ -135,8 +152,8 @@ std::string SyncthingEventFilter() {
   return filter;
 }
 
-std::optional<std::vector<SyncthingEvent>> ParseSyncthingEvents(std::string_view text) {
-  const auto json = Parsed(text);
+std::optional<std::vector<SyncthingEvent>> ParseSyncthingEvents(std::string_view text, std::size_t mostEvents) {
+  const auto json = Parsed(text, mostEvents);
   if (!json || !json->is_array()) return std::nullopt;
   std::vector<SyncthingEvent> events;
   events.reserve(json->size());
@@ -207,7 +224,7 @@ std::optional<SyncthingNeedPage> ParseSyncthingNeedPage(std::string_view text) {
   const auto files = json->find("files");
   if (files == json->end() || !files->is_array()) return std::nullopt;
   for (const Json& file : *files)
-    if (file.is_object() && !StringAt(file, "name").empty()) page.names.push_back(StringAt(file, "name"));
+    if (file.is_object() && !NameAt(file, "name").empty()) page.names.push_back(NameAt(file, "name"));
   return page;
 }
 

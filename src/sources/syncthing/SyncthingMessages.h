@@ -3,10 +3,13 @@
 // long-poll, the folders of its configuration, a device's completion and
 // remote need, the connections, one file's record. Only the fields this
 // program uses are kept; anything malformed reads as nothing (the caller
-// says so once), never as a half-read value.
+// says so once), never as a half-read value. An answer nested deeper than
+// any real one is malformed; a file name that could step out of its folder
+// (absolute, "..", a control byte) is left out.
 //
 // Threads: free functions, no state.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -57,9 +60,11 @@ struct SyncthingEvent {
 // The event types asked for, comma-separated, as the long-poll's filter.
 std::string SyncthingEventFilter();
 
-// An event array; nothing when the text is not one. Events of other types
-// are kept (as Other) so that their ids still advance the stream.
-std::optional<std::vector<SyncthingEvent>> ParseSyncthingEvents(std::string_view json);
+// An event array of at most `mostEvents` (the page asked for); nothing when
+// the text is not one. Events of other types are kept (as Other) so that
+// their ids still advance the stream.
+std::optional<std::vector<SyncthingEvent>> ParseSyncthingEvents(std::string_view json,
+                                                                std::size_t mostEvents = SIZE_MAX);
 
 struct SyncthingFolder {
   std::string id;

@@ -12,8 +12,8 @@ namespace vantorel::syncthing {
 namespace {
 
 // Names read per page of a device's remote need, and pages at most.
-constexpr int kNeedPage = 10000;
-constexpr int kMostNeedPages = 100;
+constexpr int kNeedPage = 1000;
+constexpr int kMostNeedPages = 1000;
 
 }  // namespace
 

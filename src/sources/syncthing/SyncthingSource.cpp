@@ -138,9 +138,7 @@ void SyncthingSource::Say(const std::string& line) { WriteDiagnosticLine("Syncth
 
 void SyncthingSource::SayState(const std::string& line) {
   std::lock_guard lock(sayLock_);
-  if (line == lastStateLine_) return;
-  lastStateLine_ = line;
-  Say(line);
+  if (stateLines_.ShouldSay(line, SteadyNow())) Say(line);
 }
 
 void SyncthingSource::Handle(SyncthingFiles::Effects effects) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sources/SourcePushes.h"
+#include "sources/StateLines.h"
 #include "sources/syncthing/SyncthingConfig.h"
 #include "sources/syncthing/SyncthingFiles.h"
 #include "sources/syncthing/SyncthingHttp.h"
@@ -116,7 +117,7 @@ private:
 
   // Guards the lines said once.
   std::mutex sayLock_;
-  std::string lastStateLine_;
+  StateLines stateLines_;
   std::set<std::string> said_;
 
   // Guards everything below; `wake_` waits on it.

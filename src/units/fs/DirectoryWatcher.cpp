@@ -202,7 +202,8 @@ void DirectoryWatcher::Impl::Run() {
 }
 
 std::unique_ptr<DirectoryWatcher> DirectoryWatcher::Create(const std::vector<std::string>& roots, MainLoop* loop,
-                                                           Callback callback, double latency, std::string* error) {
+                                                           Callback callback, double latency, std::string* error,
+                                                           std::size_t mostFolders) {
   if (loop == nullptr) {
     if (error) *error = "no main loop to deliver changes on";
     return nullptr;
@@ -219,6 +220,7 @@ std::unique_ptr<DirectoryWatcher> DirectoryWatcher::Create(const std::vector<std
   }
   d.loop = loop;
   d.latency = latency;
+  d.mostFolders = mostFolders;
   d.delivery->callback = std::move(callback);
   d.delivery->loop = loop;
   d.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

@@ -19,6 +19,7 @@
 // reported; nothing is lost.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,10 +39,12 @@ public:
   };
 
   // Starts watching `roots` (the walk that places the watches runs on the
-  // reader thread). Null, with `error` set, when inotify cannot be used.
+  // reader thread), at most `mostFolders` folders in all (said once when
+  // reached, as the system's own limit is). Null, with `error` set, when
+  // inotify cannot be used.
   static std::unique_ptr<DirectoryWatcher> Create(const std::vector<std::string>& roots, MainLoop* loop,
                                                   Callback callback, double latency = 1.0,
-                                                  std::string* error = nullptr);
+                                                  std::string* error = nullptr, std::size_t mostFolders = SIZE_MAX);
   // Stops the reader thread; no callback runs after this returns on the main
   // thread.
   ~DirectoryWatcher();

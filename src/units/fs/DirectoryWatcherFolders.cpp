@@ -52,6 +52,14 @@ int DirectoryWatcher::Impl::AddWatch(const std::string& folder, long root) {
   const bool isRoot = root >= 0;
   // Roots may be links to the real folder; nothing below them is followed.
   const std::uint32_t mask = kDirectoryEvents | (isRoot ? 0 : IN_DONT_FOLLOW);
+  if (directories.size() >= mostFolders) {
+    if (!warnedFolderLimit)
+      WriteDiagnosticLine("Cannot watch more than " + std::to_string(mostFolders) +
+                          " folders in all; folders watched so far stay watched, the first skipped is " +
+                          EscapedForLine(folder));
+    warnedFolderLimit = true;
+    return -1;
+  }
   const int wd = ::inotify_add_watch(inotifyFd, folder.c_str(), mask);
   if (wd < 0) {
     if (isRoot && errno != ENOSPC) {

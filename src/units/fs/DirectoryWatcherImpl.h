@@ -149,7 +149,9 @@ struct DirectoryWatcher::Impl {
   bool delivered = false;
   Clock::time_point lastDelivery;
   double lastReadTime = 0;  // wall clock, when the queue was last read empty
+  std::size_t mostFolders = SIZE_MAX;
   bool warnedWatchLimit = false;
+  bool warnedFolderLimit = false;
   bool warnedPathLimit = false;
 
   ~Impl() {

@@ -3,7 +3,7 @@
 # link limited so a large file takes seconds), and `vantorel --headless` on
 # A's folder finding Syncthing by itself: uploads seen from A's side until B
 # has them, a download from B, B paused and back, A restarted mid-batch,
-# and `vantorel pause|resume` reaching Syncthing. Skips (77) only where
+# `vantorel pause|resume` reaching Syncthing, and a folder kept as "~/Name". Skips (77) only where
 # syncthing is not installed.
 set -uo pipefail
 app=$1
@@ -136,6 +136,17 @@ check "the status line says so" until_true 10 sh -c '"$1" status | grep -q "Sync
 check "vantorel resume answers 0" test $? -eq 0
 check "the folder syncs again" until_true 10 folder_paused false
 check "and the status line no longer says paused" until_true 10 sh -c '! "$1" status | grep -q "paused"' sh "$app"
+
+# A folder added as "~/Tilde", as Syncthing keeps what the user typed: it
+# is the folder under Syncthing's home (HOME here), not a path taken
+# literally or from Vantorel's working folder.
+st_api A POST /rest/config/folders \
+  "{\"id\":\"tilde\",\"label\":\"Tilde\",\"path\":\"~/Tilde\",\"devices\":[{\"deviceID\":\"$ST_A_ID\"}]}" > /dev/null
+check "Syncthing keeps the folder as typed" \
+  test "$(st_api A GET /rest/config/folders/tilde | jq -r .path)" = "~/Tilde"
+roots_have() { "$app" status --json | jq -e --arg r "$1" '.source.roots | index($r)' > /dev/null; }
+check "vantorel follows it at $T/Tilde" until_true 20 roots_have "$T/Tilde"
+check "and never as ~/Tilde" bash -c "! grep -qF '~/Tilde does not exist' '$T/vantorel.txt'"
 
 "$app" quit > /dev/null
 wait "$vantorel"
