@@ -49,7 +49,8 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   Pass();
   EXPECT_EQ(t.Snapshot().inProgress, 0);
   // The client starts sending it: nothing on disk changes, no event comes.
-  scripted->PushChanged({file});
+  // (What it says of paths outside its folders is not taken.)
+  scripted->PushChanged({"/etc/passwd", cloud + "/../outside.txt", file});
   ASSERT_TRUE(loop.RunUntil([&] { return t.GetQueueSize() == 1; }, 5));
   Pass();
   EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{file});
@@ -61,7 +62,7 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{file});
 
   const std::string other = dir.MakeFolder("client-root");
-  scripted->PushRoots({other});
+  scripted->PushRoots({"/", "/proc", other});  // never the whole file system
   ASSERT_TRUE(loop.RunUntil([&] { return t.GetWatchedFolders().size() == 2; }, 5));
   EXPECT_EQ(t.GetWatchedFolders(), (std::vector<std::string>{cloud, other}));
   t.Shutdown();
