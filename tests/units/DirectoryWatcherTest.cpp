@@ -246,6 +246,21 @@ TEST_F(DirectoryWatcherTest, FoldersBeyondThePathLimitAreSaidOnce) {
   ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);  // rm walks by descriptor
 }
 
+TEST_F(DirectoryWatcherTest, ALimitOnFoldersIsKeptAndSaidOnce) {
+  const std::string root = dir.MakeFolder("root");
+  for (const char* folder : {"a", "b", "c", "d", "e"}) dir.MakeFolder(std::string("root/") + folder);
+  CaptureDiagnostics diagnostics;
+  watcher = DirectoryWatcher::Create({root}, &loop, [](const std::vector<std::string>&) {}, 0.05, nullptr, 3);
+  ASSERT_TRUE(watcher && watcher->WaitUntilWatching(10));
+  EXPECT_EQ(watcher->GetStatistics().watchedDirectories, 3u);
+  dir.MakeFolder("root/f");
+  Settle();
+  EXPECT_EQ(watcher->GetStatistics().watchedDirectories, 3u);
+  const std::string said = diagnostics.Text();
+  EXPECT_EQ(said.rfind("Cannot watch more than 3 folders in all;", 0), 0u) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1);  // once
+}
+
 TEST_F(DirectoryWatcherTest, AttributeChangesAndRemovalsAreReported) {
   const std::string root = dir.MakeFolder("root");
   const std::string file = dir.Write("root/doc.txt", "x");

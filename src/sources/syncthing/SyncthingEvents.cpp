@@ -158,6 +158,15 @@ std::string SyncthingSource::Follow(SyncthingHttp& http) {
     // last one means the stream was reset under us.
     if (!events->empty() && events->front().id <= since_ && since_ > 0) return "its event stream restarted";
     SyncthingFiles::Effects effects;
+    // The filtered stream's ids follow one another. A page that starts
+    // further on is the newest part of more than a page (Syncthing answers
+    // a limit with the last events, and keeps only so many): what was
+    // missed is read again, as after a reconnection.
+    if (!events->empty() && since_ > 0 && events->front().id > since_ + 1) {
+      SayOnce("more events came at once than it keeps or sends in a page; what was missed is read again.");
+      std::lock_guard lock(mutex_);
+      files_.Reconnected(effects);
+    }
     for (const SyncthingEvent& event : *events) {
       // One event at a time: the main thread's questions wait for one
       // event at most, never for a whole page.

@@ -4,14 +4,19 @@
 // stranger listening where Syncthing should be.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "sources/StateLines.h"
+#include "sources/syncthing/SyncthingConfig.h"
 #include "sources/syncthing/SyncthingFiles.h"
 #include "sources/syncthing/SyncthingMessages.h"
 #include "sources/syncthing/SyncthingSource.h"
@@ -106,6 +111,37 @@ TEST(SyncthingHostile, FloodsAreBoundedAndThousandsOfErrorsMakeOneLine) {
   files.Apply(errors, said);
   ASSERT_EQ(said.lines.size(), 1u);
   EXPECT_EQ(said.lines[0].rfind("5000 items of folder \"f\" could not be synchronised, among them bad-0", 0), 0u);
+}
+
+TEST(SyncthingHostile, AConfigurationThatCannotBeReadIsOneLineOfOursAndNothingOnTheTerminal) {
+  TempDir dir;
+  const std::string config = dir.Write("config.xml", "<configuration><gui><apikey>k</apikey>");
+  const std::string caught = dir / "stderr.txt";
+  const int capture = ::open(caught.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int savedStderr = ::dup(STDERR_FILENO);
+  ::dup2(capture, STDERR_FILENO);
+  ::close(capture);
+  // No descriptor left: libxml2 would print its own I/O error.
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit saved = limit;
+  limit.rlim_cur = 256;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  std::vector<int> held;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
+  std::string full;
+  EXPECT_FALSE(ReadSyncthingConfig(config, &full));
+  for (const int fd : held) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  std::string broken;
+  EXPECT_FALSE(ReadSyncthingConfig(config, &broken));
+  std::fflush(stderr);
+  ::dup2(savedStderr, STDERR_FILENO);
+  ::close(savedStderr);
+  EXPECT_EQ(full, config + " cannot be opened: Too many open files");
+  EXPECT_EQ(broken, config + " cannot be read as XML");
+  std::ifstream in(caught);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "");
 }
 
 TEST(StateLines, AStateThatFlapsIsSaidAtMostOnceAMinuteOnceFourWereSaid) {
