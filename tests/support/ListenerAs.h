@@ -1,12 +1,13 @@
 #pragma once
-// A TCP listener on 127.0.0.1 run by a child process as another user (the
-// stranger who took a port while the real program was not running): it
-// accepts connections, answers nothing, and hands every byte it receives
-// back to the test.
+// A listener run by a child process as another user (the stranger who took
+// a port or a socket path while the real program was not running): TCP on
+// 127.0.0.1, or a Unix socket at `socketPath`. It accepts connections,
+// answers nothing, and hands every byte it receives back to the test.
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +19,7 @@ namespace vantorel::test {
 
 class ListenerAs {
 public:
-  explicit ListenerAs(uid_t uid) {
+  explicit ListenerAs(uid_t uid, const std::string& socketPath = {}) {
     int ready[2], bytes[2];
     if (::pipe(ready) != 0 || ::pipe(bytes) != 0) return;
     child_ = ::fork();
@@ -27,7 +28,16 @@ public:
       ::close(bytes[0]);
       if (::setresuid(uid, uid, uid) != 0) ::_exit(1);
       int port = 0;
-      const int fd = ListenOnLoopback(16, &port);
+      int fd = -1;
+      if (socketPath.empty()) {
+        fd = ListenOnLoopback(16, &port);
+      } else {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+        port = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 16) == 0;
+      }
       [[maybe_unused]] auto told = ::write(ready[1], &port, sizeof port);
       for (;;) {
         const int client = ::accept(fd, nullptr, nullptr);

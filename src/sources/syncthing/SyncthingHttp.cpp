@@ -1,6 +1,7 @@
 #include "sources/syncthing/SyncthingHttp.h"
 
 #include <curl/curl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -25,8 +26,10 @@ struct Transfer {
   std::string body;
   bool tooLarge = false;
   const std::atomic<bool>* stop = nullptr;
-  const int* socket = nullptr;  // the connection's, as opened
+  int* socket = nullptr;    // the connection's, as opened
+  int* verified = nullptr;  // the connection whose listener was found to be the user's
   bool checkListener = false;
+  std::string unixSocket;
   std::optional<uid_t> stranger;
   bool servedByRoot = false;
 };
@@ -53,38 +56,55 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 int CheckListener(void* user, char*, char*, int, int) {
   auto* transfer = static_cast<Transfer*>(user);
   if (!transfer->checkListener) return CURL_PREREQFUNC_OK;
+  const int socket = *transfer->socket;
+  // A connection kept from an earlier request was looked at then.
+  if (socket >= 0 && socket == *transfer->verified) return CURL_PREREQFUNC_OK;
   std::string problem;
-  const auto owner = *transfer->socket >= 0 ? ListenerOwner(*transfer->socket, &problem) : std::nullopt;
-  if (owner && *owner == ::geteuid()) return CURL_PREREQFUNC_OK;
-  if (owner && *owner == 0) {
-    transfer->servedByRoot = true;
+  std::optional<uid_t> owner = socket >= 0 ? ListenerOwner(socket, &problem) : std::nullopt;
+  struct stat st {};
+  // A Unix socket's file is the user's too (a stranger's in a folder the
+  // user can write to would be no better).
+  if (owner && !transfer->unixSocket.empty() && ::lstat(transfer->unixSocket.c_str(), &st) == 0 &&
+      st.st_uid != *owner && st.st_uid != ::geteuid())
+    owner = st.st_uid;
+  if (owner && (*owner == ::geteuid() || *owner == 0)) {
+    transfer->servedByRoot = *owner == 0 && ::geteuid() != 0;
+    *transfer->verified = socket;
     return CURL_PREREQFUNC_OK;
   }
   transfer->stranger = owner.value_or(static_cast<uid_t>(-1));
   return CURL_PREREQFUNC_ABORT;
 }
 
-curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
-  int* socket = static_cast<int*>(user);
-  *socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  return *socket >= 0 ? *socket : CURL_SOCKET_BAD;
-}
-
-int CloseSocket(void* user, curl_socket_t fd) {
-  int* socket = static_cast<int*>(user);
-  if (*socket == fd) *socket = -1;
-  return ::close(fd);
-}
-
 }  // namespace
 
+// The socket of the one connection curl keeps, and whether its listener
+// was found to be the user's.
 struct SyncthingHttp::Handle {
   CURL* curl = nullptr;
-  int socket = -1;  // the connection's socket, kept while curl keeps it
+  int socket = -1;
+  int verified = -1;
   ~Handle() {
     if (curl != nullptr) curl_easy_cleanup(curl);
   }
 };
+
+namespace {
+
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  auto* handle = static_cast<SyncthingHttp::Handle*>(user);
+  handle->socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  handle->verified = -1;
+  return handle->socket >= 0 ? handle->socket : CURL_SOCKET_BAD;
+}
+
+int CloseSocket(void* user, curl_socket_t fd) {
+  auto* handle = static_cast<SyncthingHttp::Handle*>(user);
+  if (handle->socket == fd) handle->socket = handle->verified = -1;
+  return ::close(fd);
+}
+
+}  // namespace
 
 SyncthingHttp::SyncthingHttp(const std::atomic<bool>& stop) : handle_(std::make_unique<Handle>()), stop_(stop) {
   InitializeCurlOnce();
@@ -121,6 +141,8 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
   Transfer transfer;
   transfer.stop = &stop_;
   transfer.socket = &handle_->socket;
+  transfer.verified = &handle_->verified;
+  transfer.unixSocket = endpoint_.unixSocket;
   // A certificate of Syncthing's own proves who answers; without TLS the
   // listener's owner has to.
   transfer.checkListener = endpoint_.certificate.empty();
@@ -144,9 +166,9 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
-  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &handle_->socket);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, handle_.get());
   curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
-  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, &handle_->socket);
+  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, handle_.get());
   curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, CheckListener);
   curl_easy_setopt(curl, CURLOPT_PREREQDATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));

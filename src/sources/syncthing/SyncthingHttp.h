@@ -50,8 +50,9 @@ public:
   // A query value, percent-encoded.
   static std::string Escaped(const std::string& value);
 
+  struct Handle;  // libcurl's handle and its connection's socket
+
 private:
-  struct Handle;
   std::unique_ptr<Handle> handle_;
   SyncthingEndpoint endpoint_;
   const std::atomic<bool>& stop_;

@@ -1,6 +1,9 @@
 #include "units/net/ListenerOwner.h"
 
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,12 +20,74 @@ namespace vantorel {
 
 namespace {
 
-constexpr const char* kListening = "0A";  // TCP_LISTEN, as the kernel prints it
+using Address = std::array<std::uint32_t, 4>;  // as the kernel keeps it, in network order
 
-// The listeners on `port` in one of the kernel's tables whose address is
-// `address` (its 32-bit words as the kernel prints them) or all zeros.
-void FindListeners(const char* table, std::size_t words, const std::array<std::uint32_t, 4>& address,
-                   unsigned port, std::optional<uid_t>& found) {
+// Notes a listener of `uid`: another user's wins over the user's own, as
+// it may be the one that answers.
+void Note(uid_t uid, std::optional<uid_t>& found) {
+  if (!found || *found == ::geteuid()) found = uid;
+}
+
+bool Matches(const Address& listening, const Address& address, std::size_t words) {
+  bool same = true;
+  bool wildcard = true;
+  for (std::size_t i = 0; i < words; ++i) {
+    same = same && listening[i] == address[i];
+    wildcard = wildcard && listening[i] == 0;
+  }
+  return same || wildcard;
+}
+
+// The kernel's socket diagnostics, asked for listening TCP sockets only:
+// it walks the (short) table of listeners, never the connections. False
+// when the kernel does not answer them.
+bool AskTheKernel(int family, const Address& address, unsigned port, std::optional<uid_t>& found) {
+  const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (fd < 0) return false;
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  message.request.sdiag_family = static_cast<std::uint8_t>(family);
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_states = 1u << 10;  // TCP_LISTEN
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    ::close(fd);
+    return false;
+  }
+  const std::size_t words = family == AF_INET ? 1 : 4;
+  alignas(nlmsghdr) char buffer[32768];
+  for (bool done = false; !done;) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    int left = static_cast<int>(n);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, left);
+         header = NLMSG_NEXT(header, left)) {
+      if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR) {
+        done = true;
+        break;
+      }
+      const auto* socket =
+          reinterpret_cast<const inet_diag_msg*>(reinterpret_cast<const char*>(header) + NLMSG_ALIGN(sizeof(nlmsghdr)));
+      if (ntohs(socket->id.idiag_sport) != port) continue;
+      Address listening{};
+      std::memcpy(listening.data(), socket->id.idiag_src, sizeof listening);
+      if (Matches(listening, address, words)) Note(socket->idiag_uid, found);
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+// The same from the kernel's text tables (slower: they list every
+// connection too), where its diagnostics are not there.
+void ReadTheTable(const char* table, const Address& address, std::size_t words, unsigned port,
+                  std::optional<uid_t>& found) {
   std::ifstream in(table);
   std::string line;
   std::getline(in, line);  // the heading
@@ -31,22 +96,22 @@ void FindListeners(const char* table, std::size_t words, const std::array<std::u
     std::string slot, local, remote, state, queues, timer, retransmits;
     uid_t uid = 0;
     if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid)) continue;
-    if (state != kListening) continue;
-    const auto colon = local.find(':');
-    if (colon != words * 8) continue;
-    if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) != port) continue;
-    bool same = true;
-    bool wildcard = true;
-    for (std::size_t i = 0; i < words; ++i) {
-      const auto word = static_cast<std::uint32_t>(std::strtoul(local.substr(i * 8, 8).c_str(), nullptr, 16));
-      same = same && word == address[i];
-      wildcard = wildcard && word == 0;
-    }
-    if (!same && !wildcard) continue;
-    // Another user's listener wins over the user's own: it may be the one
-    // that answers.
-    if (!found || *found == ::geteuid()) found = uid;
+    if (state != "0A" || local.find(':') != words * 8) continue;  // 0A: listening
+    if (std::strtoul(local.c_str() + words * 8 + 1, nullptr, 16) != port) continue;
+    // Each word printed as the number its bytes make in this machine's order.
+    Address listening{};
+    for (std::size_t i = 0; i < words; ++i)
+      listening[i] = static_cast<std::uint32_t>(std::strtoul(local.substr(i * 8, 8).c_str(), nullptr, 16));
+    if (Matches(listening, address, words)) Note(uid, found);
   }
+}
+
+void FindListeners(int family, const Address& address, unsigned port, std::optional<uid_t>& found) {
+  if (AskTheKernel(family, address, port, found)) return;
+  if (family == AF_INET)
+    ReadTheTable("/proc/net/tcp", address, 1, port, found);
+  else
+    ReadTheTable("/proc/net/tcp6", address, 4, port, found);
 }
 
 }  // namespace
@@ -67,21 +132,19 @@ std::optional<uid_t> ListenerOwner(int fd, std::string* problem) {
     }
     return credentials.uid;
   }
-  // The kernel prints each 32-bit word of an address as the number its
-  // bytes make in this machine's order.
-  std::array<std::uint32_t, 4> address{};
+  Address address{};
   std::optional<uid_t> owner;
   if (peer.ss_family == AF_INET) {
     const auto& in = reinterpret_cast<const sockaddr_in&>(peer);
     std::memcpy(address.data(), &in.sin_addr, 4);
-    FindListeners("/proc/net/tcp", 1, address, ntohs(in.sin_port), owner);
+    FindListeners(AF_INET, address, ntohs(in.sin_port), owner);
     // A dual-stack listener on [::] takes IPv4 connections too.
-    std::array<std::uint32_t, 4> mapped{0, 0, htonl(0xffff), address[0]};
-    FindListeners("/proc/net/tcp6", 4, mapped, ntohs(in.sin_port), owner);
+    const Address mapped{0, 0, htonl(0xffff), address[0]};
+    FindListeners(AF_INET6, mapped, ntohs(in.sin_port), owner);
   } else if (peer.ss_family == AF_INET6) {
     const auto& in6 = reinterpret_cast<const sockaddr_in6&>(peer);
     std::memcpy(address.data(), &in6.sin6_addr, 16);
-    FindListeners("/proc/net/tcp6", 4, address, ntohs(in6.sin6_port), owner);
+    FindListeners(AF_INET6, address, ntohs(in6.sin6_port), owner);
   } else {
     *problem = "not a Unix or TCP socket";
     return std::nullopt;

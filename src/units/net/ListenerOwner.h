@@ -15,9 +15,10 @@ namespace vantorel {
 
 // The user owning the listening end that the connected socket `fd`
 // reached: for a Unix socket, the peer's credentials; for TCP to an address
-// of this machine, the owner of the socket in state LISTEN on that address
-// and port (/proc/net/tcp and tcp6; a wildcard listener counts), another
-// user's before the user's own where there are several. Nothing, with
+// of this machine, the owner of the socket listening on that address and
+// port (asked of the kernel's socket diagnostics, else read from
+// /proc/net/tcp and tcp6; a wildcard listener counts), another user's
+// before the user's own where there are several. Nothing, with
 // `problem` set, when it cannot be told.
 std::optional<uid_t> ListenerOwner(int fd, std::string* problem);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -156,23 +157,31 @@ TEST(StateLines, AStateThatFlapsIsSaidAtMostOnceAMinuteOnceFourWereSaid) {
 TEST(SyncthingHostile, AStrangersListenerNeverGetsTheKey) {
   if (::geteuid() != 0) GTEST_SKIP() << "another user's listener needs root to start";
   TempDir home;
-  ListenerAs stranger(65534);
-  ASSERT_NE(stranger.Port(), 0);
-  std::ofstream(home / "config.xml") << "<configuration><gui tls=\"false\"><address>127.0.0.1:" << stranger.Port()
-                                     << "</address><apikey>secret-key</apikey></gui></configuration>";
-  ::setenv("STHOMEDIR", home.path().c_str(), 1);
-  CaptureDiagnostics diagnostics;
-  {
-    SyncthingOptions options;
-    auto source = MakeSyncthingSource(options);
-    const std::string expected = "is listened on by another user (uid 65534); not sending the API key";
-    for (int i = 0; i < 500 && diagnostics.Text().find(expected) == std::string::npos; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_NE(diagnostics.Text().find(expected), std::string::npos) << diagnostics.Text();
-    EXPECT_FALSE(source->Describe().connected);
+  const std::string shared = home.MakeFolder("shared");
+  ::chmod(home.path().c_str(), 0711);
+  ::chmod(shared.c_str(), 0777);  // where a stranger can make a socket
+  for (const bool overUnixSocket : {false, true}) {
+    SCOPED_TRACE(overUnixSocket ? "a Unix socket" : "a loopback port");
+    ListenerAs stranger(65534, overUnixSocket ? shared + "/st.sock" : "");
+    ASSERT_NE(stranger.Port(), 0);
+    const std::string address =
+        overUnixSocket ? "unix://" + shared + "/st.sock" : "127.0.0.1:" + std::to_string(stranger.Port());
+    std::ofstream(home / "config.xml") << "<configuration><gui tls=\"false\"><address>" << address
+                                       << "</address><apikey>secret-key</apikey></gui></configuration>";
+    ::setenv("STHOMEDIR", home.path().c_str(), 1);
+    CaptureDiagnostics diagnostics;
+    {
+      SyncthingOptions options;
+      auto source = MakeSyncthingSource(options);
+      const std::string expected = "is listened on by another user (uid 65534); not sending the API key";
+      for (int i = 0; i < 500 && diagnostics.Text().find(expected) == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_NE(diagnostics.Text().find(expected), std::string::npos) << diagnostics.Text();
+      EXPECT_FALSE(source->Describe().connected);
+    }
+    ::unsetenv("STHOMEDIR");
+    EXPECT_EQ(stranger.Received().find("secret-key"), std::string::npos) << stranger.Received();
   }
-  ::unsetenv("STHOMEDIR");
-  EXPECT_EQ(stranger.Received().find("secret-key"), std::string::npos) << stranger.Received();
 }
 
 }  // namespace
