@@ -31,6 +31,10 @@ std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path, doub
   return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
+std::int16_t Hundredths(double percent) {
+  return static_cast<std::int16_t>(std::lround(std::clamp(percent, 0.0, 100.0) * 100.0));
+}
+
 bool IsMarker(std::string_view relative) {
   for (std::string_view rest = relative; !rest.empty();) {
     const auto slash = rest.find('/');
@@ -259,12 +263,12 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
       std::vector<std::string>& named = reported_[{folder->id, event.device}];
       for (const std::string& path : named)
         if (const auto it = entries_.find(path); it != entries_.end() && it->second.way == Way::Sending)
-          it->second.percent = -1;
+          it->second.hundredths = -1;
       named.clear();
       for (const auto& [name, blocks] : event.blocks) {
         const auto it = entries_.find(pathOf(name));
         if (it == entries_.end() || it->second.way != Way::Sending) continue;
-        it->second.percent = static_cast<float>(SyncthingBlocksPercent(blocks, it->second.stamp.first));
+        it->second.hundredths = Hundredths(SyncthingBlocksPercent(blocks, it->second.stamp.first));
         it->second.touched = applied_;
         named.push_back(it->first);
       }
@@ -280,7 +284,7 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         entry.touched = applied_;
         entry.way = Way::Receiving;
         entry.downloading = true;
-        entry.percent = 0;
+        entry.hundredths = 0;
         saidErrors_.erase(path);
       } else if (event.error) {
         NoteError(path, *event.error, effects);
@@ -290,7 +294,7 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         entry.touched = applied_;
         entry.downloading = false;
         entry.error = false;
-        entry.percent = -1;
+        entry.hundredths = -1;
         entry.stamp = ContentStamp(path);
       }
       effects.changed.push_back(path);
@@ -305,8 +309,7 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
           const auto it = entries_.find(where->path + "/" + item);
           if (it == entries_.end() || !it->second.downloading || bytes.total <= 0) continue;
           it->second.touched = applied_;
-          it->second.percent = static_cast<float>(
-                std::min(100.0, 100.0 * static_cast<double>(bytes.done) / static_cast<double>(bytes.total)));
+          it->second.hundredths = Hundredths(100.0 * static_cast<double>(bytes.done) / static_cast<double>(bytes.total));
         }
       }
       return;
@@ -400,7 +403,7 @@ void SyncthingFiles::Reconnected(Effects& effects) {
       entry.stamp = ContentStamp(path);
       effects.changed.push_back(path);
     }
-    entry.percent = -1;
+    entry.hundredths = -1;
   }
   for (auto& [key, need] : needs_) effects.refreshNeeds.insert(key);
   effects.refreshFolders = true;
@@ -460,8 +463,8 @@ bool SyncthingFiles::IsDownloading(const std::string& path) const {
 
 std::optional<double> SyncthingFiles::PercentDone(const std::string& path) const {
   const auto it = entries_.find(path);
-  if (it == entries_.end() || it->second.percent < 0) return std::nullopt;
-  return static_cast<double>(it->second.percent);
+  if (it == entries_.end() || it->second.hundredths < 0) return std::nullopt;
+  return it->second.hundredths / 100.0;
 }
 
 bool SyncthingFiles::IsInError(const std::string& path) const {

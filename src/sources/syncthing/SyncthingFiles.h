@@ -109,7 +109,9 @@ private:
     double pendingSince = 0;   // Sending, not indexed: steady time first seen
     std::uint32_t indexedAt = 0;  // Sending, indexed: the index generation
     std::uint32_t touched = 0;    // the event that last named it
-    float percent = -1;        // how far its transfer came, where known
+    // How far its transfer came, in hundredths of a percent; -1 where not
+    // known (two bytes: a table of many files stays small).
+    std::int16_t hundredths = -1;
     Way way = Way::Sending;
     bool indexed = false;      // Sending: the stamp's content is in the index
     bool downloading = false;  // Receiving: a pull runs
