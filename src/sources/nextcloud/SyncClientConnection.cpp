@@ -156,11 +156,26 @@ void SyncClientSource::SetConnected(bool connected) {
       wanted_.clear();
       rechecks_.clear();
     }
-    roots = roots_;
+    if (!connected) PushRootsLocked();
   }
-  Post([connected, roots](Listener& listener) {
+  Post([connected](Listener& listener) {
     if (listener.connectionChanged) listener.connectionChanged(connected);
-    if (!connected && listener.rootsChanged) listener.rootsChanged(roots);
+  });
+}
+
+void SyncClientSource::PushRootsLocked() {
+  if (rootsPushWaiting_) return;
+  rootsPushWaiting_ = true;
+  // The call runs on the main loop, where the source is destroyed too: it
+  // never outlives the source (its listener goes first).
+  Post([this](Listener& listener) {
+    std::vector<std::string> roots;
+    {
+      std::lock_guard lock(mutex_);
+      rootsPushWaiting_ = false;
+      roots = roots_;
+    }
+    if (listener.rootsChanged) listener.rootsChanged(roots);
   });
 }
 
@@ -291,17 +306,13 @@ void SyncClientSource::Register(const std::string& root, std::string& out) {
     if (refusedRootsSaid_.insert(root).second) Say("not following " + root + ": " + *why + ".");
     return;
   }
-  std::vector<std::string> roots;
   {
     std::lock_guard lock(mutex_);
     if (std::find(roots_.begin(), roots_.end(), root) != roots_.end()) return;
     roots_.push_back(root);
-    roots = roots_;
+    PushRootsLocked();
   }
-  Say("synchronises " + root + ".");
-  Post([roots](Listener& listener) {
-    if (listener.rootsChanged) listener.rootsChanged(roots);
-  });
+  if (rootLines_.ShouldSay("synchronises " + root + ".", SteadyNow())) Say("synchronises " + root + ".");
   // Asking about an item subscribes to its folder: every item of every
   // folder is asked about, which also learns their states. The walk goes
   // in steps between looks at the socket (WalkSomeFolders).
@@ -336,21 +347,18 @@ bool SyncClientSource::WalkSomeFolders() {
 }
 
 void SyncClientSource::Unregister(const std::string& root) {
-  std::vector<std::string> roots;
   {
     std::lock_guard lock(mutex_);
     const auto it = std::find(roots_.begin(), roots_.end(), root);
     if (it == roots_.end()) return;
     roots_.erase(it);
-    roots = roots_;
     viewUpdates_.erase(root);
+    PushRootsLocked();
   }
   // Its walk, if it still runs, is of no use now.
   std::erase_if(walks_, [&](const Walk& walk) { return walk.root == root; });
-  Say("no longer synchronises " + root + ".");
-  Post([roots](Listener& listener) {
-    if (listener.rootsChanged) listener.rootsChanged(roots);
-  });
+  if (rootLines_.ShouldSay("no longer synchronises " + root + ".", SteadyNow()))
+    Say("no longer synchronises " + root + ".");
 }
 
 }  // namespace vantorel::syncclient

@@ -111,6 +111,9 @@ private:
   // Sleeps up to `seconds`; false when the source is going away.
   bool WaitForWake(double seconds);
   void SetConnected(bool connected);
+  // Tells the listener the roots as they are when the call runs: at most
+  // one such call waits on the main loop, however fast a client flaps.
+  void PushRootsLocked();
   // Serves one connection until it ends; true when the source is stopping.
   bool Serve(int fd);
   void SayLongLine();
@@ -148,6 +151,7 @@ private:
   // The client's thread's own.
   std::deque<Walk> walks_;
   std::set<std::string> refusedRootsSaid_;
+  StateLines rootLines_;  // a root taken or given up, said as a state is
   StateLines stateLines_;
   bool saidGarbage_ = false;
   bool saidLongLine_ = false;
@@ -166,6 +170,7 @@ private:
   std::vector<std::pair<double, std::string>> rechecks_;
   std::set<std::string> reportedErrors_;
   std::set<std::string> viewUpdates_;  // roots whose view update waits
+  bool rootsPushWaiting_ = false;
   SourcePushes pushes_;
 };
 
