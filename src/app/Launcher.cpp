@@ -40,6 +40,7 @@ struct Arguments {
   bool rescan = false;
   bool verbose = false;
   bool help = false;
+  bool version = false;
   std::optional<std::string> folder;
   std::string error;
 };
@@ -58,6 +59,8 @@ Arguments Parse(int argc, char** argv) {
       a.verbose = true;
     } else if (arg == "--help" || arg == "-h") {
       a.help = true;
+    } else if (arg == "--version") {
+      a.version = true;
     } else if (arg == "--folder" && i + 1 < argc) {
       a.folder = fileURL(argv[++i]);
     } else if (arg.rfind("--folder=", 0) == 0) {
@@ -134,6 +137,10 @@ int LaunchVantorel(int argc, char** argv, FaceRunner runFace) {
   Arguments args = Parse(argc, argv);
   if (args.help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.version) {
+    std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
   if (!args.error.empty()) {

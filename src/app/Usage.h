@@ -1,11 +1,22 @@
 #pragma once
-// `vantorel --help`: printed by the launcher without starting a face.
+// `vantorel --help` and `--version`: printed by the launcher without
+// starting a face.
+
+#include <string>
+
+#include "shell/BuildInfo.h"
 
 namespace vantorel {
+
+// The short version and the build, as a launch prints them first.
+inline std::string VersionText() {
+  return std::string("Short version: ") + kBundleShortVersion + "\nBundle version: " + kBundleVersion + "\n";
+}
 
 inline constexpr const char* kUsage =
     "Usage: vantorel [--headless] [--folder PATH] [--rescan] [--verbose]\n"
     "       vantorel [--headless] --demo\n"
+    "       vantorel --version | --help\n"
     "       vantorel status [--json] [--follow] | wait-idle [--timeout SECONDS]\n"
     "       vantorel open | preferences | rescan [PATH] | pause | resume | quit\n"
     "Reports which files of a synchronised folder are being uploaded or downloaded.\n"
@@ -26,6 +37,7 @@ inline constexpr const char* kUsage =
     "                  agent making uploads and downloads in it (vantorel-cloudsim\n"
     "                  demo), and Vantorel watching it with preferences and a\n"
     "                  support folder of its own; quitting stops both and removes it\n"
+    "  --version       print the version and build, and exit\n"
     "  --help          show this text\n"
     "\n"
     "Commands for the running Vantorel (over its control socket):\n"

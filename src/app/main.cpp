@@ -55,6 +55,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (Has(argc, argv, "--version")) {
+    std::fputs(VersionText().c_str(), stdout);
+    return 0;
+  }
   if (!Has(argc, argv, "--headless")) {
     if (!CanReachDisplay()) {
       WriteDiagnosticLine("No display to show the tray icon on: running on the terminal.");

@@ -158,6 +158,11 @@ public:
 
   // --- history and log (poll thread) ---------------------------------------
   void AddTransferFinishedEntry(const std::string& path);
+  // The log line of a finished transfer (when logging is on).
+  void LogFinished(const std::string& path);
+  // The transfers that finished in this pass, into the history and the
+  // log in the order of their names (poll thread, at the end of a pass).
+  void RecordFinishedOfThisPass();
   void AddLogEntry(const std::string& text);
   // Empties the log when it reached "ClearLogAfterSize" mebibytes.
   void CheckLogSize();
@@ -223,6 +228,8 @@ private:
   TransferSets::Set polledTransfers_ = sets_.Get(TransferSets::kPolledTransfers);
   TransferSets::Set downloadsInProgress_ = sets_.Get(TransferSets::kDownloadsInProgress);
   ChangeQueue queue_;
+  // The poll thread's own: transfers finished in the pass running.
+  std::vector<std::string> finishedThisPass_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;
   // Main thread only.

@@ -1,6 +1,8 @@
 // The tracker's history of finished transfers and its plain-text log: what
 // goes into them (the parts keep the files).
 
+#include <algorithm>
+
 #include "engine/Tracker.h"
 #include "units/fs/PathUtilities.h"
 #include "units/text/DateUtilities.h"
@@ -19,8 +21,12 @@ bool TICloudTracker::ClearRecentTransfers() { return history_.Clear(Settings()->
 std::optional<std::vector<std::string>> TICloudTracker::GetRecentTransfers() const { return history_.Entries(); }
 
 void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
+  history_.Add(path, Settings()->recentFilesLimit);
+  LogFinished(path);
+}
+
+void TICloudTracker::LogFinished(const std::string& path) {
   const auto settings = Settings();
-  history_.Add(path, settings->recentFilesLimit);
   if (!transferLog_.Path() || !settings->enableLogging) return;
   std::string folder = GetDirectory();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -30,6 +36,19 @@ void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
   // A name may hold a newline: escaped, it cannot start a forged entry.
   AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " +
               EscapedForLine(inside ? path.substr(folder.size()) : path));
+}
+
+void TICloudTracker::RecordFinishedOfThisPass() {
+  if (finishedThisPass_.empty()) return;
+  // What finished in one pass finished at one time: the log takes it in
+  // the order of names, and the history (newest first) puts the first name
+  // first. The order the pass met them in is a hash table's.
+  std::sort(finishedThisPass_.begin(), finishedThisPass_.end());
+  const auto settings = Settings();
+  for (auto it = finishedThisPass_.rbegin(); it != finishedThisPass_.rend(); ++it)
+    history_.Add(*it, settings->recentFilesLimit);
+  for (const std::string& path : finishedThisPass_) LogFinished(path);
+  finishedThisPass_.clear();
 }
 
 void TICloudTracker::AddLogEntry(const std::string& text) { transferLog_.Append(text); }

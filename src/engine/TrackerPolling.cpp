@@ -92,6 +92,7 @@ void TICloudTracker::PollOnce() {
   memory_.ForgetOldCompletions(options_.clock->Now());
   ScanQueue();
   PollSlice();
+  RecordFinishedOfThisPass();
   UpdateTransferStatus();
   if (transferLog_.WrittenSinceCheck()) CheckLogSize();
   int inProgress;
@@ -152,7 +153,7 @@ void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
 
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
   memory_.NoteCompletion(item, options_.clock->Now());
-  AddTransferFinishedEntry(item);
+  finishedThisPass_.push_back(item);
   {
     std::lock_guard lock(transfersLock_);
     transfers_.Remove(tracked);
@@ -237,7 +238,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     {
       std::lock_guard lock(transfersLock_);
       if (!completedDownloads_.Contains(path)) {
-        if (settings->logReceivedDownloads) AddTransferFinishedEntry(path);
+        if (settings->logReceivedDownloads) finishedThisPass_.push_back(path);
         batch_.DownloadReceived(options_.clock->Now());
         completedDownloads_.Add(path);
       }

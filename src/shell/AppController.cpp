@@ -319,8 +319,7 @@ void TAppController::scannerDidStop(const TScanner& scanner, const std::vector<s
     // (patterns, hidden items, links): nothing else would ever leave.
     const std::vector<std::string> transfers = tracker_ ? tracker_->TrackablePaths(found) : found;
     if (!transfers.empty()) {
-      for (const std::string& path : transfers) std::cerr << path << '\n';
-      std::cerr.flush();
+      for (const std::string& line : FoundTransfersLines(transfers, IsVerbose())) WriteDiagnosticLine(line);
       if (tracker_) tracker_->SetExistingTransfers(transfers, scanner.IsPartial() ? scanner.Root() : std::string());
     } else {
       face_.RunAlert({"No transfers currently in progress were found.", "", {"Ok"}});

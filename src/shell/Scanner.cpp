@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -22,6 +23,30 @@
 #include "units/fs/UserFolders.h"
 
 namespace vantorel {
+
+namespace {
+
+// Paths named before the rest are counted.
+constexpr std::size_t kPathsNamed = 10;
+
+// "1,990": a count as the lines around it write numbers.
+std::string Grouped(std::size_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+}  // namespace
+
+std::vector<std::string> FoundTransfersLines(const std::vector<std::string>& paths, bool verbose) {
+  // A name may hold a line break: each path stays one line.
+  std::vector<std::string> lines;
+  const std::size_t named = verbose ? paths.size() : std::min(paths.size(), kPathsNamed);
+  for (std::size_t i = 0; i < named; ++i) lines.push_back(EscapedForLine(paths[i]));
+  if (named < paths.size())
+    lines.push_back("\u2026 and " + Grouped(paths.size() - kPathsNamed) + " more; --verbose lists them all");
+  return lines;
+}
 
 namespace {
 constexpr double kPathUpdateInterval = 0.2;

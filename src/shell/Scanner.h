@@ -33,6 +33,11 @@ public:
                               bool userCanceled) = 0;
 };
 
+// What a finished scan prints after its count: every path with `verbose`,
+// else the first ten and how many more (thousands of lines would bury the
+// terminal).
+std::vector<std::string> FoundTransfersLines(const std::vector<std::string>& paths, bool verbose);
+
 class TScanner : public TObject {
 public:
   // Starts scanning `path` (then, unless `partial`, Documents and Desktop

@@ -81,6 +81,13 @@ setfattr -n user.ubiquity.uploaded -v 1 "$cloud/elsewhere.txt" "$cloud/Docs/insi
 check "both end" "$app" wait-idle --timeout 20
 "$app" status --bogus 2>/dev/null
 check "an unknown option is a usage error" test $? -eq 2
+"$app" --version > "$T/version.txt"
+check "--version ends with 0" test $? -eq 0
+version_lines() {
+  [ "$(wc -l < "$T/version.txt")" -eq 2 ] && sed -n 1p "$T/version.txt" | grep -qE '^Short version: [0-9.]+$' &&
+    sed -n 2p "$T/version.txt" | grep -qE '^Bundle version: .+$'
+}
+check "and prints the version and the build" version_lines
 # Each step that talks to the first instance has its own short limit: a
 # broken hand-over or a stolen socket fails here by name, not at ctest's end.
 limited 15 "$app" --headless --folder "$cloud" > "$T/second.txt" 2>&1

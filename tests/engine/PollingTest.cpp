@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -67,6 +69,25 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   EXPECT_EQ(t.GetWatchedFolders(), (std::vector<std::string>{cloud, other}));
   t.Shutdown();
   EXPECT_FALSE(scripted->IsPushing());
+}
+
+TEST_F(PollingTest, WhatFinishesInOnePassIsRecordedInTheOrderOfItsNames) {
+  auto& t = Tracker();
+  std::vector<std::string> files;
+  for (const char* name : {"f338", "f328", "f378", "f1", "f20", "f2", "f400", "f39"}) {
+    files.push_back(Item(std::string(name) + ".txt"));
+    t.QueueFile(files.back());
+  }
+  Pass();
+  ASSERT_EQ(t.Snapshot().inProgress, 8);
+  for (const std::string& file : files) MarkUploaded(file);
+  Pass();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(t.GetRecentTransfers(), files);  // newest first; one pass is one time, then by name
+  std::vector<std::string> logged;
+  for (const std::string& line : LogLines())
+    if (line.find("========") == std::string::npos) logged.push_back(cloud + line.substr(line.find("] ") + 2));
+  EXPECT_EQ(logged, files);
 }
 
 TEST_F(PollingTest, ASourceThatKnowsAnItemWasSentReportsNoDownloadForIt) {

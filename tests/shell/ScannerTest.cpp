@@ -110,6 +110,17 @@ TEST_F(ScannerTest, FindsWhatWaitsToBeUploadedByTheRules) {
 
 // A message per item found kept the window's thread redrawing the count
 // tens of thousands of times: it is told a few times a second and at the end.
+TEST(FoundTransfersLines, TenPathsAndACountUnlessVerbose) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 2000; ++i) paths.push_back("/c/f" + std::to_string(i));
+  const auto lines = FoundTransfersLines(paths, false);
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[9], "/c/f9");
+  EXPECT_EQ(lines[10], "\u2026 and 1,990 more; --verbose lists them all");
+  EXPECT_EQ(FoundTransfersLines(paths, true).size(), 2000u);
+  EXPECT_EQ(FoundTransfersLines({"/c/a\nb"}, false), std::vector<std::string>{"/c/a\\nb"});  // one line each
+}
+
 TEST_F(ScannerTest, TheCountIsToldAtAPaceAndAlwaysAtTheEnd) {
   for (int i = 0; i < 2000; ++i) Pending("cloud/f" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".dat");
   PerformRescan(false, &delegate, &face);
