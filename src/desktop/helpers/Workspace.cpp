@@ -5,10 +5,10 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QUrl>
 
 #include "units/fs/PathUtilities.h"
+#include "units/runtime/DetachedOpener.h"
 
 namespace vantorel {
 
@@ -21,8 +21,9 @@ std::function<void(const std::string&, const std::string&)>& Hook() {
 constexpr const char* kFileManagerService = "org.freedesktop.FileManager1";
 
 void OpenUrl(const QUrl& url) {
-  // xdg-open under the hood: it returns at once, the handler starts apart.
-  QDesktopServices::openUrl(url);
+  // Never on this thread: an opener that hangs or loops (a session with no
+  // file manager) would hold the face.
+  OpenDetached(url.toEncoded().toStdString());
 }
 }  // namespace
 

@@ -2,7 +2,8 @@
 // What a user's desktop does with files and addresses: open them with their
 // default handler, show an item in the file manager, and the alert beep.
 // Requests go out without waiting for an answer (the main thread never
-// blocks on the file manager); their results are not reported.
+// blocks on the file manager or the opener); an opener that could open
+// nothing is said once (DetachedOpener).
 
 #include <functional>
 #include <string>
