@@ -95,7 +95,8 @@ void DesktopFace::LoadStatusItem(int) {
   // The icon stands out from its panel, whatever the windows' appearance.
   statusItem_ = new StatusItem(
       [this] {
-        return UseLightGlyph(StoredStatusItemAppearance(NSPrefs()), statusItem_ ? statusItem_->Panel() : PanelFacts{});
+        return UseLightGlyph(StoredStatusItemAppearance(NSPrefs()), statusItem_ ? statusItem_->Panel() : PanelFacts{},
+                             RememberedLightGlyph(NSPrefs()));
       },
       this);
   statusItem_->SetClickAction([this] {

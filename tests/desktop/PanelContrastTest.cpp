@@ -17,6 +17,8 @@ constexpr PanelColour kWhite{1, 1, 1}, kBlack{0, 0, 0}, kMidGrey{0x80 / 255.0, 0
 TEST(PanelContrast, TheGlyphWithTheHigherContrastIsChosenFromWhatThePanelTells) {
   const auto automatic = [](const PanelFacts& panel) { return UseLightGlyph(StatusItemAppearance::Automatic, panel); };
   EXPECT_TRUE(automatic({})) << "a panel that tells nothing is most often dark";
+  EXPECT_FALSE(UseLightGlyph(StatusItemAppearance::Automatic, {}, false)) << "unless an earlier look found it light";
+  EXPECT_TRUE(UseLightGlyph(StatusItemAppearance::Automatic, {std::nullopt, kBlack}, false)) << "a look now wins";
   EXPECT_FALSE(automatic({std::nullopt, kLightGrey}));
   EXPECT_TRUE(automatic({std::nullopt, kMidGrey})) << "mid-grey: white stands out more than the dark grey glyph";
   EXPECT_FALSE(automatic({std::nullopt, PanelColour{0.7, 0.7, 0.7}}));
@@ -46,6 +48,9 @@ TEST(PanelContrast, TheStoredChoiceIsReadLeniently) {
   }
   prefs.SetInteger(kPreferenceKeyStatusItemAppearance, 1);
   EXPECT_EQ(StoredStatusItemAppearance(prefs), StatusItemAppearance::Automatic);
+  EXPECT_EQ(RememberedLightGlyph(prefs), std::nullopt);
+  RememberLightGlyph(prefs, false);
+  EXPECT_EQ(RememberedLightGlyph(prefs), false);
 }
 
 }  // namespace

@@ -31,7 +31,18 @@ namespace {
 constexpr double kEqualContrastLuminance = 0.311;
 }  // namespace
 
-bool UseLightGlyph(StatusItemAppearance appearance, const PanelFacts& panel) {
+std::optional<bool> RememberedLightGlyph(const TUserDefaults& prefs) {
+  const auto value = prefs.GetString(kPreferenceKeyStatusItemLastGlyph);
+  if (value && *value == "light") return true;
+  if (value && *value == "dark") return false;
+  return std::nullopt;
+}
+
+void RememberLightGlyph(TUserDefaults& prefs, bool light) {
+  if (RememberedLightGlyph(prefs) != light) prefs.SetString(kPreferenceKeyStatusItemLastGlyph, light ? "light" : "dark");
+}
+
+bool UseLightGlyph(StatusItemAppearance appearance, const PanelFacts& panel, std::optional<bool> remembered) {
   switch (appearance) {
     case StatusItemAppearance::LightGlyph: return true;
     case StatusItemAppearance::DarkGlyph: return false;
@@ -39,7 +50,7 @@ bool UseLightGlyph(StatusItemAppearance appearance, const PanelFacts& panel) {
   }
   if (panel.trayForeground) return RelativeLuminance(*panel.trayForeground) >= kEqualContrastLuminance;
   if (panel.background) return RelativeLuminance(*panel.background) < kEqualContrastLuminance;
-  return true;
+  return remembered.value_or(true);
 }
 
 }  // namespace vantorel

@@ -16,6 +16,13 @@ inline constexpr const char* kPreferenceKeyStatusItemAppearance = "StatusItemApp
 enum class StatusItemAppearance { Automatic, LightGlyph, DarkGlyph };
 StatusItemAppearance StoredStatusItemAppearance(const TUserDefaults& prefs);
 
+// "StatusItemLastGlyph": the artwork the last look at the panel chose
+// ("light" or "dark"), so that the next launch starts with it instead of
+// flashing the other one until the panel can be seen.
+inline constexpr const char* kPreferenceKeyStatusItemLastGlyph = "StatusItemLastGlyph";
+std::optional<bool> RememberedLightGlyph(const TUserDefaults& prefs);
+void RememberLightGlyph(TUserDefaults& prefs, bool light);
+
 // A colour with channels from 0 to 1 (sRGB).
 struct PanelColour {
   double red = 0, green = 0, blue = 0;
@@ -34,8 +41,10 @@ struct PanelFacts {
 
 // The user's choice first. Automatic: light when the tray's foreground is
 // light, else when the background is dark (of the two artworks, the one
-// with the higher contrast ratio), and light when the panel tells nothing
-// (most panels that do not are dark).
-bool UseLightGlyph(StatusItemAppearance appearance, const PanelFacts& panel);
+// with the higher contrast ratio); when the panel tells nothing, what was
+// `remembered` from an earlier look, else light (most panels that tell
+// nothing are dark).
+bool UseLightGlyph(StatusItemAppearance appearance, const PanelFacts& panel,
+                   std::optional<bool> remembered = std::nullopt);
 
 }  // namespace vantorel

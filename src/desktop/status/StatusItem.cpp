@@ -69,6 +69,8 @@ StatusItem::StatusItem(std::function<bool()> isInterfaceStyleDark, QObject* pare
   center->ObserveNotification(observer_.get(), SCNetworkReachabilityChangedNotification, &Observer::Network);
   center->ObserveNotification(observer_.get(), kInterfaceThemeChangedNotification, &Observer::Theme);
   tray_->setToolTip(QStringLiteral("Vantorel"));
+  // What the tray publishes can be read before the icon has a place.
+  panel_ = ReadPanelFacts(QRect());
   HandOver();
 }
 
@@ -88,6 +90,9 @@ void StatusItem::ProbePanel() {
   const PanelFacts seen = ReadPanelFacts(tray_->geometry());
   if (seen == panel_) return;
   panel_ = seen;
+  // The next launch starts from what this look found.
+  if (seen.trayForeground || seen.background)
+    RememberLightGlyph(NSPrefs(), UseLightGlyph(StatusItemAppearance::Automatic, seen));
   InterfaceThemeChanged();
 }
 
