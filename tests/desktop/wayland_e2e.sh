@@ -152,6 +152,17 @@ check "Preferences opens from the host's menu" until_true 5 window_up "General|P
 check "and the popover closes as it loses the focus" until_true 5 closed_now
 sleep 1
 shot wayland-6-preferences
+# On an output 500 high, the whole window stays under the bar (its pane
+# scrolls where it must).
+prefs_fit() {
+  swaymsg -t get_tree | jq -e "[.. | select(.pid? == $pid and (.name // \"\" | test(\"Preferences\")))][0].rect |
+    .y >= $bar and .y + .height <= $H" > /dev/null && [ "$(title_top)" -ge "$bar" ]
+}
+title_top() {  # the top of the window's title bar: sway's rect is the window's, its title above it
+  swaymsg -t get_tree | jq "[.. | select(.pid? == $pid and (.name // \"\" | test(\"Preferences\")))][0] |
+    .rect.y - .deco_rect.height"
+}
+check "Preferences fits between the bar and the output's bottom" prefs_fit
 
 if [ "$full" = yes ]; then
   # A light bar: the user picks the dark glyph.

@@ -1,5 +1,7 @@
 #include "desktop/windows/PreferencesWindow.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -13,6 +15,8 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -43,6 +47,8 @@ namespace {
 QPointer<PreferencesWindow> gShown;
 // The window's height is the pane's need plus this (toolbar and frame).
 constexpr int kWindowChrome = 94;
+// Room kept for a title bar before the window manager has drawn one.
+constexpr int kTitleBarAllowance = 32;
 constexpr const char* kNoSound = "****";
 
 QString Abbreviated(const std::string& path) { return QString::fromStdString(PathWithTilde(path)); }
@@ -89,7 +95,15 @@ PreferencesWindow::PreferencesWindow(TAppCommands* commands) : commands_(command
   panes_->addWidget(MakeGeneralPane());
   panes_->addWidget(MakeAdvancedPane());
   panes_->addWidget(MakeFiltersPane());
-  setCentralWidget(panes_);
+  // On a screen too small for a pane, the pane scrolls (FitToPane).
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("paneScroller"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls, which it scrolls into view
+  scroll->setWidget(panes_);
+  setCentralWidget(scroll);
   // From the keyboard: the next and the previous pane, as between tabs;
   // the usual Close keys close the window (Escape too: keyPressEvent).
   const auto step = [this](int by) { SelectPane((panes_->currentIndex() + by + panes_->count()) % panes_->count()); };
@@ -178,10 +192,24 @@ int PreferencesWindow::NeededHeight(QWidget* pane) {
 }
 
 void PreferencesWindow::FitToPane(QWidget* pane) {
-  const QPoint top = pos();
-  const int height = NeededHeight(pane) + kWindowChrome;
+  QPoint top = pos();
+  const int needed = NeededHeight(pane);
+  panes_->setFixedHeight(needed);
+  int height = needed + kWindowChrome;
+  // The whole window, its title bar too, stays on the area the screen
+  // leaves to windows (a small screen, a panel): the pane scrolls instead.
+  if (const QScreen* where = screen()) {
+    const QRect area = where->availableGeometry();
+    const int frame = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+    const int titleBar = std::max(frame, kTitleBarAllowance);
+    // A Wayland compositor tells no panel, and centres the window on the
+    // output: at four fifths of its height, a bar of a tenth stays clear.
+    height = std::min({height, area.height() - titleBar, area.height() * 4 / 5});
+    // (A window's position is its frame's.)
+    top.setY(std::clamp(top.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height - titleBar)));
+  }
   setFixedHeight(height);
-  move(top);  // the top edge stays where it is
+  move(top);  // the top edge stays where it is, on the screen
 }
 
 QWidget* PreferencesWindow::MakeGeneralPane() {
