@@ -217,7 +217,16 @@ bool TAppController::LocateICloudDriveFolder(const std::string& message, int* ex
       }
       continue;
     }
-    if (face_.RunAlert({"You must locate the iCloud Drive folder before continuing.", "", {"Locate", "Quit"}}) != 0) {
+    // Without a sync client there may be nothing to locate yet: the run
+    // goes on without a folder, and says so, until one is chosen.
+    const int answer =
+        face_.RunAlert({"You must locate the iCloud Drive folder before continuing.", "", {"Locate", "Choose Later", "Quit"}});
+    if (answer == 1) {
+      NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, "");
+      WriteDiagnosticLine("No folder is watched; choose one in Preferences.");
+      return true;
+    }
+    if (answer != 0) {
       *exitCode = 0;
       return false;
     }

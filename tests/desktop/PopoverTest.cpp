@@ -376,6 +376,16 @@ TEST_F(PopoverTest, AWatchedFolderNoPatternMatchesIsSaidWithAButtonThatTracksIt)
   EXPECT_EQ(NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns)->size(), 2u);
 }
 
+TEST_F(PopoverTest, NoFolderChosenYetIsSaidWithAButtonToChooseOne) {
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, "");  // "Choose Later" at the first launch
+  auto& c = Open();
+  EXPECT_TRUE(c.findChild<QWidget*>(QStringLiteral("untrackedNotice"))->isVisible());
+  EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("untrackedNoticeText"))->text().toStdString(),
+            "No folder is watched: choose one in Preferences.");
+  EXPECT_EQ(c.findChild<QPushButton*>(QStringLiteral("trackFolderButton"))->text().toStdString(), "Choose\u2026");
+  Keep(c, "popover-no-folder");
+}
+
 TEST_F(PopoverTest, ADownloadsRowShowsItsItemNotThePlaceholder) {
   const std::string placeholder = dir.Write("cloud/.Movie night.mp4.icloud", std::string(134, 'x'));
   const std::string upload = Item("notes.txt", false, 2000);

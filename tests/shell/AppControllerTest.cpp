@@ -221,9 +221,15 @@ TEST_F(AppControllerTest, AFolderNamedAsTheStoreInCapitalsNeedsNoConfirmation) {
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), chosen);
 }
 
-TEST_F(AppControllerTest, QuittingAtTheLocatePanelEndsTheLaunch) {
+TEST_F(AppControllerTest, QuittingAtTheLocatePanelEndsTheLaunchAndChoosingLaterRunsWithoutAFolder) {
   fs::remove_all(cloud);
-  face.alertAnswers = {1 /* Quit */};
+  face.alertAnswers = {1 /* Choose Later */};
+  Launch();
+  ASSERT_TRUE(launched);
+  EXPECT_EQ(controller->GetTracker()->GetDirectory(), "");
+  EXPECT_TRUE(controller->GetTracker()->GetWatchedFolders().empty());
+  controller.reset();
+  face.alertAnswers = {2 /* Quit */};
   Launch();
   EXPECT_FALSE(launched);
   EXPECT_EQ(exitCode, 0);
@@ -269,7 +275,7 @@ TEST_F(AppControllerTest, ARemovedFolderStopsWatchingAndAUserIsAskedForAnother) 
   ASSERT_TRUE(loop.RunUntil([&] { return c.GetTracker()->GetDirectory() == chosen; }, 5));
   EXPECT_EQ(face.panels.size(), 1u);
   // Quit in the panel ends the application.
-  face.alertAnswers = {1};
+  face.alertAnswers = {2 /* Quit */};
   NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, "");
   ASSERT_TRUE(loop.RunUntil([&] { return face.quitRequested.has_value(); }, 5));
   EXPECT_EQ(face.quitRequested, 0);

@@ -66,15 +66,17 @@ void TTransferListViewController::buildUntrackedNotice(QLayout* layout) {
   untrackedText_->setTextFormat(Qt::PlainText);
   untrackedText_->setWordWrap(true);
   setSecondaryText(*untrackedText_, 0.85);
-  auto* track = new QPushButton(QStringLiteral("Track It"), untrackedNotice_);
-  track->setObjectName(QStringLiteral("trackFolderButton"));
-  connect(track, &QPushButton::clicked, this, [this] {
+  untrackedButton_ = new QPushButton(QStringLiteral("Track It"), untrackedNotice_);
+  untrackedButton_->setObjectName(QStringLiteral("trackFolderButton"));
+  connect(untrackedButton_, &QPushButton::clicked, this, [this] {
     if (const auto folder = folderSettingPath(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("")))
       IncludeChosenFolder(NSPrefs(), *folder);
+    else
+      openPreferences();  // no folder yet: where one is chosen
     updateUntrackedNotice();
   });
   row->addWidget(untrackedText_, 1);
-  row->addWidget(track, 0, Qt::AlignVCenter);
+  row->addWidget(untrackedButton_, 0, Qt::AlignVCenter);
   layout->addWidget(untrackedNotice_);
   updateUntrackedNotice();
 }
@@ -82,10 +84,15 @@ void TTransferListViewController::buildUntrackedNotice(QLayout* layout) {
 void TTransferListViewController::updateUntrackedNotice() {
   const auto folder = folderSettingPath(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or(""));
   const bool untracked = folder && isDirectory(*folder) && !FolderIsIncluded(NSPrefs(), *folder);
-  if (untracked)
+  if (untracked) {
     untrackedText_->setText(QStringLiteral("Nothing in %1 is tracked: no include pattern matches it.")
                                 .arg(QString::fromStdString(PathWithTilde(*folder))));
-  untrackedNotice_->setVisible(untracked);
+    untrackedButton_->setText(QStringLiteral("Track It"));
+  } else if (!folder) {
+    untrackedText_->setText(QStringLiteral("No folder is watched: choose one in Preferences."));
+    untrackedButton_->setText(QStringLiteral("Choose…"));
+  }
+  untrackedNotice_->setVisible(untracked || !folder);
 }
 
 void TTransferListViewController::updateICloudDiskUsageUI(const std::string& size) {

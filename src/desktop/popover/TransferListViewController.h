@@ -21,6 +21,7 @@
 #include "desktop/popover/PopoverWindow.h"
 
 class QLabel;
+class QPushButton;
 class QMenu;
 class QStackedWidget;
 class QToolButton;
@@ -133,6 +134,7 @@ private:
   QLabel* diskStatusField_;
   QWidget* untrackedNotice_;
   QLabel* untrackedText_;
+  QPushButton* untrackedButton_;  // "Track It", or "Choose…" when no folder is set
   SegmentedControl* tabButton_;
   QWidget* tabRow_;
   QStackedWidget* tabView_;
