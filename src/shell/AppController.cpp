@@ -158,13 +158,24 @@ bool TAppController::RunWelcome() {
     return false;
   }
   TUserDefaults& prefs = NSPrefs();
-  if (choice.folder) {
-    // A sync client's folder: the first-launch patterns, and one for it.
-    prefs.SetString(kPreferenceKeyICloudDriveFolder, *choice.folder);
+  std::optional<std::string> folder = choice.folder;
+  if (!folder && choice.row == 2) {
+    FolderPanel panel;
+    panel.message = "Choose the folder whose transfers Vantorel should show.";
+    panel.prompt = "Choose";
+    panel.startDirectory = HomeDirectory();
+    folder = face_.RunFolderPanel(panel);
+    if (!folder) return true;  // nothing stored: the launch asks for a folder
+  }
+  if (folder) {
+    const std::string& chosen = *folder;
+    // A sync client's folder, or one chosen by hand: the first-launch
+    // patterns, and one for it.
+    prefs.SetString(kPreferenceKeyICloudDriveFolder, chosen);
     prefs.SetStringArray(kPreferenceKeyIncludePatterns,
                          {kDefaultIncludePatterns[0], kDefaultIncludePatterns[1], kDefaultIncludePatterns[2]});
     prefs.SetArray(kPreferenceKeyExcludePatterns, {});
-    IncludeChosenFolder(prefs, *choice.folder);
+    IncludeChosenFolder(prefs, chosen);
     return true;
   }
   if (choice.row != 0 && choice.row != 1) return true;  // no row chosen: nothing stored

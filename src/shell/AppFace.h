@@ -37,8 +37,9 @@ struct Alert {
 struct WelcomeChoice {
   enum class Action { Done, Closed, Quit };
   Action action = Action::Closed;
-  // 0: every synced folder, 1: the drive only, -1: none; or, with `folder`
-  // set, a sync client's folder that the welcome offered.
+  // 0: every synced folder, 1: the drive only, 2: another folder (chosen
+  // in the folder panel next), -1: none; or, with `folder` set, a sync
+  // client's folder that the welcome offered.
   int row = 1;
   std::optional<std::string> folder;
 };

@@ -79,6 +79,16 @@ TEST(WelcomeWindow, DoneTakesTheChosenRowReturnTakesDoneAndQuitQuits) {
   EXPECT_EQ(byReturn.action, WelcomeChoice::Action::Done);
   EXPECT_EQ(byReturn.row, 1);
 
+  // No client: the sentence naming the clients followed, and a row for a
+  // folder of the user's own.
+  WelcomeWindow another;
+  WhenShown([](QWidget& w) {
+    EXPECT_TRUE(w.findChild<QLabel*>(QStringLiteral("noClientText"))->isVisible());
+    w.findChild<QRadioButton*>(QStringLiteral("anotherFolder"))->click();
+    QTest::keyClick(&w, Qt::Key_Return);
+  });
+  EXPECT_EQ(another.Run().row, 2);
+
   WelcomeWindow third;
   WhenShown([](QWidget& w) { QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("quitButton")), Qt::LeftButton); });
   EXPECT_EQ(third.Run().action, WelcomeChoice::Action::Quit);

@@ -313,6 +313,14 @@ TEST_F(AppControllerTest, TheWelcomesDoneStoresItsRowWithPatternsThatTrackAndQui
 
   controller.reset();
   NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
+  const std::string mine = dir.MakeFolder("Mine");
+  face.folderAnswers = {mine};
+  face.welcomeChoice = {WelcomeChoice::Action::Done, 2, std::nullopt};  // another folder, from the panel
+  Launch();
+  EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), mine);
+
+  controller.reset();
+  NSPrefs().SetInteger(kPreferenceKeyVersionNumber, 0);
   face.welcomeChoice = {WelcomeChoice::Action::Quit, 1, std::nullopt};
   Launch();
   EXPECT_FALSE(launched);

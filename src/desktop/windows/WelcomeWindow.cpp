@@ -47,6 +47,19 @@ WelcomeWindow::WelcomeWindow(WelcomeFolderSource clientFolders, QWidget* parent)
     rowLayout_->addWidget(rows_[row]);
   }
   rows_[1]->setChecked(true);
+  // A folder of the user's choosing, in the folder panel after Done; the
+  // clients' rows come before it.
+  anotherFolder_ = new QRadioButton(QStringLiteral("Another folder\u2026"), this);
+  anotherFolder_->setObjectName(QStringLiteral("anotherFolder"));
+  group_->addButton(anotherFolder_, 2);
+  anotherFolder_->installEventFilter(this);
+  rowLayout_->addWidget(anotherFolder_);
+  noClient_ = new QLabel(QStringLiteral("No sync client is running. Vantorel follows Syncthing and the Nextcloud and "
+                                        "ownCloud clients; start one, or choose a folder."),
+                         this);
+  noClient_->setObjectName(QStringLiteral("noClientText"));
+  noClient_->setWordWrap(true);
+  layout->addWidget(noClient_);
   connect(group_, &QButtonGroup::buttonClicked, this, [this] { userChose_ = true; });
   if (clientFolders_) {
     AddClientRows();
@@ -79,7 +92,7 @@ WelcomeChoice WelcomeWindow::Run() {
   exec();
   WelcomeChoice choice;
   choice.action = action_;
-  choice.row = rows_[0]->isChecked() ? 0 : rows_[1]->isChecked() ? 1 : -1;
+  choice.row = rows_[0]->isChecked() ? 0 : rows_[1]->isChecked() ? 1 : anotherFolder_->isChecked() ? 2 : -1;
   for (const auto& [button, folder] : clientRows_)
     if (button->isChecked()) choice.folder = folder.path;
   return choice;
@@ -92,13 +105,14 @@ void WelcomeWindow::AddClientRows() {
     if (shown) continue;
     auto* button = new QRadioButton(QString::fromStdString(folder.label), this);
     button->setObjectName(QStringLiteral("clientFolder%1").arg(clientRows_.size()));
-    group_->addButton(button, static_cast<int>(2 + clientRows_.size()));
+    group_->addButton(button, static_cast<int>(3 + clientRows_.size()));
     button->installEventFilter(this);
-    rowLayout_->addWidget(button);
+    rowLayout_->insertWidget(rowLayout_->indexOf(anotherFolder_), button);
     // What the user syncs with is the likely answer, until they say otherwise.
     if (!userChose_ && clientRows_.empty()) button->setChecked(true);
     clientRows_.emplace_back(button, folder);
   }
+  noClient_->setVisible(clientRows_.empty());
 }
 
 // Tab into the rows, or the window's first focus, lands on the chosen one

@@ -3,7 +3,9 @@
 // Documents" folder or iCloud Drive only (chosen at first), or a folder a
 // sync client synchronises: such rows are added as the clients register
 // their folders, and the first one found is chosen unless the user has
-// chosen already. Done is the default button; Quit ends the application;
+// chosen already; or another folder, chosen in the folder panel after Done.
+// While no client has offered a folder, one sentence says which clients
+// Vantorel follows. Done is the default button; Quit ends the application;
 // the close box lets the launch go on with nothing stored. Modal.
 
 #include <QDialog>
@@ -14,6 +16,7 @@
 #include "shell/AppFace.h"
 
 class QButtonGroup;
+class QLabel;
 class QRadioButton;
 class QVBoxLayout;
 
@@ -33,6 +36,8 @@ private:
   void AddClientRows();
 
   QRadioButton* rows_[2];
+  QRadioButton* anotherFolder_ = nullptr;
+  QLabel* noClient_ = nullptr;  // said while no client has offered a folder
   const WelcomeFolderSource clientFolders_;
   std::vector<std::pair<QRadioButton*, WelcomeFolder>> clientRows_;
   QButtonGroup* group_ = nullptr;
