@@ -1,5 +1,6 @@
 #include "desktop/DesktopFace.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QMessageBox>
@@ -58,6 +59,14 @@ DesktopFace::~DesktopFace() {
 }
 
 std::string DesktopFace::ToolkitVersionLine() { return std::string("Toolkit version: Qt ") + qVersion(); }
+
+bool DesktopFace::RaiseModalWindow() {
+  QWidget* waiting = QApplication::activeModalWidget();
+  if (waiting == nullptr) return false;
+  waiting->raise();
+  waiting->activateWindow();
+  return true;
+}
 
 WelcomeChoice DesktopFace::RunWelcome(const WelcomeFolderSource& clientFolders) {
   // A folder given with --folder (or the demo's) is the choice already.

@@ -39,6 +39,7 @@ public:
   std::string ToolkitVersionLine() override;
   bool IsInteractive() override { return true; }
   bool HasWindows() const override { return true; }
+  bool RaiseModalWindow() override;
   WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) override;
   std::optional<std::string> RunFolderPanel(const FolderPanel& panel) override;
   int RunAlert(const Alert& alert) override;

@@ -78,6 +78,9 @@ public:
   virtual bool IsInteractive() = 0;
   // Whether it has a popover and windows (the desktop face).
   virtual bool HasWindows() const { return false; }
+  // Brings the window the launch waits on (the welcome, the folder panel,
+  // an alert) to the front; false when none waits.
+  virtual bool RaiseModalWindow() { return false; }
   // The first-run welcome, modal: returns the user's choice when it has closed.
   virtual WelcomeChoice RunWelcome(const WelcomeFolderSource& clientFolders) = 0;
   // A modal folder panel: the chosen folder, or nothing when cancelled.

@@ -33,6 +33,10 @@ int ApplicationRun::Run(TAppFace& face, const std::function<void(TAppController&
   int exitCode = 0;
   TAppController controller(face);
   if (request_.folder) controller.SetFolderChosenAtLaunch(*request_.folder);
+  // Answered from the start (the launch may wait on a window: `open` raises
+  // it), and no longer once the controller quits.
+  std::optional<ControlService> service;
+  if (request_.control != nullptr) service.emplace(controller, *request_.control);
   if (controller.applicationDidFinishLaunching(&exitCode)) {
     MainLoop::WatchId signalWatch = 0;
     if (request_.signalFd >= 0) {
@@ -46,15 +50,11 @@ int ApplicationRun::Run(TAppFace& face, const std::function<void(TAppController&
     }
     if (launched) launched(controller);
     if (request_.afterLaunch) request_.afterLaunch();
-    {
-      // Answered from here on, and no longer once the controller quits.
-      std::optional<ControlService> service;
-      if (request_.control != nullptr) service.emplace(controller, *request_.control);
-      if (request_.rescan) controller.performRescan(false);
-      exitCode = runLoop();
-    }
+    if (request_.rescan) controller.performRescan(false);
+    exitCode = runLoop();
     if (request_.signalFd >= 0) loop_.Unwatch(signalWatch);
   }
+  service.reset();
   controller.Quit();
   return exitCode;
 }

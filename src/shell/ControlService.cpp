@@ -20,6 +20,7 @@ constexpr std::size_t kRecentInStatus = 10;
 // Waiters are also looked at this often, in case a change went unreported.
 constexpr double kWaiterCheckInterval = 1.0;
 const char* const kNoWindows = "error this Vantorel runs on the terminal: it has no popover or windows";
+const char* const kStillStarting = "error Vantorel is still starting: a window of its launch waits for an answer";
 
 std::string JsonList(const std::vector<std::string>& items) {
   std::string out = "[";
@@ -95,6 +96,22 @@ bool ControlService::IsIdle() const {
 void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {
   using Kind = ControlRequest::Kind;
   const ControlRequest request = ParseControlRequest(line);
+  // Still launching: a window of the launch (the welcome, the folder
+  // panel) waits for the user. `open` brings it to the front; what needs
+  // the tracker waits for it, or is refused.
+  if (controller_.GetTracker() == nullptr) {
+    switch (request.kind) {
+      case Kind::Open:
+      case Kind::Preferences:
+        socket_.Send(id, controller_.Face().RaiseModalWindow() ? "ok" : kStillStarting);
+        return;
+      case Kind::Rescan:
+      case Kind::Pause:
+      case Kind::Resume:
+      case Kind::Quit: socket_.Send(id, kStillStarting); return;
+      default: break;
+    }
+  }
   switch (request.kind) {
     case Kind::Status:
     case Kind::Follow: {

@@ -112,6 +112,12 @@ window_up() { xdotool search --name "$1" >/dev/null 2>&1; }
 check "the welcome shows" until_true 20 window_up "Welcome to Vantorel"
 sleep 0.5
 import -window root "$shots/5-welcome.png"
+# Its control socket answers while the welcome waits.
+check "status answers while the welcome waits" sh -c '"$1" status | grep -qx "Starting..."' sh "$app"
+"$app" open > /dev/null 2>&1
+check "open brings the welcome to the front" test $? -eq 0
+"$app" quit 2> "$T/early-quit.txt"
+check "quit waits for the welcome's answer (3)" test $? -eq 3
 xdotool search --limit 1 --name "Welcome to Vantorel" windowfocus --sync key Return 2>/dev/null
 check "launched after the welcome" until_true 20 grep -qF "Toolkit version: Qt" "$T/first.txt"
 sleep 2
