@@ -17,6 +17,7 @@
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/popover/TransferListViewController.h"
 #include "desktop/status/PanelContrast.h"
+#include "desktop/status/PanelProbe.h"
 #include "desktop/status/StatusItem.h"
 #include "desktop/windows/AboutWindow.h"
 #include "desktop/windows/FolderPanel.h"
@@ -104,7 +105,9 @@ void DesktopFace::LoadStatusItem(int) {
   // The icon stands out from its panel, whatever the windows' appearance.
   statusItem_ = new StatusItem(
       [this] {
-        return UseLightGlyph(StoredStatusItemAppearance(NSPrefs()), statusItem_ ? statusItem_->Panel() : PanelFacts{},
+        // (While the item is made, what the tray publishes is read here.)
+        return UseLightGlyph(StoredStatusItemAppearance(NSPrefs()),
+                             statusItem_ ? statusItem_->Panel() : ReadPanelFacts(QRect()),
                              RememberedLightGlyph(NSPrefs()));
       },
       this);

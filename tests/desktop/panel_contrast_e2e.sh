@@ -52,7 +52,8 @@ run_on() {  # run_on TINT NAME [COLOURS]: a tray of that colour (publishing COLO
   "$app" --folder "$T/cloud" > "$T/app-$2.log" 2>&1 &
   local pid=$!
   # The panel is looked at 1.5 s after the icon shows; the icon follows.
-  sleep 4
+  # (early=1: the slot before that look.)
+  if [ "${early:-0}" = 1 ]; then sleep 0.9; else sleep 4; fi
   slot "$2"
   kill -TERM "$pid"; wait "$pid" 2>/dev/null
   kill "$trayer"; wait "$trayer" 2>/dev/null
@@ -62,6 +63,14 @@ for panel in "0xe8e8e8 light-panel" "0x808080 grey-panel" "0x000000 black-panel"
   set -- $panel
   run_on "$1" "$2"
   check "the icon stands out from the $2 (contrast $(contrast "$2"))" stands_out "$2"
+  if [ "$2" = light-panel ]; then
+    # The next start there shows the dark artwork from its first image on,
+    # before the panel is looked at: what the last look chose.
+    early=1 run_on "$1" light-panel-early
+    check "the next start's first image stands out from the light panel (no light flash)" \
+      stands_out light-panel-early
+    check "and is the dark artwork" glyph_is light-panel-early dark
+  fi
 done
 check "dark artwork on the light panel" glyph_is light-panel dark
 check "light artwork on the mid-grey panel (the higher contrast)" glyph_is grey-panel light
