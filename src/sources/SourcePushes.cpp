@@ -17,13 +17,14 @@ void SourcePushes::Stop() {
   listener_.reset();
 }
 
-void SourcePushes::Post(std::function<void(Listener&)> call) {
+bool SourcePushes::Post(std::function<void(Listener&)> call) {
   std::lock_guard lock(mutex_);
-  if (loop_ == nullptr || !listener_) return;
+  if (loop_ == nullptr || !listener_) return false;
   std::weak_ptr<Listener> weak = listener_;
   loop_->Post([weak, call = std::move(call)] {
     if (const auto listener = weak.lock()) call(*listener);
   });
+  return true;
 }
 
 }  // namespace vantorel

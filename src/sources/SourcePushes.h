@@ -23,7 +23,9 @@ public:
   // what the source tells at once.
   std::shared_ptr<Listener> Start(MainLoop& loop, Listener listener);
   void Stop();
-  void Post(std::function<void(Listener&)> call);
+  // False when nobody listens yet (the call is dropped: StartPushing tells
+  // what happened before).
+  bool Post(std::function<void(Listener&)> call);
 
 private:
   std::mutex mutex_;

@@ -165,10 +165,10 @@ void SyncClientSource::SetConnected(bool connected) {
 
 void SyncClientSource::PushRootsLocked() {
   if (rootsPushWaiting_) return;
-  rootsPushWaiting_ = true;
   // The call runs on the main loop, where the source is destroyed too: it
-  // never outlives the source (its listener goes first).
-  Post([this](Listener& listener) {
+  // never outlives the source (its listener goes first). Before anyone
+  // listens nothing is posted: StartPushing tells the roots then.
+  rootsPushWaiting_ = Post([this](Listener& listener) {
     std::vector<std::string> roots;
     {
       std::lock_guard lock(mutex_);

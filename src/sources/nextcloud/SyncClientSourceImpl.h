@@ -134,7 +134,7 @@ private:
   // there is asked about again, once the questions before are sent (at
   // most one update waits per root, however many the client sends).
   void UpdateView(const std::string& root);
-  void Post(std::function<void(Listener&)> call) { pushes_.Post(std::move(call)); }
+  bool Post(std::function<void(Listener&)> call) { return pushes_.Post(std::move(call)); }
 
   // A registered root's folders still to walk.
   struct Walk {

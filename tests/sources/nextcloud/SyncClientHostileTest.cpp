@@ -16,10 +16,12 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sources/nextcloud/SyncClientSource.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
+#include "units/runtime/PollMainLoop.h"
 
 namespace vantorel::test {
 namespace {
@@ -88,6 +90,27 @@ TEST(SyncClientHostile, TheWholeFileSystemOrTheSystemsFoldersAreNoRoot) {
   EXPECT_NE(text.find("not following /: it is the whole file system."), std::string::npos) << text;
   EXPECT_EQ(text.find("not following /:"), text.rfind("not following /:"));  // said once
   EXPECT_NE(text.find("not following /proc: it is a system folder"), std::string::npos) << text;
+}
+
+TEST(SyncClientHostile, RootsTakenBeforeAnyoneListenedStillChangeAfterwards) {
+  TempDir dir;
+  const std::string root = dir.MakeFolder("root");
+  RawClient client(dir / "socket");
+  PollMainLoop loop;
+  auto source = MakeSyncClientSource(Options(dir / "socket"));
+  ASSERT_TRUE(client.Accept());
+  client.Send("REGISTER_PATH:" + root + "\n");
+  for (int i = 0; i < 500 && source->Describe().roots.empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(source->Describe().roots.empty());
+  std::vector<std::string> heard{"nothing yet"};
+  ItemStateSource::Listener listener;
+  listener.rootsChanged = [&](const std::vector<std::string>& roots) { heard = roots; };
+  source->StartPushing(loop, listener);
+  EXPECT_EQ(heard, std::vector<std::string>{root});  // told at once
+  client.Send("UNREGISTER_PATH:" + root + "\n");
+  EXPECT_TRUE(loop.RunUntil([&] { return heard.empty(); }, 5));
+  source->StopPushing();
 }
 
 TEST(SyncClientHostile, QuitEndsWithinASecondWhateverTheClientSends) {
