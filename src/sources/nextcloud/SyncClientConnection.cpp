@@ -309,15 +309,21 @@ void SyncClientSource::Register(const std::string& root, std::string& out) {
   {
     std::lock_guard lock(mutex_);
     if (std::find(roots_.begin(), roots_.end(), root) != roots_.end()) return;
+  }
+  // Asking about an item subscribes to its folder: every item of every
+  // folder is asked about, which also learns their states. The walk goes
+  // in steps between looks at the socket (WalkSomeFolders); its first step
+  // now, before the root is told, so that what is in the root when the
+  // client names it is asked about before anything that comes later.
+  out += FolderStatusRequest(root);
+  walks_.push_back(Walk{root, {root}, 0});
+  if (walks_.size() == 1) WalkSomeFolders();
+  {
+    std::lock_guard lock(mutex_);
     roots_.push_back(root);
     PushRootsLocked();
   }
   if (rootLines_.ShouldSay("synchronises " + root + ".", SteadyNow())) Say("synchronises " + root + ".");
-  // Asking about an item subscribes to its folder: every item of every
-  // folder is asked about, which also learns their states. The walk goes
-  // in steps between looks at the socket (WalkSomeFolders).
-  out += FolderStatusRequest(root);
-  walks_.push_back(Walk{root, {root}, 0});
 }
 
 bool SyncClientSource::WalkSomeFolders() {
