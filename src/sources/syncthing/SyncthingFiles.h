@@ -19,6 +19,8 @@
 //   item is indexed or pulled again.
 //
 // Threads: none of its own; its owner serialises every call (one mutex).
+// Its members are defined in SyncthingFiles.cpp and, the rules for each
+// event, SyncthingFilesEvents.cpp.
 
 #include <cstdint>
 #include <map>
