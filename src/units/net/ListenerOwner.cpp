@@ -61,23 +61,29 @@ bool AskTheKernel(int family, const Address& address, unsigned port, std::option
     return false;
   }
   const std::size_t words = family == AF_INET ? 1 : 4;
-  alignas(nlmsghdr) char buffer[32768];
+  char buffer[32768];
+  constexpr std::size_t kHeader = NLMSG_ALIGN(sizeof(nlmsghdr));
   for (bool done = false; !done;) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (n <= 0) break;
-    int left = static_cast<int>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, left);
-         header = NLMSG_NEXT(header, left)) {
-      if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR) {
+    const auto size = static_cast<std::size_t>(n);
+    // Each message copied out of the buffer: no assumption on its alignment.
+    for (std::size_t at = 0; at + kHeader <= size;) {
+      nlmsghdr header{};
+      std::memcpy(&header, buffer + at, sizeof header);
+      if (header.nlmsg_len < kHeader || at + header.nlmsg_len > size) break;
+      if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) {
         done = true;
         break;
       }
-      const auto* socket =
-          reinterpret_cast<const inet_diag_msg*>(reinterpret_cast<const char*>(header) + NLMSG_ALIGN(sizeof(nlmsghdr)));
-      if (ntohs(socket->id.idiag_sport) != port) continue;
-      Address listening{};
-      std::memcpy(listening.data(), socket->id.idiag_src, sizeof listening);
-      if (Matches(listening, address, words)) Note(socket->idiag_uid, found);
+      if (header.nlmsg_len >= kHeader + sizeof(inet_diag_msg)) {
+        inet_diag_msg socket{};
+        std::memcpy(&socket, buffer + at + kHeader, sizeof socket);
+        Address listening{};
+        std::memcpy(listening.data(), socket.id.idiag_src, sizeof listening);
+        if (ntohs(socket.id.idiag_sport) == port && Matches(listening, address, words)) Note(socket.idiag_uid, found);
+      }
+      at += NLMSG_ALIGN(header.nlmsg_len);
     }
   }
   ::close(fd);
