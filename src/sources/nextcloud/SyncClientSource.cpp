@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "sources/nextcloud/SyncClientSourceImpl.h"
+#include "units/fs/PathSafety.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/runtime/MainLoop.h"
 #include "units/text/LineText.h"
@@ -24,11 +25,7 @@ Stamp ContentStamp(const std::string& path) {
   return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
-bool IsUnder(const std::string& path, const std::string& root) {
-  if (root == "/") return true;
-  return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
-         (path.size() == root.size() || path[root.size()] == '/');
-}
+bool IsUnder(const std::string& path, const std::string& root) { return IsWithinFolder(path, root); }
 
 // A path the protocol can carry: absolute, one line.
 bool CanAskAbout(const std::string& path) {
