@@ -32,7 +32,8 @@ inline std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& pat
 
 // A percentage kept in two bytes, as hundredths.
 inline std::int16_t Hundredths(double percent) {
-  return static_cast<std::int16_t>(std::lround(std::clamp(percent, 0.0, 100.0) * 100.0));
+  if (!(percent > 0.0)) return 0;  // NaN too
+  return static_cast<std::int16_t>(std::lround(std::min(percent, 100.0) * 100.0));
 }
 
 }  // namespace vantorel::syncthing_files

@@ -4,6 +4,7 @@
 // compile time in every file that includes it.
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -68,10 +69,21 @@ std::string NameAt(const Json& object, const char* key) {
   return IsPlainRelativePath(name) ? name : std::string();
 }
 
+// A count or size; a number no real answer holds (1e300, a size past what
+// 64 bits count, a fraction that is not finite) reads as 0, never as a
+// conversion whose result the language leaves undefined.
 std::int64_t IntegerAt(const Json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end() || !it->is_number()) return 0;
-  return it->is_number_float() ? static_cast<std::int64_t>(it->get<double>()) : it->get<std::int64_t>();
+  if (it->is_number_unsigned()) {
+    const auto value = it->get<std::uint64_t>();
+    return value > static_cast<std::uint64_t>(INT64_MAX) ? 0 : static_cast<std::int64_t>(value);
+  }
+  if (!it->is_number_float()) return it->get<std::int64_t>();
+  const double value = it->get<double>();
+  // 2^63 is exact as a double; every finite value below it in magnitude converts.
+  constexpr double kLimit = 9223372036854775808.0;
+  return std::isfinite(value) && value > -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : 0;
 }
 
 bool BoolAt(const Json& object, const char* key) {

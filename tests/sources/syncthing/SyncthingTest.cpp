@@ -84,6 +84,12 @@ TEST(SyncthingMessages, MalformedAnswersReadAsNothing) {
   EXPECT_FALSE(ParseSyncthingFolders(R"([{"id":"x"}])"));  // no path
   EXPECT_FALSE(ParseSyncthingNeedItems(R"({"completion":100})"));
   EXPECT_FALSE(ParseSyncthingConnections(R"({"total":{}})"));
+  // Numbers past what 64 bits hold read as 0 (a cast of 1e300 is undefined).
+  for (const char* size : {"1e300", "-1e300", "18446744073709551615", "9223372036854775808.0"}) {
+    const auto page = ParseSyncthingNeedPage(std::string(R"({"files":[],"page":)") + size + "}");
+    EXPECT_TRUE(page && page->page == 0) << size;
+    EXPECT_EQ(ParseSyncthingNeedItems(std::string(R"({"needItems":)") + size + "}").value_or(-1), 0) << size;
+  }
 }
 
 TEST(SyncthingMessages, AnswersNestedDeeperThanAnyRealOneAreMalformed) {
