@@ -240,6 +240,16 @@ std::vector<std::string> TICloudTracker::GetTransfers(std::size_t limit) const {
   return transfers_.Paths(limit);
 }
 
+std::vector<std::pair<std::string, bool>> TICloudTracker::GetTransfersWithDirection(std::size_t limit) const {
+  std::lock_guard lock(transfersLock_);
+  std::vector<std::pair<std::string, bool>> transfers;
+  for (std::string& path : transfers_.Paths(limit)) {
+    const bool download = downloadsInProgress_.Contains(path);
+    transfers.emplace_back(std::move(path), download);
+  }
+  return transfers;
+}
+
 std::vector<std::string> TICloudTracker::GetTotalTransfers() const {
   std::lock_guard lock(transfersLock_);
   return totalTransfers_.Paths();

@@ -28,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/BatchAccounting.h"
@@ -109,6 +110,8 @@ public:
   bool IsTransferComplete(const std::string& path) const;
   // The paths in progress, in no defined order; at most `limit` (0: all).
   std::vector<std::string> GetTransfers(std::size_t limit = 0) const;
+  // The same, each with whether the tracker counts it as a download.
+  std::vector<std::pair<std::string, bool>> GetTransfersWithDirection(std::size_t limit = 0) const;
   std::vector<std::string> GetTotalTransfers() const;
   // A copy, newest first; nothing when the history is off for this run.
   std::optional<std::vector<std::string>> GetRecentTransfers() const;
@@ -193,6 +196,9 @@ private:
   // Whether a path taken into the transfers is coming in: a download's
   // temporary file or placeholder, or an item its source says it receives.
   bool IsDownloadInProgress(const std::string& path);
+  // A placeholder with no file yet whose item the client says is coming
+  // (a pull it has queued): not missing, not abandoned.
+  bool IsAwaitedDownload(const std::string& placeholder);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.

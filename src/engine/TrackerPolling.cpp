@@ -151,6 +151,11 @@ void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
   if (totalTransfers_.Contains(placeholder)) totalTransfers_.Remove(placeholder);
 }
 
+bool TICloudTracker::IsAwaitedDownload(const std::string& placeholder) {
+  const auto item = source_.ItemOfDownloadFile(placeholder);
+  return item && source_.IsDownloading(*item);
+}
+
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
   memory_.NoteCompletion(item, options_.clock->Now());
   finishedThisPass_.push_back(item);
@@ -250,7 +255,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   if (reference && trackDownloads && TransfersContain(path)) {
     // The placeholder is never "missing" (its item may be arriving), but
     // one gone for a while whose item never came ends as a vanished item.
-    if (exists) {
+    if (exists || IsAwaitedDownload(path)) {
       memory_.ForgetPlaceholder(path);
     } else if (memory_.IsAbandonedDownload(path, options_.clock->Now())) {
       {
@@ -265,7 +270,9 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   // Still in progress: nothing changes, and the interval may grow.
   if (TransfersContain(path)) return;
 
-  if (!rules_.PassesFilters(path, *settings) || !doesFileExist(path)) {
+  // A download the client waits to begin has no file yet, and is one.
+  if (!rules_.PassesFilters(path, *settings) ||
+      !(doesFileExist(path) || (reference && trackDownloads && IsAwaitedDownload(path)))) {
     ResetInactivityTimer();
     return;
   }

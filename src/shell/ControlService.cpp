@@ -69,16 +69,22 @@ std::string ControlService::StatusJson() const {
   out += ",\"folders\":" + JsonList(t->GetWatchedFolders());
   out += ",\"lastTransfer\":" + (last ? JsonQuoted(iso8601String(*last)) : std::string("null"));
   out += ",\"recent\":" + JsonList(recent);
-  // What is in progress, with how far it came where the client says.
+  // What is in progress: the item (never a client's temporary file), which
+  // way it goes, and how far it came where the client says.
   const auto& itemSource = t->GetItemSource();
-  const std::vector<std::string> moving = t->GetTransfers(kRecentInStatus);
   out += ",\"inProgress\":[";
-  for (std::size_t i = 0; i < moving.size(); ++i) {
-    std::optional<double> percent = itemSource->PercentDone(moving[i]);
-    if (const auto item = itemSource->ItemOfDownloadFile(moving[i]); !percent && item)
-      percent = itemSource->PercentDone(*item);
-    out += std::string(i == 0 ? "" : ",") + "{\"path\":" + JsonQuoted(moving[i]) +
-           ",\"percent\":" + (percent ? std::to_string(static_cast<int>(*percent)) : std::string("null")) + "}";
+  bool first = true;
+  for (const auto& [path, counted] : t->GetTransfersWithDirection(kRecentInStatus)) {
+    const auto item = itemSource->ItemOfDownloadFile(path);
+    const std::string& name = item ? *item : path;
+    std::optional<double> percent = itemSource->PercentDone(path);
+    if (!percent && item) percent = itemSource->PercentDone(*item);
+    const TransferDirection way = itemSource->DirectionOf(name);
+    const bool download = way == TransferDirection::Receiving || (way == TransferDirection::Unknown && (counted || item));
+    out += std::string(first ? "" : ",") + "{\"path\":" + JsonQuoted(name) + ",\"direction\":\"" +
+           (download ? "download" : "upload") +
+           "\",\"percent\":" + (percent ? std::to_string(static_cast<int>(*percent)) : std::string("null")) + "}";
+    first = false;
   }
   out += "]";
   out += std::string(",\"syncingPaused\":") + (s.syncingPaused ? "true" : "false");

@@ -89,9 +89,11 @@ void SyncthingFiles::SetFolders(std::vector<SyncthingFolder> folders, Effects& e
     return folder == nullptr ||
            std::find(folder->devices.begin(), folder->devices.end(), need.first.second) == folder->devices.end();
   });
-  for (const SyncthingFolder& folder : folders_)
+  for (const SyncthingFolder& folder : folders_) {
     for (const std::string& device : folder.devices)
       if (device != ownDevice_ && !needs_[{folder.id, device}].known) effects.refreshNeeds.insert({folder.id, device});
+    if (!ownDevice_.empty() && !needs_[{folder.id, ownDevice_}].known) effects.refreshNeeds.insert({folder.id, ownDevice_});
+  }
 }
 
 std::vector<std::string> SyncthingFiles::Roots() const {
@@ -165,13 +167,83 @@ void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& dev
     if (entry.way == Way::Sending && entry.indexed && IsUnder(path, folder->path))
       before.emplace_back(&path, SentAndArrived(path));
   Need& need = needs_[{folderId, device}];
-  need.known = true;
   // Answers may cross: an older read never replaces a newer one.
-  if (need.generation > generation) return;
+  if (need.known && need.generation > generation) return;
+  need.known = true;
   need.generation = generation;
   need.names = std::move(names);
+  if (device == ownDevice_) {
+    AdoptPulls(*folder, need.names, effects);
+    return;
+  }
   for (const auto& [path, arrived] : before)
     if (SentAndArrived(*path) != arrived) effects.changed.push_back(*path);
+  AdoptUploads(*folder, need.names, effects);
+}
+
+bool SyncthingFiles::AllNeedsKnown(const SyncthingFolder& folder) const {
+  return std::all_of(folder.devices.begin(), folder.devices.end(), [&](const std::string& device) {
+    const auto it = needs_.find({folder.id, device});
+    return device == ownDevice_ || (it != needs_.end() && it->second.known);
+  });
+}
+
+void SyncthingFiles::AdoptUploads(const SyncthingFolder& folder, const std::unordered_set<std::string>& names,
+                                  Effects& effects) {
+  // Until every device has answered, one that has the file already may not
+  // have said so: adopting it then would end as a false completion.
+  if (!AllNeedsKnown(folder)) return;
+  for (const std::string& name : names) {
+    const std::string path = folder.path == "/" ? "/" + name : folder.path + "/" + name;
+    if (entries_.count(path) > 0 || IsMarker(name) || !NeededEverywhere(folder, name, 0)) continue;
+    const Stamp stamp = ContentStamp(path);
+    if (stamp.first < 0) continue;  // a deletion the others still need: no file to show
+    Entry entry;
+    entry.way = Way::Sending;
+    entry.indexed = true;  // indexed before: its generation is before every need read
+    entry.stamp = stamp;
+    entry.touched = applied_;
+    entries_.emplace(path, entry);
+    effects.changed.push_back(path);
+  }
+  Sweep();
+}
+
+void SyncthingFiles::AdoptPulls(const SyncthingFolder& folder, const std::unordered_set<std::string>& names,
+                                Effects& effects) {
+  const auto pathOf = [&folder](const std::string& name) {
+    return folder.path == "/" ? "/" + name : folder.path + "/" + name;
+  };
+  // A pull waited for and no longer needed: it ran while nobody listened,
+  // or the others changed their minds. The file on disk decides.
+  for (auto& [path, entry] : entries_) {
+    if (!entry.awaited || !IsUnder(path, folder.path)) continue;
+    std::string relative;
+    if (FolderOf(path, &relative) != &folder || names.count(relative) > 0) continue;
+    entry.awaited = false;
+    entry.downloading = false;
+    entry.stamp = ContentStamp(path);
+    effects.changed.push_back(path);
+    effects.changed.push_back(SyncthingTemporaryOf(path));
+  }
+  for (const std::string& name : names) {
+    if (IsMarker(name)) continue;
+    const std::string path = pathOf(name);
+    auto [it, added] = entries_.try_emplace(path);
+    Entry& entry = it->second;
+    // A pull already under way, or a change of ours the others have not
+    // got (a conflict is Syncthing's to settle) keep what they are.
+    if (!added && (entry.downloading || (entry.way == Way::Sending && !SentAndArrived(path)))) continue;
+    entry = Entry{};
+    entry.way = Way::Receiving;
+    entry.downloading = true;
+    entry.awaited = true;
+    entry.touched = applied_;
+    // Seen under its temporary file, as a pull is, whether or not the file
+    // is here in an older version.
+    effects.changed.push_back(SyncthingTemporaryOf(path));
+  }
+  Sweep();
 }
 
 void SyncthingFiles::ApplyRecord(const std::string& path, const std::optional<SyncthingFileRecord>& record,

@@ -15,6 +15,10 @@
 // - a pull (ItemStarted … ItemFinished) comes in: downloading while it
 //   runs, received when it ended with the file's content unchanged since;
 //   ".syncthing.NAME.tmp" is its temporary file;
+// - what was pending before anyone listened (at launch, after Syncthing
+//   came back) is read from the devices' needs: a file here that every
+//   other device still needs is uploading, a file this device needs is
+//   downloading (waiting for its pull) until the need no longer names it;
 // - an error on an item (a failed pull, a folder error) is kept until the
 //   item is indexed or pulled again.
 //
@@ -76,7 +80,7 @@ public:
   // is its word on every version indexed up to G, not on later ones.
   std::uint64_t IndexGeneration() const { return generation_; }
   // The complete list of what `device` still needs of `folder`, as read
-  // after `generation`.
+  // after `generation`; this device's own need lists the pulls it waits for.
   void SetNeed(const std::string& folder, const std::string& device, std::unordered_set<std::string> names,
                std::uint64_t generation, Effects& effects);
   void Apply(const SyncthingEvent& event, Effects& effects);
@@ -117,6 +121,7 @@ private:
     Way way = Way::Sending;
     bool indexed = false;      // Sending: the stamp's content is in the index
     bool downloading = false;  // Receiving: a pull runs
+    bool awaited = false;      // Receiving: known only from this device's need
     bool error = false;
     bool ignored = false;
   };
@@ -130,6 +135,10 @@ private:
   const SyncthingFolder* FolderById(const std::string& id) const;
   bool NeededEverywhere(const SyncthingFolder& folder, const std::string& relative, std::uint64_t indexedAt) const;
   bool SentAndArrived(const std::string& path) const;
+  bool AllNeedsKnown(const SyncthingFolder& folder) const;
+  // A need read anew: files pending since before anyone listened.
+  void AdoptUploads(const SyncthingFolder& folder, const std::unordered_set<std::string>& names, Effects& effects);
+  void AdoptPulls(const SyncthingFolder& folder, const std::unordered_set<std::string>& names, Effects& effects);
   // False when the error was known already; `say`: a line of its own.
   bool NoteError(const std::string& path, const std::string& text, Effects& effects, bool say = true);
   void Sweep();

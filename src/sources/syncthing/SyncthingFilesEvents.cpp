@@ -62,7 +62,10 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
       return;
     }
     case Type::RemoteIndexUpdated:
-      if (folder != nullptr && event.device != ownDevice_) effects.refreshNeeds.insert({folder->id, event.device});
+      if (folder == nullptr || event.device == ownDevice_) return;
+      effects.refreshNeeds.insert({folder->id, event.device});
+      // What the others changed may be what this device now waits for.
+      if (!ownDevice_.empty()) effects.refreshNeeds.insert({folder->id, ownDevice_});
       return;
     case Type::FolderCompletion: {
       if (folder == nullptr || event.device == ownDevice_) return;

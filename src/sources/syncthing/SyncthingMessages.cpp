@@ -233,10 +233,17 @@ std::optional<SyncthingNeedPage> ParseSyncthingNeedPage(std::string_view text) {
   SyncthingNeedPage page;
   page.page = IntegerAt(*json, "page");
   page.perPage = IntegerAt(*json, "perpage");
-  const auto files = json->find("files");
-  if (files == json->end() || !files->is_array()) return std::nullopt;
-  for (const Json& file : *files)
-    if (file.is_object() && !NameAt(file, "name").empty()) page.names.push_back(NameAt(file, "name"));
+  bool any = false;
+  for (const char* list : {"files", "progress", "queued", "rest"}) {
+    const auto files = json->find(list);
+    if (files == json->end()) continue;
+    any = true;
+    if (files->is_null()) continue;  // an empty section may come as null
+    if (!files->is_array()) return std::nullopt;
+    for (const Json& file : *files)
+      if (file.is_object() && !NameAt(file, "name").empty()) page.names.push_back(NameAt(file, "name"));
+  }
+  if (!any) return std::nullopt;
   return page;
 }
 

@@ -84,7 +84,9 @@ std::optional<std::map<std::string, bool>> ParseSyncthingConnections(std::string
 // `/rest/db/completion`: the items the device still needs.
 std::optional<std::int64_t> ParseSyncthingNeedItems(std::string_view json);
 
-// `/rest/db/remoteneed`: one page of names the device needs.
+// One page of names a device needs: another device's (`/rest/db/remoteneed`,
+// its "files") or this one's (`/rest/db/need`, its "progress", "queued" and
+// "rest", in that order; a page cuts across the three).
 struct SyncthingNeedPage {
   std::vector<std::string> names;
   std::int64_t page = 1;

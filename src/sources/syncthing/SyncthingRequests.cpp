@@ -79,21 +79,28 @@ void SyncthingSource::ReadConnections(SyncthingHttp& http) {
 
 void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, const std::string& device) {
   std::uint64_t generation;
+  bool own;
   {
     std::lock_guard lock(mutex_);
     generation = files_.IndexGeneration();
+    own = device == files_.OwnDevice();
   }
-  const std::string query = "folder=" + SyncthingHttp::Escaped(folder) + "&device=" + SyncthingHttp::Escaped(device);
-  const auto completion = http.Request("GET", "/rest/db/completion?" + query, kRequestSeconds);
-  const auto needItems = completion.Ok() ? ParseSyncthingNeedItems(completion.body) : std::nullopt;
-  if (!needItems) return;
+  // Another device's need is what it waits for from here (asked only when
+  // its completion says it waits at all); this device's own, its pulls.
+  std::string query = "folder=" + SyncthingHttp::Escaped(folder);
+  if (!own) {
+    query += "&device=" + SyncthingHttp::Escaped(device);
+    const auto completion = http.Request("GET", "/rest/db/completion?" + query, kRequestSeconds);
+    const auto needItems = completion.Ok() ? ParseSyncthingNeedItems(completion.body) : std::nullopt;
+    if (!needItems) return;
+    if (*needItems <= 0) query.clear();
+  }
   std::unordered_set<std::string> names;
-  for (int page = 1; *needItems > 0 && page <= kMostNeedPages; ++page) {
-    const auto reply =
-        http.Request("GET",
-                     "/rest/db/remoteneed?" + query + "&page=" + std::to_string(page) +
-                         "&perpage=" + std::to_string(kNeedPage),
-                     kRequestSeconds);
+  for (int page = 1; !query.empty() && page <= kMostNeedPages; ++page) {
+    const auto reply = http.Request("GET",
+                                    std::string(own ? "/rest/db/need?" : "/rest/db/remoteneed?") + query +
+                                        "&page=" + std::to_string(page) + "&perpage=" + std::to_string(kNeedPage),
+                                    kRequestSeconds);
     const auto need = reply.Ok() ? ParseSyncthingNeedPage(reply.body) : std::nullopt;
     if (!need) return;  // a half-read list would call files uploaded that are not
     names.insert(need->names.begin(), need->names.end());

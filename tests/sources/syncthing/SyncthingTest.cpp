@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "sources/syncthing/SyncthingConfig.h"
@@ -159,8 +160,9 @@ protected:
     SyncthingFiles::Effects effects;
     files_.SetFolders({{"f", "F", root_.string() + "/", false, {kMe, kPeer}}}, effects);
     EXPECT_EQ(effects.refreshNeeds.count({"f", kPeer}), 1u);  // its need is read at once
-    EXPECT_EQ(effects.refreshNeeds.count({"f", kMe}), 0u);
+    EXPECT_EQ(effects.refreshNeeds.count({"f", kMe}), 1u);  // and its own, for the pulls it waits for
     files_.SetNeed("f", kPeer, {}, files_.IndexGeneration(), effects);
+    files_.SetNeed("f", kMe, {}, files_.IndexGeneration(), effects);
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -264,6 +266,45 @@ TEST_F(SyncthingFilesTest, ErrorsAreToldOnceAndOtherFoldersChangeNothing) {
     EXPECT_TRUE(effects.changed.empty() && effects.refreshNeeds.empty() && effects.lines.empty()) << type;
   }
   EXPECT_EQ(files_.EntryCount(), 1u);
+}
+
+TEST_F(SyncthingFilesTest, WhatWasPendingBeforeWatchingComesFromTheNeeds) {
+  const std::string sending = Write("sending.bin", "half sent");
+  const std::string had = Write("had.txt", "on both");
+  SyncthingFiles launch(static_cast<double>(std::time(nullptr)) + 3600);  // both changed before watching
+  SyncthingFiles::Effects e;
+  launch.SetOwnDevice(kMe);
+  launch.SetFolders({{"f", "F", root_.string(), false, {kMe, kPeer, "P2"}}}, e);
+  // One device has answered: the other may have the files, so none is taken yet.
+  launch.SetNeed("f", kPeer, {"sending.bin", "had.txt", "gone.txt"}, 0, e);
+  EXPECT_TRUE(e.changed.empty());
+  launch.SetNeed("f", "P2", {"sending.bin"}, 0, e);
+  EXPECT_EQ(e.changed, std::vector<std::string>{sending});  // had.txt is on P2; gone.txt is not here
+  EXPECT_FALSE(launch.IsUploaded(sending, 0.0));
+  EXPECT_EQ(launch.DirectionOf(sending), TransferDirection::Sending);
+  EXPECT_TRUE(launch.IsUploaded(had, 0.0));
+  e = {};
+  launch.SetNeed("f", "P2", {}, 0, e);  // it arrived: the upload ends
+  EXPECT_EQ(e.changed, std::vector<std::string>{sending});
+  EXPECT_TRUE(launch.IsUploaded(sending, 0.0));
+
+  // Its own need: pulls it waits for, shown under their temporary files
+  // until they run, or until the need no longer names them.
+  const std::string coming = root_.string() + "/coming.bin";
+  const std::string next = root_.string() + "/sub/next.txt";
+  e = {};
+  launch.SetNeed("f", kMe, {"coming.bin", "sub/next.txt", ".stfolder"}, 0, e);
+  EXPECT_EQ(std::set<std::string>(e.changed.begin(), e.changed.end()),
+            (std::set<std::string>{SyncthingTemporaryOf(coming), SyncthingTemporaryOf(next)}));
+  EXPECT_TRUE(launch.IsDownloading(coming));
+  EXPECT_EQ(launch.DirectionOf(coming), TransferDirection::Receiving);
+  Write("coming.bin", "pulled while nobody listened");
+  e = {};
+  launch.SetNeed("f", kMe, {"sub/next.txt"}, 0, e);
+  EXPECT_EQ(e.changed, (std::vector<std::string>{coming, SyncthingTemporaryOf(coming)}));
+  EXPECT_FALSE(launch.IsDownloading(coming));
+  EXPECT_TRUE(launch.IsUploaded(coming, 0.0));
+  EXPECT_TRUE(launch.IsDownloading(next));
 }
 
 TEST_F(SyncthingFilesTest, WhatIsTrackedAndWhatWasThereBefore) {

@@ -3,7 +3,8 @@
 # link limited so a large file takes seconds), and `vantorel --headless` on
 # A's folder finding Syncthing by itself: uploads seen from A's side until B
 # has them, a download from B, B paused and back, A restarted mid-batch,
-# `vantorel pause|resume` reaching Syncthing, and a folder kept as "~/Name". Skips (77) only where
+# Vantorel restarted mid-upload, `vantorel pause|resume` reaching Syncthing,
+# and a folder kept as "~/Name". Skips (77) only where
 # syncthing is not installed.
 set -uo pipefail
 app=$1
@@ -92,8 +93,13 @@ announced() {
 check "one notification per batch" until_true 10 announced
 check "each logged once" test "$(count "/small.txt" "$log")" -eq 1 -a "$(count "/large.bin" "$log")" -eq 1
 
-# A download: written on B, arriving on A through .syncthing.NAME.tmp.
-head -c 3000000 /dev/urandom > "$B/from-b.bin"
+# A download: written on B, arriving on A through .syncthing.NAME.tmp,
+# shown under its own name as a download.
+head -c 6000000 /dev/urandom > "$B/from-b.bin"
+downloading() {
+  "$app" status --json | jq -e --arg p "$A/from-b.bin" '.inProgress | any(.path == $p and .direction == "download")' > /dev/null
+}
+check "the download is shown under its name, as a download" until_true 30 downloading
 check "the download arrives" until_true 60 cmp -s "$B/from-b.bin" "$A/from-b.bin"
 "$app" wait-idle --timeout 30 > /dev/null
 check "wait-idle after the download" test $? -eq 0
@@ -125,6 +131,24 @@ check "it is followed again" until_true 30 source_is true
 check "the upload still completes" test $? -eq 0
 check "B has it" cmp -s "$A/restart.bin" "$B/restart.bin"
 check "logged once, not doubled" until_true 10 test "$(count "/restart.bin" "$log")" -eq 1
+
+# Vantorel itself restarted in the middle of an upload: Syncthing still
+# sends, and the new run takes the file as uploading from what B needs.
+# (Restarted once B is fetching it: Syncthing has indexed it by then, and
+# no event of its is left to tell the new run of it.)
+head -c 20000000 /dev/urandom > "$A/relaunch.bin"
+fetched() {
+  "$app" status --json | jq -e --arg p "$A/relaunch.bin" '.inProgress | any(.path == $p and .percent != null)' > /dev/null
+}
+need "the upload is seen, B fetching it" until_true 40 fetched
+"$app" quit > /dev/null
+wait "$vantorel"
+STHOMEDIR=$T/st/a "$app" --headless --folder "$A" >> "$T/vantorel.txt" 2>&1 &
+vantorel=$!
+check "after a restart it is still shown uploading" until_true 15 uploading "$A/relaunch.bin"
+"$app" wait-idle --timeout 60 > /dev/null
+check "and completes once B has it" test $? -eq 0 -a -e "$B/relaunch.bin"
+check "logged once" until_true 10 test "$(count "/relaunch.bin" "$log")" -eq 1
 
 # vantorel pause / resume: Syncthing's folder, as its API tells.
 folder_paused() { [ "$(st_api A GET "/rest/config/folders/$ST_FOLDER" | jq .paused)" = "$1" ]; }
