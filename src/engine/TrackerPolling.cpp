@@ -117,8 +117,9 @@ void TICloudTracker::ScanQueue() {
       continue;
     }
     // Items inside packages, empty or missing items and plain folders are
-    // not examined.
-    if (!isFilePackaged(path) && doesFileContainBytes(path) && (!isDirectory(path) || isPackage(path)))
+    // not examined; a download the client waits to begin has no file yet.
+    if (!isFilePackaged(path) && (!isDirectory(path) || isPackage(path)) &&
+        (doesFileContainBytes(path) || (source_.IsDownloadFile(path) && IsAwaitedDownload(path))))
       CheckStatus(path);
     queue.Remove(path);
     if (options_.clock->Now() - workStart > kScanWorkBeforeYield) {

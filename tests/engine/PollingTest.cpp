@@ -188,6 +188,23 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   EXPECT_TRUE(t.IsTransferComplete(item));
   EXPECT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
+
+  // A download the client has queued has no placeholder on disk yet: it is
+  // one all the same, and never abandoned while the client waits for it.
+  const std::string queued = cloud + "/queued.bin", itsPlaceholder = cloud + "/.queued.bin.icloud";
+  scripted->Set(queued, {.downloading = true});
+  scripted->Set(itsPlaceholder, {});
+  t.QueueFile(itsPlaceholder);
+  Pass();
+  clock->Advance(3600);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{itsPlaceholder});
+  EXPECT_EQ(t.Snapshot().downloadsInProgress, 1);
+  Item("queued.bin", true);
+  scripted->Set(queued, {.uploaded = true});
+  t.QueueFile(queued);
+  Pass();
+  EXPECT_TRUE(t.IsTransferComplete(queued));
 }
 
 TEST_F(PollingTest, PathsWaitingToBeExaminedAreToldApartFromNoTransfers) {

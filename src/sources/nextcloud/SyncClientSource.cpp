@@ -243,7 +243,11 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
   if (reportedErrors_.size() >= kMostErrorsRemembered) reportedErrors_.clear();
   if (state == ClientItemState::Error && before != ClientItemState::Error && reportedErrors_.insert(path).second)
     Say(path + " could not be synchronised (the client reports an error).");
-  if (wanted || (!added && (before != state || pendingBefore != entry.changePending))) changed.push_back(path);
+  // A file first heard of as being sent (the walk at connection finds the
+  // client mid-upload) is news too, though nobody asked about it.
+  if (wanted || (added ? state == ClientItemState::Syncing
+                       : (before != state || pendingBefore != entry.changePending)))
+    changed.push_back(path);
 }
 
 void SyncClientSource::UpdateView(const std::string& root) {

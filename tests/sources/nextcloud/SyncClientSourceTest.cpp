@@ -56,8 +56,10 @@ protected:
   // The fake client synchronising the watched folder, and a tracker asking it.
   // `automatic`: the client as the automatic choice finds it, beside the
   // attributes.
-  void StartClient(double settle = 0.3, bool automatic = false) {
+  // `syncing`: files the client is sending already when it is first asked.
+  void StartClient(double settle = 0.3, bool automatic = false, const std::vector<std::string>& syncing = {}) {
     client = std::make_unique<FakeSyncClient>(socketPath, std::vector<std::string>{cloud});
+    for (const std::string& path : syncing) client->Set(path, "SYNC");
     SyncClientOptions options{"Nextcloud", socketPath, ".nextcloud"};
     options.settleSeconds = settle;
     source = MakeSyncClientSource(options);
@@ -236,6 +238,17 @@ TEST_F(SyncClientSourceTest, PushesArriveOnlyForFoldersAskedAbout) {
   EXPECT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
   EXPECT_EQ(tracker->Snapshot().completed, 1);
   (void)sub;
+}
+
+TEST_F(SyncClientSourceTest, WhatTheClientSendsWhenFirstAskedIsInProgressAndCountedOnce) {
+  const std::string file = Item("sending.bin");
+  StartClient(0.3, false, {file});
+  ASSERT_TRUE(PassAfterPush());  // the walk's answer, with no question of the tracker's
+  EXPECT_EQ(tracker->GetTransfers(), std::vector<std::string>{file});
+  client->Set(file, "OK");
+  ASSERT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
+  EXPECT_EQ(tracker->Snapshot().completed, 1);
+  EXPECT_EQ(LogCount("sending.bin"), 1);
 }
 
 TEST_F(SyncClientSourceTest, ASyncRunAsksAgainAboutEverythingUnderItsRoot) {
