@@ -119,7 +119,8 @@ void TICloudTracker::ScanQueue() {
     // Items inside packages, empty or missing items and plain folders are
     // not examined; a download the client waits to begin has no file yet.
     if (!isFilePackaged(path) && (!isDirectory(path) || isPackage(path)) &&
-        (doesFileContainBytes(path) || (source_.IsDownloadFile(path) && IsAwaitedDownload(path))))
+        (doesFileContainBytes(path) ||
+         (!doesFileExist(path) && source_.IsDownloadFile(path) && IsAwaitedDownload(path))))
       CheckStatus(path);
     queue.Remove(path);
     if (options_.clock->Now() - workStart > kScanWorkBeforeYield) {

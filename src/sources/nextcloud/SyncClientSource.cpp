@@ -243,10 +243,12 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
   if (reportedErrors_.size() >= kMostErrorsRemembered) reportedErrors_.clear();
   if (state == ClientItemState::Error && before != ClientItemState::Error && reportedErrors_.insert(path).second)
     Say(path + " could not be synchronised (the client reports an error).");
-  // A file first heard of as being sent (the walk at connection finds the
-  // client mid-upload) is news too, though nobody asked about it.
-  if (wanted || (added ? state == ClientItemState::Syncing
-                       : (before != state || pendingBefore != entry.changePending)))
+  // A file here first heard of as being sent (the walk at connection finds
+  // the client mid-upload) is news too, though nobody asked about it. (One
+  // not here yet is arriving: its temporary file tells of it.)
+  const bool sentAlready = added && state == ClientItemState::Syncing && downloads_.count(path) == 0 &&
+                           ::access(path.c_str(), F_OK) == 0;
+  if (wanted || sentAlready || (!added && (before != state || pendingBefore != entry.changePending)))
     changed.push_back(path);
 }
 
