@@ -156,9 +156,16 @@ void TICloudTracker::StartListeningToSource() {
   ItemStateSource::Listener listener;
   // A state change that touched no file is examined like a file event.
   // A client may lie: nothing outside the folders watched is taken from it.
+  // The client's word is news: the poll thread acts on it now, not after
+  // its paced sleep (which is for quiet polling).
   listener.pathsChanged = [this](const std::vector<std::string>& paths) {
+    bool queued = false;
     for (const std::string& path : paths)
-      if (IsWatchedPath(path)) QueueFile(path);
+      if (IsWatchedPath(path)) {
+        QueueFile(path);
+        queued = true;
+      }
+    if (queued && pollThread_) pollThread_->Nudge();
   };
   listener.rootsChanged = [this](const std::vector<std::string>& roots) {
     std::vector<std::string> accepted;

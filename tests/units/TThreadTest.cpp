@@ -20,10 +20,16 @@ public:
   std::atomic<bool> wasItsOwnThread{false};
   std::atomic<int> received{0};
   std::atomic<bool> ranOnMain{false};
+  std::atomic<bool> wokeEarly{false};
 
   void Run() {
     ++runs;
     wasItsOwnThread = TThread::CurrentThread() != nullptr && !TThread::IsMainThread();
+  }
+  void SleepOnceThenUntilCancelled() {
+    TThread::SleepForTimeInterval(60);
+    wokeEarly = true;
+    SleepUntilCancelled();
   }
   void SleepUntilCancelled() {
     while (!TThread::CurrentThread()->IsCancelled()) TThread::SleepForTimeInterval(60);
@@ -67,12 +73,19 @@ TEST_F(TThreadTest, AStartedThreadRunsItsMethodOnceAndKeepsItselfAlive) {
   EXPECT_EQ(TThread::CurrentThread(), nullptr);
 }
 
-TEST_F(TThreadTest, CancellingEndsASleepAtOnce) {
-  TRef<TThread> thread = TThread::Create(&Worker::SleepUntilCancelled, worker.get());
+TEST_F(TThreadTest, ANudgeEndsOneSleepAndCancellingEndsTheThread) {
+  TRef<TThread> thread = TThread::Create(&Worker::SleepOnceThenUntilCancelled, worker.get());
   thread->Start();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(thread->IsExecuting());
   const auto before = std::chrono::steady_clock::now();
+  thread->Nudge();
+  while (!worker->wokeEarly && std::chrono::steady_clock::now() - before < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(worker->wokeEarly);  // not the 60 seconds it asked for
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(worker->sawCancel);  // the next sleep is a whole one again
+  EXPECT_TRUE(thread->IsExecuting());
   thread->Cancel();
   EXPECT_TRUE(thread->IsCancelled());
   ASSERT_TRUE(thread->WaitUntilFinished(10));  // not the 60 seconds it asked for

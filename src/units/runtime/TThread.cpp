@@ -4,6 +4,7 @@
 #include <cmath>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "units/runtime/Diagnostics.h"
 
@@ -69,6 +70,12 @@ void TThread::Cancel() {
   changed_.notify_all();
 }
 
+void TThread::Nudge() {
+  std::lock_guard lock(mutex_);
+  nudged_ = true;
+  changed_.notify_all();
+}
+
 bool TThread::IsCancelled() const {
   std::lock_guard lock(mutex_);
   return cancelled_;
@@ -96,7 +103,7 @@ void TThread::SleepForTimeInterval(double seconds) {
   const auto duration = std::chrono::duration<double>(std::min(seconds, 1e9));
   if (TThread* self = tCurrentThread) {
     std::unique_lock lock(self->mutex_);
-    self->changed_.wait_for(lock, duration, [self] { return self->cancelled_; });
+    self->changed_.wait_for(lock, duration, [self] { return self->cancelled_ || std::exchange(self->nudged_, false); });
   } else {
     std::this_thread::sleep_for(duration);
   }

@@ -45,6 +45,9 @@ public:
   // Marks the thread cancelled; its method must notice (IsCancelled) and
   // return. A sleep of the thread ends at once.
   void Cancel();
+  // Ends the thread's current sleep at once, or its next one when it is not
+  // sleeping: there is news to act on before the sleep would have ended.
+  void Nudge();
   bool IsCancelled() const;
   bool IsExecuting() const;
   bool IsFinished() const;
@@ -52,7 +55,7 @@ public:
   // first (or the thread was never started). For orderly shutdown.
   bool WaitUntilFinished(double timeoutSeconds) const;
 
-  // The calling thread sleeps; a cancelled TThread wakes early.
+  // The calling thread sleeps; a cancelled or nudged TThread wakes early.
   static void SleepForTimeInterval(double seconds);
   static void SleepUntilDate(AbsoluteTime date);
   // Ends the calling TThread's method at once (its stack is unwound). On a
@@ -104,6 +107,7 @@ private:
   bool executing_ = false;
   bool finished_ = false;
   bool cancelled_ = false;
+  bool nudged_ = false;
 };
 
 }  // namespace vantorel
