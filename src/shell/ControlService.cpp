@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kRecentInStatus = 10;
 // Waiters are also looked at this often, in case a change went unreported.
 constexpr double kWaiterCheckInterval = 1.0;
+constexpr double kFollowRefreshInterval = 1.0;
 const char* const kNoWindows = "error this Vantorel runs on the terminal: it has no popover or windows";
 const char* const kStillStarting = "error Vantorel is still starting: a window of its launch waits for an answer";
 
@@ -41,6 +42,7 @@ ControlService::~ControlService() {
   socket_.StopServing();
   controller_.SetStatusListener(nullptr);
   if (waiterTimerSet_) MainLoop::Main()->CancelTimer(waiterTimer_);
+  if (followTimerSet_) MainLoop::Main()->CancelTimer(followTimer_);
 }
 
 std::string ControlService::StatusLine() const {
@@ -123,7 +125,10 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
     case Kind::Follow: {
       std::string answer = request.json ? StatusJson() : StatusLine();
       socket_.Send(id, "ok " + answer);
-      if (request.kind == Kind::Follow) followers_[id] = {request.json, std::move(answer)};
+      if (request.kind == Kind::Follow) {
+        followers_[id] = {request.json, std::move(answer)};
+        KeepFollowing();
+      }
       break;
     }
     case Kind::WaitIdle:
@@ -188,6 +193,18 @@ void ControlService::StatusChanged() {
     socket_.Send(id, "ok " + now);
   }
   AnswerWaiters();
+  KeepFollowing();
+}
+
+void ControlService::KeepFollowing() {
+  if (followTimerSet_ || followers_.empty()) return;
+  const TICloudTracker* tracker = controller_.GetTracker();
+  if (tracker == nullptr || tracker->Snapshot().inProgress == 0) return;  // idle: nothing moves
+  followTimerSet_ = true;
+  followTimer_ = MainLoop::Main()->AddTimer(kFollowRefreshInterval, [this] {
+    followTimerSet_ = false;
+    StatusChanged();
+  });
 }
 
 void ControlService::AnswerWaiters() {

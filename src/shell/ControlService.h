@@ -44,6 +44,9 @@ private:
   void Closed(ControlSocket::ConnectionId id);
   void AnswerWaiters();
   void KeepCheckingWaiters();
+  // While transfers are in progress, followers hear of their percentages
+  // once a second (the status itself may not change meanwhile).
+  void KeepFollowing();
 
   TAppController& controller_;
   ControlSocket& socket_;
@@ -52,6 +55,8 @@ private:
   std::set<ControlSocket::ConnectionId> waiters_;
   MainLoop::TimerId waiterTimer_ = 0;
   bool waiterTimerSet_ = false;
+  MainLoop::TimerId followTimer_ = 0;
+  bool followTimerSet_ = false;
 };
 
 }  // namespace vantorel

@@ -66,6 +66,7 @@ head -c 2000 /dev/urandom > "$A/small.txt"
 need "the small one is seen uploading" until_true 30 uploading "$A/small.txt"
 head -c 12000000 /dev/urandom > "$A/large.bin"
 need "the large one is seen uploading" until_true 30 uploading "$A/large.bin"
+timeout 4 "$app" status --json --follow > "$T/follow.txt" 2>&1 &
 percents=()
 for _ in $(seq 1 60); do
   json=$("$app" status --json)
@@ -81,6 +82,11 @@ rising() {  # at least two readings between 1 and 99, the last above the first
   [ ${#in[@]} -ge 2 ] && [ "${in[-1]}" -gt "${in[0]}" ]
 }
 check "the large file's percentage rises (${percents[*]:-none})" rising
+followed() {  # --follow told at least two percentages of it, with no change of status between
+  [ "$(jq -r --arg p "$A/large.bin" '.inProgress[]? | select(.path == $p) | .percent // empty' "$T/follow.txt" |
+    sort -u | wc -l)" -ge 2 ]
+}
+check "status --follow tells the percentage as it moves" followed
 "$app" wait-idle --timeout 60 > /dev/null
 check "wait-idle returns 0" test $? -eq 0
 check "and by then B has both files" bash -c "cmp -s '$A/small.txt' '$B/small.txt' && cmp -s '$A/large.bin' '$B/large.bin'"
