@@ -8,7 +8,9 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "desktop/helpers/Appearance.h"
 #include "desktop/helpers/PauseSyncingAction.h"
@@ -35,6 +37,10 @@
 #include "units/runtime/ProgramLocations.h"
 
 namespace vantorel {
+
+namespace {
+constexpr double kPercentRefreshSeconds = 1.0;
+}  // namespace
 
 DesktopFace::DesktopFace(QtMainLoop& loop, std::optional<std::string> folder)
     : loop_(loop),
@@ -194,7 +200,14 @@ void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
 }
 
 void DesktopFace::ScheduleStatusLineRefresh() {
-  const auto due = tracker_ ? SecondsUntilStatusLineChanges(tracker_->Snapshot(), CurrentAbsoluteTime()) : std::nullopt;
+  std::optional<double> due;
+  if (tracker_) {
+    const TrackerSnapshot s = tracker_->Snapshot();
+    due = SecondsUntilStatusLineChanges(s, CurrentAbsoluteTime());
+    // Percentages move with no change of the tracker's: the pie, the
+    // tooltip and the rows read them again each second meanwhile.
+    if (s.inProgress > 0) due = std::min(due.value_or(kPercentRefreshSeconds), kPercentRefreshSeconds);
+  }
   if (!due) {
     statusLineRefresh_->stop();
     return;

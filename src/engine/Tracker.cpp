@@ -23,6 +23,12 @@
 
 namespace vantorel {
 
+namespace {
+// Transfers whose percentages a reading adds up; past them the rest count
+// by their number alone (a reading stays cheap however many there are).
+constexpr std::size_t kMostPercentagesSummed = 1000;
+}  // namespace
+
 // Shared with the messages posted to the main loop, which may run after the
 // tracker has gone: `closed` turns them into nothing.
 struct TICloudTracker::DelegateChannel {
@@ -210,6 +216,7 @@ void TICloudTracker::SetLastTransferDate(std::optional<AbsoluteTime> date) { bat
 
 TrackerSnapshot TICloudTracker::Snapshot() const {
   TrackerSnapshot snapshot;
+  std::vector<std::string> moving;
   {
     // The batch's end is flagged, and its sets emptied, under this lock.
     std::lock_guard lock(transfersLock_);
@@ -221,6 +228,14 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
     snapshot.finished = batch_.Finished();
     snapshot.elapsedTime = batch_.ElapsedTime();
     snapshot.previousCompletedDownloads = batch_.PreviousCompletedDownloads();
+    moving = transfers_.Paths(kMostPercentagesSummed);
+  }
+  // Asked outside the lock: the source has its own.
+  for (const std::string& path : moving) {
+    std::optional<double> percent = options_.source->PercentDone(path);
+    if (!percent)
+      if (const auto item = options_.source->ItemOfDownloadFile(path)) percent = options_.source->PercentDone(*item);
+    if (percent) snapshot.inProgressDone += std::clamp(*percent, 0.0, 100.0) / 100.0;
   }
   snapshot.status = snapshot.inProgress > 0           ? TrackerSnapshot::Status::Transferring
                     : snapshot.completedDownloads > 0 ? TrackerSnapshot::Status::ReceivedDownloads

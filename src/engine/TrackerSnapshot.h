@@ -20,6 +20,9 @@ struct TrackerSnapshot {
   std::int32_t inProgress = 0;
   std::int32_t downloadsInProgress = 0;  // of those in progress
   std::int32_t completed = 0;  // of the current batch
+  // How much of the transfers in progress is done, in files: each counts by
+  // the fraction its source gives (0 where it gives none).
+  double inProgressDone = 0.0;
   std::int32_t total = 0;      // of the current batch
   std::int32_t completedDownloads = 0;
   // The batch has just ended; the counts above are its last.

@@ -15,6 +15,10 @@ struct TrackerSnapshot;
 // being transferred (P%)...", "Last transfer … ago." or "No files are being
 // transferred.", from one snapshot of the tracker.
 std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now);
+// The tray's tooltip: the line, and under it, while a source gives
+// percentages of what is in progress, how much of the batch is done
+// ("53% of this batch is done.").
+std::string StatusToolTipText(const TrackerSnapshot& snapshot, AbsoluteTime now);
 // Seconds until the line for `snapshot` may read otherwise with no change of
 // the tracker's (its relative date moving on); nothing when it has no
 // relative date.

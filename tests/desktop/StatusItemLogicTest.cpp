@@ -98,6 +98,9 @@ TEST_F(TrackingView, ProgressModeShowsThePieOnlyForTransfersInProgress) {
   view.TrackerStatusChanged(1, 3, 12, 3);
   EXPECT_FALSE(view.Wheel().HasAlternateImage());
   EXPECT_EQ(view.Wheel().SweepDegrees(), 90);
+  // A one-file batch at 53 %: the pie shows the fraction, not 0.
+  view.TrackerStatusChanged(1, 1, 1, 0, 0, 0.53);
+  EXPECT_DOUBLE_EQ(view.Wheel().CurrentValue(), 0.53);
   // Received downloads: the sync image, never the pie.
   view.TrackerStatusChanged(2, 0, 12, 12);
   EXPECT_EQ(view.Wheel().AlternateImage(), 6);

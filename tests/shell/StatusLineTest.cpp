@@ -25,6 +25,23 @@ TEST_F(StatusLineTest, SaysWhatTheTrackerIsDoing) {
   EXPECT_EQ(StatusLineText(t, std::nullopt, now), "3 files are being transferred (25%)...");
 }
 
+TEST_F(StatusLineTest, TheTooltipTellsHowMuchOfTheBatchIsDoneWhereTheSourceKnows) {
+  scripted = std::make_shared<test::ScriptedItemSource>();
+  auto& t = MakeTracker();
+  const AbsoluteTime now = clock->Now();
+  const std::string a = Item("a"), b = Item("b");
+  scripted->Set(a, {.uploading = true, .percent = 53.0});
+  scripted->Set(b, {.uploading = true});
+  t.SetExistingTransfers({a});
+  EXPECT_DOUBLE_EQ(t.Snapshot().inProgressDone, 0.53);
+  EXPECT_EQ(StatusToolTipText(t.Snapshot(), now), "1 file is being transferred...\n53% of this batch is done.");
+  t.SetExistingTransfers({a, b});  // 0.53 of two files: 26.5, to the even 26
+  EXPECT_EQ(StatusToolTipText(t.Snapshot(), now),
+            "2 files are being transferred (0%)...\n26% of this batch is done.");
+  scripted->Set(a, {.uploading = true});
+  EXPECT_EQ(StatusToolTipText(t.Snapshot(), now), "2 files are being transferred (0%)...");  // none known
+}
+
 TEST_F(StatusLineTest, APausedClientComesFirst) {
   TrackerSnapshot s;
   const AbsoluteTime now = clock->Now();

@@ -291,7 +291,7 @@ void TTransferListViewController::updateStatus() {
   ProgressWheelState& wheel = progressWheel_->Wheel();
   wheel.SetMinValue(0.0);
   wheel.SetMaxValue(running ? s.total : 0.0);
-  wheel.SetCurrentValue(running ? s.completed : 0.0);
+  wheel.SetCurrentValue(running ? std::min<double>(s.total, s.completed + s.inProgressDone) : 0.0);
   progressWheel_->Changed();
   if (selectedTabIdentifier() == kHistoryTab) reloadRecentsLater_->Schedule(kRecentsReloadDelay);
   tabButtonChanged();

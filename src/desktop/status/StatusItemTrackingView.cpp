@@ -1,5 +1,7 @@
 #include "desktop/status/StatusItemTrackingView.h"
 
+#include <algorithm>
+
 #include "units/runtime/Diagnostics.h"
 
 namespace vantorel {
@@ -55,7 +57,8 @@ void TStatusItemTrackingView::SetHighlighted(bool highlighted) {
 }
 
 void TStatusItemTrackingView::TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total,
-                                                   std::int32_t completed, std::int32_t downloadsInProgress) {
+                                                   std::int32_t completed, std::int32_t downloadsInProgress,
+                                                   double inProgressDone) {
   transferring_ = status != 0;
   downloading_ = status == 2;
   if (downloading_ || (downloadsInProgress > 0 && downloadsInProgress < inProgress))
@@ -73,7 +76,7 @@ void TStatusItemTrackingView::TrackerStatusChanged(std::int32_t status, std::int
       wheel_.SetAlternateImage(ProgressWheelState::kNoImage);
       wheel_.SetMinValue(0.0);
       wheel_.SetMaxValue(static_cast<double>(total));
-      wheel_.SetCurrentValue(static_cast<double>(completed));
+      wheel_.SetCurrentValue(std::min(static_cast<double>(total), completed + inProgressDone));
     } else {
       wheel_.SetAlternateImage(StatusImage());
       wheel_.SetMinValue(0.0);

@@ -50,8 +50,10 @@ public:
   // the up arrow while only uploads run, the down arrow while only
   // downloads do, the two-way arrows while both do (and for received
   // downloads).
+  // `inProgressDone`: how much of those in progress is done, in files (the
+  // pie counts each by its fraction where the source gives one).
   void TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total, std::int32_t completed,
-                            std::int32_t downloadsInProgress = 0);
+                            std::int32_t downloadsInProgress = 0, double inProgressDone = 0.0);
   // The network came or went: the status image replaces a pie until the
   // next status change.
   void NetworkReachabilityChanged();
