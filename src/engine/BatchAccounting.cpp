@@ -39,7 +39,8 @@ BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, Absolu
   return outcome;
 }
 
-void BatchAccounting::CloseDownloadBatch(int downloads) {
+void BatchAccounting::CloseDownloadBatch(int downloads, AbsoluteTime now) {
+  if (downloads > 0) lastTransferDate_ = now;
   elapsed_ = 0.0;
   previousDownloads_ = downloads;
   downloadsAfterPass_ = 0;

@@ -63,8 +63,9 @@ public:
   bool DownloadBatchIsDue(AbsoluteTime now, double downloadBatchDelay) const {
     return now - lastDownloadTime_.load() > static_cast<float>(downloadBatchDelay);
   }
-  // The received set of `downloads` items has been emptied: that batch ended.
-  void CloseDownloadBatch(int downloads);
+  // The received set of `downloads` items has been emptied at `now`: that
+  // batch ended (and its items were transfers too: "Last transfer" moves on).
+  void CloseDownloadBatch(int downloads, AbsoluteTime now);
   // After the reports: this reading is the one the next pass compares with.
   void EndPass();
 

@@ -159,16 +159,32 @@ bool TICloudTracker::IsAwaitedDownload(const std::string& placeholder) {
 }
 
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
-  memory_.NoteCompletion(item, options_.clock->Now());
-  finishedThisPass_.push_back(item);
+  const AbsoluteTime now = options_.clock->Now();
+  memory_.NoteCompletion(item, now);
+  const bool logDownloads = Settings()->logReceivedDownloads;
+  bool record = true;
   {
     std::lock_guard lock(transfersLock_);
+    // What arrived is a download however it was first seen (a pull watched
+    // through its temporary file, or only once it was there): counted and
+    // announced as one, never as a transfer of the batch.
+    const bool arrived = downloadsInProgress_.Contains(tracked);
     transfers_.Remove(tracked);
     if (tracked == item) DropPlaceholderOfLocked(item);
     memory_.ForgetPlaceholder(tracked);
     pacing_.NoteCompletion();
-    completedTransfers_.Add(item);
+    if (!arrived) {
+      completedTransfers_.Add(item);
+    } else {
+      if (totalTransfers_.Contains(tracked)) totalTransfers_.Remove(tracked);
+      record = logDownloads && !completedDownloads_.Contains(item);
+      if (!completedDownloads_.Contains(item)) {
+        batch_.DownloadReceived(now);
+        completedDownloads_.Add(item);
+      }
+    }
   }
+  if (record) finishedThisPass_.push_back(item);
   ResetInactivityTimer();
 }
 
@@ -326,7 +342,7 @@ void TICloudTracker::UpdateTransferStatus() {
     {
       std::lock_guard lock(transfersLock_);
       completedDownloads_.Clear();
-      batch_.CloseDownloadBatch(reading.downloads);
+      batch_.CloseDownloadBatch(reading.downloads, options_.clock->Now());
     }
     SendStatusChanged(true);
   }

@@ -12,7 +12,7 @@ log="$T/data/Vantorel/vantorel_log.txt"
 history="$T/data/Vantorel/recent_transfers.plist"
 mkdir -p "$cloud"
 app_pid= agent_pid=
-trap 'kill $app_pid $agent_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
+trap 'kill $app_pid $agent_pid 2>/dev/null; wait 2>/dev/null; [ -n "${VANTOREL_KEEP:-}" ] && cp -r "$T" "$VANTOREL_KEEP"; rm -rf "$T"' EXIT
 started=$SECONDS
 . "$(dirname "$0")/../support/checks.sh"
 wait_count() {  # wait_count N TEXT FILE [SECONDS]: until FILE has N lines holding TEXT
@@ -67,6 +67,8 @@ check "downloads logged under their own paths" test "$(count '] /incoming/item' 
 check "downloads in the history" wait_count 3 "$cloud/incoming/item" "$history" 20
 check "the downloads journaled" wait_count 3 "downloaded	$cloud/incoming/item" "$journal" 10
 check "no placeholder left in the history" test "$(count '.icloud' "$history")" -eq 0
+check "downloads summed up as downloads, never as transfers" \
+  wait_for "======== 3 files were downloaded ========" "$log" 20
 
 # Edits of uploaded files while no agent runs: a received-download batch.
 stop_agent

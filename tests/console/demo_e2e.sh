@@ -22,11 +22,18 @@ check "a burst of new files is seen uploading" wait_for " files are being transf
 check "the download arrives and is logged" wait_for "/Documents/Shared " "$log" 20
 check "a batch ends with its summary" wait_for " transferred ====" "$log" 40
 agent=$(pgrep -f "vantorel-cloudsim demo $base" | head -1)
-check "no upload of the demo's own is taken for a received download" bash -c \
-  "! grep -q 'Synching changes' '$T/demo.txt' && ! grep -q 'downloaded ====' '$log'"
-# The first batch's summary counts every item its lines name (an item sent
-# twice in one batch is one transfer).
-first=$(awk '/ transferred ====/ { print $4 " " length(seen); exit } /^\[.*\] \// { sub(/^\[[^]]*\] /, ""); seen[$0] = 1 }' "$log")
+# Only what arrived is counted as downloaded: never more than the demo's
+# "Shared" downloads.
+only_arrivals() {
+  local summed shared
+  summed=$(awk '/ downloaded ====/ { n += $4 } END { print n + 0 }' "$log")
+  shared=$(grep -c '] /Documents/Shared ' "$log")
+  [ "$summed" -le "$shared" ]
+}
+check "no upload of the demo's own is taken for a received download" only_arrivals
+# The first batch's summary counts every upload its lines name (an item sent
+# twice in one batch is one transfer; what arrived is a download).
+first=$(awk '/ transferred ====/ { print $4 " " length(seen); exit } /^\[.*\] \// && !/\/Documents\/Shared / { sub(/^\[[^]]*\] /, ""); seen[$0] = 1 }' "$log")
 check "the first batch counts each of its items once" test "${first% *}" = "${first#* }"
 [ "$failed" -eq 0 ] || { echo "--- output:"; tail -30 "$T/demo.txt"; echo "--- log:"; cat "$log"; }
 kill -INT "$pid"

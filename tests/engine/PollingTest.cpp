@@ -185,7 +185,10 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   Pass();
   EXPECT_EQ(t.Snapshot().inProgress, 0);
   EXPECT_EQ(t.Snapshot().downloadsInProgress, 0);
-  EXPECT_TRUE(t.IsTransferComplete(item));
+  // It arrived: a download received, never a transfer of the batch.
+  EXPECT_FALSE(t.IsTransferComplete(item));
+  EXPECT_EQ(t.Snapshot().completedDownloads, 1);
+  EXPECT_EQ(t.Snapshot().total, 0);
   EXPECT_TRUE(delegate.heard.back().finished);
   EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{item});
 
@@ -204,7 +207,8 @@ TEST_F(PollingTest, ADownloadIsTrackedThroughItsPlaceholder) {
   scripted->Set(queued, {.uploaded = true});
   t.QueueFile(queued);
   Pass();
-  EXPECT_TRUE(t.IsTransferComplete(queued));
+  EXPECT_EQ(t.Snapshot().inProgress, 0);
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{queued, item}));
 }
 
 TEST_F(PollingTest, PathsWaitingToBeExaminedAreToldApartFromNoTransfers) {
@@ -345,7 +349,7 @@ TEST_F(PollingTest, ReceivedDownloadsGatherIntoABatchThatClosesAfterTheDelay) {
   EXPECT_DOUBLE_EQ(closed.elapsed, 0.0);
   EXPECT_EQ(t.Snapshot().previousCompletedDownloads, 0);  // back to 0 once told
   EXPECT_NE(LogLines().back().find("======== 3 files were downloaded ========"), std::string::npos);
-  EXPECT_FALSE(t.Snapshot().lastTransfer);  // downloads do not set it
+  EXPECT_TRUE(t.Snapshot().lastTransfer);  // what arrived was a transfer too
   // The received items are in the history file as the batch closes, not
   // only at the next upload batch or at quitting.
   const PlistReadResult saved = ReadPropertyListFile(historyFile);

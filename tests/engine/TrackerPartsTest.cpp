@@ -73,14 +73,14 @@ TEST(BatchAccounting, ReceivedDownloadsCloseAsTheirOwnBatchAfterTheDelay) {
   EXPECT_FALSE(outcome.reportDownloads);  // no new one
   EXPECT_TRUE(outcome.downloadsWaiting);
   EXPECT_TRUE(batch.DownloadBatchIsDue(108.5, 5.0));
-  batch.CloseDownloadBatch(2);
+  batch.CloseDownloadBatch(2, 108.5);
   // While the delegate hears of it: finished, two received, no elapsed time.
   EXPECT_TRUE(batch.Finished());
   EXPECT_EQ(batch.PreviousCompletedDownloads(), 2);
   EXPECT_DOUBLE_EQ(batch.ElapsedTime(), 0.0);
   batch.EndPass();
   EXPECT_EQ(batch.PreviousCompletedDownloads(), 0);  // the set was emptied
-  EXPECT_FALSE(batch.LastTransferDate().has_value());
+  EXPECT_EQ(batch.LastTransferDate().value_or(0), 108.5);  // what arrived was a transfer too
 }
 
 TEST(BatchAccounting, DownloadsWaitingForTheirBatchKeepTheirClockAcrossAnUploadBatch) {

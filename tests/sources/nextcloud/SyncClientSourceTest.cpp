@@ -165,7 +165,7 @@ TEST_F(SyncClientSourceTest, ADownloadThroughTheTemporaryFileCompletesOnItsItem)
   Pass();
   const TrackerSnapshot s = tracker->Snapshot();
   EXPECT_EQ(s.inProgress, 0);
-  EXPECT_EQ(s.completed, 1);
+  EXPECT_EQ(s.completedDownloads, 1);  // a download, as one seen only once there is
   EXPECT_EQ(LogCount("photo.jpg"), 1);
 }
 
@@ -199,7 +199,7 @@ TEST_F(SyncClientSourceTest, APlaceholderIsADownloadOnlyWhileItIsFetched) {
   tracker->QueueFile(item);
   Pass();
   EXPECT_EQ(tracker->Snapshot().inProgress, 0);
-  EXPECT_EQ(tracker->Snapshot().completed, 1);
+  EXPECT_EQ(tracker->Snapshot().completedDownloads, 1);
 }
 
 TEST_F(SyncClientSourceTest, AnErrorEndsTheTransferAsFailedAndIsSaidOnce) {

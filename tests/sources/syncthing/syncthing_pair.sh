@@ -113,6 +113,18 @@ check "it is in the history" until_true 10 grep -qF "$A/from-b.bin" "$T/data/Van
 check "and logged once" until_true 10 test "$(count "/from-b.bin" "$log")" -eq 1
 check "and never taken for an upload (B was not asked to take it back)" \
   test "$(st_api B GET "/rest/db/file?folder=$ST_FOLDER&file=from-b.bin" | jq -r '.global.modifiedBy')" = "${ST_B_ID:0:7}"
+check "it is announced as a download" wait_for "Syncthing: 1 download complete." "$T/vantorel.txt" 15
+
+# 300 files from B: downloads all, however each was first seen.
+transfer_lines() { grep -c "transfers\? complete\.\|^Syncthing: Completed " "$T/vantorel.txt"; }
+before=$(transfer_lines)
+mkdir "$B/many"
+for i in $(seq 1 300); do echo "from B $i" > "$B/many/f$i.txt"; done
+all_arrived() { [ "$(ls "$A/many" 2> /dev/null | wc -l)" -eq 300 ]; }
+check "300 files arrive" until_true 90 all_arrived
+"$app" wait-idle --timeout 60 > /dev/null
+check "announced as 300 downloads, none as a transfer" wait_for "Syncthing: 300 downloads complete." "$T/vantorel.txt" 15
+check "and no transfer announced with them" test "$(transfer_lines)" -eq "$before"
 
 # B paused from A: no device to send to, so counting waits; back, it completes.
 st_api A PATCH "/rest/config/devices/$ST_B_ID" '{"paused":true}' > /dev/null
