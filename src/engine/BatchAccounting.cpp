@@ -25,7 +25,9 @@ BatchAccounting::Outcome BatchAccounting::Account(const Reading& reading, Absolu
   Outcome outcome;
   if (reading.inProgress != previousInProgress_ && reading.inProgress > 0) {
     outcome.reportCounts = true;
-  } else if (previousInProgress_ > 0 && reading.inProgress == 0) {
+  } else if (reading.inProgress == 0 && (previousInProgress_ > 0 || (reading.completed > 0 && !finished_.load()))) {
+    // (The second: uploads that began and ended between two looks, with
+    // nothing seen in progress, make a batch too.)
     outcome.uploadBatchEnded = true;
     finished_ = true;
     // A batch whose items all vanished (deleted before they were uploaded)

@@ -6,6 +6,7 @@ namespace vantorel {
 
 namespace {
 constexpr double kCompletionEchoWindow = 60.0;
+constexpr double kCompletionMemory = 600.0;
 // A placeholder gone this long with its transfer unfinished was cancelled on
 // the other side (or its item went somewhere the tracker does not look).
 constexpr double kAbandonedDownloadAfter = 30.0;
@@ -23,13 +24,18 @@ void ItemMemory::NoteCompletion(const std::string& path, AbsoluteTime now) {
 }
 
 void ItemMemory::ForgetOldCompletions(AbsoluteTime now) {
-  std::erase_if(completions_, [&](const auto& entry) { return now - entry.second.when > kCompletionEchoWindow; });
+  std::erase_if(completions_, [&](const auto& entry) { return now - entry.second.when > kCompletionMemory; });
 }
 
 bool ItemMemory::IsEchoOfCompletion(const std::string& path, AbsoluteTime now) const {
   const auto it = completions_.find(path);
   return it != completions_.end() && now - it->second.when <= kCompletionEchoWindow &&
          it->second.stamp == ContentStamp(path);
+}
+
+bool ItemMemory::CompletedWithThisContent(const std::string& path) const {
+  const auto it = completions_.find(path);
+  return it != completions_.end() && it->second.stamp == ContentStamp(path);
 }
 
 bool ItemMemory::IsAbandonedDownload(const std::string& placeholder, AbsoluteTime now) {

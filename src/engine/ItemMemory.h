@@ -1,8 +1,9 @@
 #pragma once
 // What the poll thread remembers of single items for a while:
-// - items that completed here, for a minute with their size and time then,
-//   so that the late state event of an item that completed here (and has
-//   not changed since) is not taken for a download received;
+// - items that completed here, for ten minutes with their size and time
+//   then, so that the late state event of an item that completed here (and
+//   has not changed since) is not taken for a download received, nor a
+//   short upload recorded twice;
 // - placeholders of tracked downloads found gone, and since when, so that a
 //   download whose item never came is given up after a while.
 //
@@ -24,6 +25,8 @@ public:
   void ForgetOldCompletions(AbsoluteTime now);
   // Completed here within the minute, and its content unchanged since.
   bool IsEchoOfCompletion(const std::string& path, AbsoluteTime now) const;
+  // Completed here as it is now (within the ten minutes kept).
+  bool CompletedWithThisContent(const std::string& path) const;
 
   // A tracked placeholder found gone: true once it has been gone long enough
   // to give its download up (the first sight starts the clock).

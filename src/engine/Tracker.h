@@ -199,6 +199,8 @@ private:
   // A placeholder with no file yet whose item the client says is coming
   // (a pull it has queued): not missing, not abandoned.
   bool IsAwaitedDownload(const std::string& placeholder);
+  // The file's content changed within the last ten minutes (wall clock).
+  static bool ChangedInTheLastMinutes(const std::string& path);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
   // everything below a folder that is gone. Main thread.

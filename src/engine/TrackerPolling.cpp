@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
@@ -22,6 +23,9 @@ namespace {
 constexpr double kPauseCheckInterval = 5.0;
 constexpr double kScanWorkBeforeYield = 1.0;
 constexpr double kScanYield = 0.5;
+// How recent a change must be for an upload first seen done to be recorded
+// (seconds of wall-clock time; the completions remembered span as long).
+constexpr std::time_t kQuickUploadWindow = 600;
 
 bool PollThreadCancelled() {
   TThread* thread = TThread::CurrentThread();
@@ -153,6 +157,11 @@ void TICloudTracker::DropPlaceholderOfLocked(const std::string& item) {
   if (totalTransfers_.Contains(placeholder)) totalTransfers_.Remove(placeholder);
 }
 
+bool TICloudTracker::ChangedInTheLastMinutes(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && std::time(nullptr) - st.st_mtim.tv_sec <= kQuickUploadWindow;
+}
+
 bool TICloudTracker::IsAwaitedDownload(const std::string& placeholder) {
   const auto item = source_.ItemOfDownloadFile(placeholder);
   return item && source_.IsDownloading(*item);
@@ -252,9 +261,20 @@ void TICloudTracker::CheckStatus(const std::string& path) {
       return;
     }
     // The guess above is for sources that cannot tell: one that knows the
-    // item went out from here (an upload begun and ended between two looks)
-    // has received nothing.
+    // item went out from here has received nothing. An upload that began
+    // and ended between two looks happened all the same: it enters the
+    // batch completed, once for its content (a file changed long ago and
+    // looked at again for another reason is no new upload).
     if (source_.DirectionOf(path) == TransferDirection::Sending) {
+      if (!memory_.CompletedWithThisContent(path) && ChangedInTheLastMinutes(path)) {
+        {
+          std::lock_guard lock(transfersLock_);
+          batch_.TransferSeen(options_.clock->Now());
+          if (!totalTransfers_.Contains(path)) totalTransfers_.Add(path);
+        }
+        CompleteTransfer(path, path);
+        return;
+      }
       ResetInactivityTimer();
       return;
     }

@@ -90,17 +90,29 @@ TEST_F(PollingTest, WhatFinishesInOnePassIsRecordedInTheOrderOfItsNames) {
   EXPECT_EQ(logged, files);
 }
 
-TEST_F(PollingTest, ASourceThatKnowsAnItemWasSentReportsNoDownloadForIt) {
+TEST_F(PollingTest, AnUploadBegunAndEndedBetweenTwoLooksIsOneOnceAndNeverADownload) {
   auto& t = Tracker();
   const std::string sent = Item("sent-between-looks.txt", true);
+  const std::string old = Item("sent-long-ago.txt", true);  // looked at again for another reason
+  fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(1));
   const std::string received = Item("received.txt", true);
-  scripted->SetDirection(sent, TransferDirection::Sending);
+  for (const std::string& path : {sent, old}) scripted->SetDirection(path, TransferDirection::Sending);
   scripted->SetDirection(received, TransferDirection::Receiving);
-  t.QueueFile(sent);
-  t.QueueFile(received);
+  for (const std::string& path : {sent, old, received}) t.QueueFile(path);
   Pass();
   EXPECT_EQ(t.Snapshot().completedDownloads, 1);
-  EXPECT_EQ(t.GetRecentTransfers(), std::vector<std::string>{received});
+  EXPECT_EQ(t.GetRecentTransfers(), (std::vector<std::string>{received, sent}));
+  ASSERT_FALSE(delegate.heard.empty());  // a batch of its own, ended
+  EXPECT_TRUE(delegate.heard.back().finished);
+  EXPECT_EQ(delegate.heard.back().completed, 1);
+  EXPECT_EQ(delegate.heard.back().total, 1);
+  clock->Advance(120);  // past the echo of a completion: still the same content
+  t.QueueFile(sent);
+  Pass();
+  Pass();
+  int logged = 0;
+  for (const std::string& line : LogLines()) logged += line.find("sent-between-looks") != std::string::npos;
+  EXPECT_EQ(logged, 1);
 }
 
 TEST_F(PollingTest, OneUploadFromFirstSightToTheClearedBatch) {

@@ -138,7 +138,10 @@ TEST(ItemMemory, ACompletionEchoesForAMinuteWhileTheContentIsUnchanged) {
   EXPECT_FALSE(memory.IsEchoOfCompletion(file, 1030.0));  // changed since: a real change
   memory.NoteCompletion(file, 1100.0);
   memory.ForgetOldCompletions(1161.0);
+  EXPECT_TRUE(memory.CompletedWithThisContent(file));  // kept ten minutes against a second recording
+  memory.ForgetOldCompletions(1701.0);
   EXPECT_FALSE(memory.IsEchoOfCompletion(file, 1100.0));  // forgotten
+  EXPECT_FALSE(memory.CompletedWithThisContent(file));
 }
 
 TEST(ItemMemory, AVanishedPlaceholderIsGivenUpAfterThirtySeconds) {
