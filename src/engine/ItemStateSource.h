@@ -68,6 +68,10 @@ public:
     std::vector<std::string> roots;
   };
   virtual Description Describe() { return {"attributes", true, {}}; }
+  // Why nothing it syncs can move now, as a line to show under the status
+  // ("Waiting: Syncthing is not running.", "~/Sync is paused in
+  // Syncthing."); nothing while it can.
+  virtual std::optional<std::string> WaitingFor() { return std::nullopt; }
 
   // Whether the client can be told from here to pause and resume syncing,
   // and whether it is paused now (every folder it syncs).

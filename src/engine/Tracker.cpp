@@ -237,6 +237,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
       if (const auto item = options_.source->ItemOfDownloadFile(path)) percent = options_.source->PercentDone(*item);
     if (percent) snapshot.inProgressDone += std::clamp(*percent, 0.0, 100.0) / 100.0;
   }
+  if (snapshot.inProgress > 0) snapshot.waitingFor = options_.source->WaitingFor().value_or("");
   snapshot.status = snapshot.inProgress > 0           ? TrackerSnapshot::Status::Transferring
                     : snapshot.completedDownloads > 0 ? TrackerSnapshot::Status::ReceivedDownloads
                                                       : TrackerSnapshot::Status::Idle;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "units/runtime/AbsoluteTime.h"
 
@@ -23,6 +24,9 @@ struct TrackerSnapshot {
   // How much of the transfers in progress is done, in files: each counts by
   // the fraction its source gives (0 where it gives none).
   double inProgressDone = 0.0;
+  // While transfers are in progress: why none of them can move now, as the
+  // source says it (empty while they can).
+  std::string waitingFor;
   std::int32_t total = 0;      // of the current batch
   std::int32_t completedDownloads = 0;
   // The batch has just ended; the counts above are its last.

@@ -90,6 +90,7 @@ std::string ControlService::StatusJson() const {
   }
   out += "]";
   out += std::string(",\"syncingPaused\":") + (s.syncingPaused ? "true" : "false");
+  out += ",\"waitingFor\":" + (s.waitingFor.empty() ? std::string("null") : JsonQuoted(s.waitingFor));
   const ItemStateSource::Description source = itemSource->Describe();
   out += ",\"source\":{\"name\":" + JsonQuoted(source.name) +
          ",\"connected\":" + (source.connected ? "true" : "false") + ",\"roots\":" + JsonList(source.roots) + "}";

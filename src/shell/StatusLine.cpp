@@ -25,6 +25,7 @@ std::optional<double> SecondsUntilStatusLineChanges(const TrackerSnapshot& snaps
 
 std::string StatusToolTipText(const TrackerSnapshot& snapshot, AbsoluteTime now) {
   std::string text = StatusLineText(snapshot, now);
+  if (!snapshot.waitingFor.empty()) text += "\n" + snapshot.waitingFor;
   if (snapshot.inProgress > 0 && snapshot.total > 0 && snapshot.inProgressDone > 0.0) {
     const double done = (snapshot.completed + snapshot.inProgressDone) / snapshot.total;
     text += "\n" + std::to_string(std::lrint(std::clamp(done, 0.0, 1.0) * 100.0)) + "% of this batch is done.";

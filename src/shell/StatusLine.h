@@ -15,7 +15,8 @@ struct TrackerSnapshot;
 // being transferred (P%)...", "Last transfer … ago." or "No files are being
 // transferred.", from one snapshot of the tracker.
 std::string StatusLineText(const TrackerSnapshot& snapshot, AbsoluteTime now);
-// The tray's tooltip: the line, and under it, while a source gives
+// The tray's tooltip: the line; under it, why nothing moves where the
+// source says ("Waiting: Syncthing is not running."), and while it gives
 // percentages of what is in progress, how much of the batch is done
 // ("53% of this batch is done.").
 std::string StatusToolTipText(const TrackerSnapshot& snapshot, AbsoluteTime now);

@@ -48,6 +48,7 @@ public:
     return fallback_->Describe();
   }
 
+  std::optional<std::string> WaitingFor() override { return Followed().WaitingFor(); }
   bool CanPauseSyncing() override { return Followed().CanPauseSyncing(); }
   bool SyncingPaused() override { return Followed().SyncingPaused(); }
   bool SetSyncingPaused(bool paused, std::string* problem) override {

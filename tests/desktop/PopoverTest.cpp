@@ -386,6 +386,32 @@ TEST_F(PopoverTest, NoFolderChosenYetIsSaidWithAButtonToChooseOne) {
   Keep(c, "popover-no-folder");
 }
 
+TEST_F(PopoverTest, WhyTransfersWaitIsSaidInTheNoticesPlaceWithNoButton) {
+  scripted = std::make_shared<test::ScriptedItemSource>();
+  auto& t = MakeTracker();
+  t.SetDirectory(cloud);
+  Apply();
+  NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, cloud);
+  IncludeChosenFolder(NSPrefs(), cloud);
+  const std::string file = Item("stuck.bin");
+  scripted->Set(file, {.uploading = true, .percent = 29.0});
+  scripted->SetWaitingFor("Waiting: Syncthing is not running.");
+  t.SetExistingTransfers({file});
+  auto& c = Open();
+  c.updateStatus();
+  EXPECT_TRUE(c.findChild<QWidget*>(QStringLiteral("untrackedNotice"))->isVisible());
+  EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("untrackedNoticeText"))->text().toStdString(),
+            "Waiting: Syncthing is not running.");
+  EXPECT_FALSE(c.findChild<QPushButton*>(QStringLiteral("trackFolderButton"))->isVisible());
+  // The row says so beside its last percentage.
+  EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(0), TransferListModel::SecondaryRole).toString(),
+            QStringLiteral("1 B \u00b7 29% \u00b7 waiting"));
+  Keep(c, "popover-waiting");
+  scripted->SetWaitingFor(std::nullopt);  // back: the notice goes
+  c.updateStatus();
+  EXPECT_FALSE(c.findChild<QWidget*>(QStringLiteral("untrackedNotice"))->isVisible());
+}
+
 TEST_F(PopoverTest, ADownloadsRowShowsItsItemNotThePlaceholder) {
   const std::string placeholder = dir.Write("cloud/.Movie night.mp4.icloud", std::string(134, 'x'));
   const std::string upload = Item("notes.txt", false, 2000);

@@ -33,6 +33,14 @@ public:
     std::lock_guard lock(mutex_);
     states_[path].uploaded = uploaded;
   }
+  void SetWaitingFor(std::optional<std::string> why) {
+    std::lock_guard lock(mutex_);
+    waitingFor_ = std::move(why);
+  }
+  std::optional<std::string> WaitingFor() override {
+    std::lock_guard lock(mutex_);
+    return waitingFor_;
+  }
   void SetDirection(const std::string& path, TransferDirection direction) {
     std::lock_guard lock(mutex_);
     states_[path].direction = direction;
@@ -102,7 +110,8 @@ private:
     return states_.count(path) != 0;
   }
 
-  mutable std::mutex mutex_;  // guards states_ and questions_
+  mutable std::mutex mutex_;  // guards states_, questions_ and waitingFor_
+  std::optional<std::string> waitingFor_;
   std::map<std::string, State> states_;
   int questions_ = 0;
   // Main thread only.

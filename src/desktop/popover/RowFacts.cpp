@@ -51,6 +51,7 @@ std::string SecondaryLine(const std::string& first, const RowContext& context, c
     line += part;
   };
   if (context.percent) add(std::to_string(static_cast<int>(std::clamp(*context.percent, 0.0, 100.0))) + "%");
+  if (context.waiting) add("waiting");
   if (const std::string folder = FolderOfRow(path, context.watchedFolder); !folder.empty()) add("in " + folder);
   return line;
 }

@@ -31,6 +31,8 @@ std::optional<std::uint64_t> ItemSize(const std::string& path);
 struct RowContext {
   std::string watchedFolder;
   std::optional<double> percent;
+  // The client cannot move it now: "waiting" follows the last percentage.
+  bool waiting = false;
 };
 
 // The folder a row's file is in: relative to the watched folder, empty at

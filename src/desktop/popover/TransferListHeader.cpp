@@ -92,7 +92,10 @@ void TTransferListViewController::updateUntrackedNotice() {
     untrackedText_->setText(QStringLiteral("No folder is watched: choose one in Preferences."));
     untrackedButton_->setText(QStringLiteral("Choose…"));
   }
-  untrackedNotice_->setVisible(untracked || !folder);
+  const bool waiting = !untracked && folder && !waitingFor_.empty();
+  if (waiting) untrackedText_->setText(QString::fromStdString(waitingFor_));
+  untrackedButton_->setVisible(!waiting);
+  untrackedNotice_->setVisible(untracked || !folder || waiting);
 }
 
 void TTransferListViewController::updateICloudDiskUsageUI(const std::string& size) {

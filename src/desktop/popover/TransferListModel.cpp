@@ -34,7 +34,7 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   const std::string& path = paths_[static_cast<std::size_t>(row)];
   const std::optional<std::string> item =
       kind_ == Kind::Transfers && itemOf_ ? itemOf_(path) : std::optional<std::string>();
-  RowContext context{watchedFolder_, std::nullopt};
+  RowContext context{watchedFolder_, std::nullopt, kind_ == Kind::Transfers && waiting_};
   // A download's percentage may sit on its placeholder or on the item.
   if (kind_ == Kind::Transfers && percentOf_) context.percent = percentOf_(path);
   if (kind_ == Kind::Transfers && percentOf_ && item && !context.percent) context.percent = percentOf_(*item);

@@ -38,6 +38,9 @@ public:
   void SetPercentQuery(std::function<std::optional<double>(const std::string&)> percentOf) {
     percentOf_ = std::move(percentOf);
   }
+  // Whether the transfers wait for their client (rows say so); rows are
+  // read again at the next Refresh.
+  void SetWaiting(bool waiting) { waiting_ = waiting; }
 
   void SetPaths(std::vector<std::string> paths);
   const std::vector<std::string>& Paths() const { return paths_; }
@@ -66,6 +69,7 @@ private:
   std::function<bool(const std::string&)> isComplete_;
   std::function<std::optional<std::string>(const std::string&)> itemOf_;
   std::function<std::optional<double>(const std::string&)> percentOf_;
+  bool waiting_ = false;
   std::string watchedFolder_;
   std::vector<std::string> paths_;
   mutable std::vector<std::optional<Row>> rows_;

@@ -285,6 +285,8 @@ void TTransferListViewController::updateStatus() {
     transfersInProgress_ = running;
   }
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
+  waitingFor_ = s.waitingFor;
+  transferModel_->SetWaiting(!s.waitingFor.empty());
   updateUntrackedNotice();
   if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
   refreshVisibleRows(transferList_);

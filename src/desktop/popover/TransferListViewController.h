@@ -135,6 +135,9 @@ private:
   QWidget* untrackedNotice_;
   QLabel* untrackedText_;
   QPushButton* untrackedButton_;  // "Track It", or "Choose…" when no folder is set
+  // Why the transfers in progress cannot move, as the last status read it
+  // (shown in the notice's place, with no button).
+  std::string waitingFor_;
   SegmentedControl* tabButton_;
   QWidget* tabRow_;
   QStackedWidget* tabView_;

@@ -148,6 +148,12 @@ ItemStateSource::Description SyncClientSource::Describe() {
   return {options_.serviceName, connected_, roots_};
 }
 
+std::optional<std::string> SyncClientSource::WaitingFor() {
+  std::lock_guard lock(mutex_);
+  if (connected_) return std::nullopt;
+  return "Waiting: the " + options_.serviceName + " client is not running.";
+}
+
 void SyncClientSource::DescribeItem(const std::string& path) {
   std::string state = "unknown";
   {

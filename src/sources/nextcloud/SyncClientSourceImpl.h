@@ -60,6 +60,7 @@ public:
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override;
   std::string PlaceholderPathOf(std::string_view item) override;
   Description Describe() override;
+  std::optional<std::string> WaitingFor() override;
   void DescribeItem(const std::string& path) override;
 
   // --- pushes (main thread) -----------------------------------------------------

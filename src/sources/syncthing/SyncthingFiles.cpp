@@ -1,6 +1,7 @@
 #include "sources/syncthing/SyncthingFiles.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "sources/syncthing/SyncthingFilesRules.h"
 #include "units/fs/PathSafety.h"
@@ -117,6 +118,25 @@ bool SyncthingFiles::AnyPeerConnected() const {
 bool SyncthingFiles::AllFoldersPaused() const {
   return !folders_.empty() &&
          std::all_of(folders_.begin(), folders_.end(), [](const SyncthingFolder& folder) { return folder.paused; });
+}
+
+std::optional<std::string> SyncthingFiles::WaitingFor() const {
+  if (folders_.empty()) return std::nullopt;
+  // Folders are named as the user sees them: "~/Sync" for one under home.
+  const char* home = std::getenv("HOME");
+  const auto named = [home](const std::string& path) {
+    const std::string_view mine = home != nullptr ? home : "";
+    if (!mine.empty() && mine != "/" && IsWithinFolder(path, std::string(mine)))
+      return "~" + path.substr(mine.size());
+    return path;
+  };
+  if (AllFoldersPaused())
+    return folders_.size() == 1 ? named(folders_[0].path) + " is paused in Syncthing."
+                                : std::string("Every folder is paused in Syncthing.");
+  if (!AnyPeerConnected())
+    return folders_.size() == 1 ? "Waiting: no other device sharing " + named(folders_[0].path) + " is connected."
+                                : std::string("Waiting: no other device sharing its folders is connected.");
+  return std::nullopt;
 }
 
 const SyncthingFolder* SyncthingFiles::FolderOf(const std::string& path, std::string* relative) const {

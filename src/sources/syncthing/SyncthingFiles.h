@@ -76,6 +76,9 @@ public:
   // At least one device sharing a folder (other than this one) is connected.
   bool AnyPeerConnected() const;
   bool AllFoldersPaused() const;
+  // Why none of its folders can move files now (every one paused, or no
+  // other device sharing any of them connected); nothing while one can.
+  std::optional<std::string> WaitingFor() const;
   // Counts local index updates: a device's need read after generation G
   // is its word on every version indexed up to G, not on later ones.
   std::uint64_t IndexGeneration() const { return generation_; }

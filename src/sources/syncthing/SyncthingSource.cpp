@@ -95,6 +95,12 @@ ItemStateSource::Description SyncthingSource::Describe() {
   return {"Syncthing", connected_, files_.Roots()};
 }
 
+std::optional<std::string> SyncthingSource::WaitingFor() {
+  std::lock_guard lock(mutex_);
+  if (!reachable_) return "Waiting: Syncthing is not running.";
+  return files_.WaitingFor();
+}
+
 bool SyncthingSource::CanPauseSyncing() {
   std::lock_guard lock(mutex_);
   return reachable_ && !files_.Folders().empty();

@@ -62,6 +62,7 @@ public:
   bool CanHoldState(const std::string&) override;
   void DescribeItem(const std::string& path) override;
   Description Describe() override;
+  std::optional<std::string> WaitingFor() override;
   bool CanPauseSyncing() override;
   bool SyncingPaused() override;
   bool SetSyncingPaused(bool paused, std::string* problem) override;

@@ -334,10 +334,16 @@ TEST_F(SyncthingFilesTest, WhatIsTrackedAndWhatWasThereBefore) {
   files_.ApplyRecord(ignored, record, effects);
   EXPECT_FALSE(files_.IsTracked(ignored));
 
-  // Devices: connected only while one sharing a folder is.
+  // Devices: connected only while one sharing a folder is; meanwhile the
+  // transfers wait, and say why.
   EXPECT_FALSE(files_.AnyPeerConnected());
+  EXPECT_EQ(files_.WaitingFor().value_or(""), "Waiting: no other device sharing " + root_.string() + " is connected.");
   Apply("DeviceConnected", R"({"id":")" + kPeer + R"("})");
   EXPECT_TRUE(files_.AnyPeerConnected());
+  EXPECT_FALSE(files_.WaitingFor());
+  Apply("FolderPaused", R"({"id":"f"})");
+  EXPECT_EQ(files_.WaitingFor().value_or(""), root_.string() + " is paused in Syncthing.");
+  Apply("FolderResumed", R"({"id":"f"})");
   Apply("DevicePaused", R"({"device":")" + kPeer + R"("})");
   Apply("DeviceDisconnected", R"({"id":")" + kPeer + R"("})");
   EXPECT_FALSE(files_.AnyPeerConnected());

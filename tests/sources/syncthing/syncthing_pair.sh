@@ -127,8 +127,14 @@ check "announced as 300 downloads, none as a transfer" wait_for "Syncthing: 300 
 check "and no transfer announced with them" test "$(transfer_lines)" -eq "$before"
 
 # B paused from A: no device to send to, so counting waits; back, it completes.
+head -c 16000000 /dev/urandom > "$A/stalled.bin"
+need "an upload runs" until_true 30 uploading "$A/stalled.bin"
 st_api A PATCH "/rest/config/devices/$ST_B_ID" '{"paused":true}' > /dev/null
 check "B paused: the source says it cannot reach a device" until_true 15 source_is false
+waits_for_b() {
+  "$app" status --json | jq -e '.waitingFor == "Waiting: no other device sharing ~/st/a-folder is connected."' > /dev/null
+}
+check "and status says why the upload waits" until_true 10 waits_for_b
 echo "while paused" > "$A/paused.txt"
 sleep 4
 check "a new file is not taken as uploaded" bash -c "! grep -qF '$A/paused.txt' '$T/data/Vantorel/recent_transfers.plist' 2>/dev/null"
@@ -136,7 +142,7 @@ check "(it is not on B)" test ! -e "$B/paused.txt"
 st_api A PATCH "/rest/config/devices/$ST_B_ID" '{"paused":false}' > /dev/null
 check "B back: connected again" until_true 90 source_is true
 "$app" wait-idle --timeout 60 > /dev/null
-check "and the file completes" test $? -eq 0 -a -e "$B/paused.txt"
+check "and the files complete" test $? -eq 0 -a -e "$B/paused.txt" -a -e "$B/stalled.bin"
 
 # Syncthing A restarted in the middle of an upload.
 head -c 8000000 /dev/urandom > "$A/restart.bin"
