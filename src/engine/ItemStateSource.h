@@ -76,6 +76,9 @@ public:
   // Whether the client can be told from here to pause and resume syncing,
   // and whether it is paused now (every folder it syncs).
   virtual bool CanPauseSyncing() { return false; }
+  // Whether its client can be paused from here while it runs (so that the
+  // command shows, greyed, while it does not).
+  virtual bool PausesSyncing() { return CanPauseSyncing(); }
   virtual bool SyncingPaused() { return false; }
   // Main thread: asks the client to pause (or resume); what it did arrives
   // as `pausedChanged`. False, with `problem` set, when it cannot be asked.

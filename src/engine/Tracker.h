@@ -23,11 +23,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -203,8 +207,17 @@ private:
   static bool ChangedInTheLastMinutes(const std::string& path);
   void DirectoryChangedCallback(const std::vector<std::string>& paths);
   // Ends at once the transfers of reported paths that are gone, and of
-  // everything below a folder that is gone. Main thread.
+  // everything below a folder that is gone; a file in progress renamed
+  // within the folder (the same file under a path reported with it) goes on
+  // under its new name, counted once. Main thread.
   void DropVanishedTransfers(const std::vector<std::string>& paths);
+  // Takes transfersLock_: ends the gone transfers, or renames those whose
+  // file is `there` under another path; true when one was renamed.
+  bool EndOrRenameGoneTransfers(
+      const std::unordered_set<std::string_view>& gone,
+      const std::map<std::pair<std::uint64_t, std::uint64_t>, const std::string*>& there);
+  // Under transfersLock_: the transfer held under `from` is held under `to`.
+  void RenameTransferLocked(const std::string& from, const std::string& to);
   void ScanQueue();
   // Re-examines the pass's slice of the transfers in progress.
   void PollSlice();
@@ -235,6 +248,10 @@ private:
   TransferSets::Set completedDownloads_ = sets_.Get(TransferSets::kCompletedDownloads);
   TransferSets::Set polledTransfers_ = sets_.Get(TransferSets::kPolledTransfers);
   TransferSets::Set downloadsInProgress_ = sets_.Get(TransferSets::kDownloadsInProgress);
+  // Which file each transfer in progress is (device and inode, as first
+  // examined), to know it again under a new name. Guarded by
+  // transfersLock_; entries of paths no longer in progress are pruned.
+  std::unordered_map<std::string, std::pair<std::uint64_t, std::uint64_t>> transferFiles_;
   ChangeQueue queue_;
   // The poll thread's own: transfers finished in the pass running.
   std::vector<std::string> finishedThisPass_;

@@ -315,9 +315,12 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     return;
   }
   const bool download = IsDownloadInProgress(path);
+  struct stat st {};
+  const bool known = ::lstat(path.c_str(), &st) == 0;
   {
     std::lock_guard lock(transfersLock_);
     batch_.TransferSeen(options_.clock->Now());
+    if (known) transferFiles_[path] = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     transfers_.Add(path);
     totalTransfers_.Add(path);
     if (download && !downloadsInProgress_.Contains(path)) downloadsInProgress_.Add(path);

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <map>
 #include <string_view>
+#include <utility>
 #include <unordered_set>
 
 #include "units/fs/DirectoryWatcher.h"
@@ -52,23 +55,48 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
     if (transfers_.Empty()) return;
   }
   std::unordered_set<std::string_view> gone;
+  // The files reported with them that are there: a rename's new name.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, const std::string*> there;
   for (const std::string& path : paths) {
     struct stat st {};
-    if (!source_.IsDownloadFile(path) && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) gone.insert(path);
-  }
-  if (gone.empty()) return;
-  std::lock_guard lock(transfersLock_);
-  if (transfers_.Empty()) return;
-  bool folderMayHaveGone = false;
-  for (const std::string_view path : gone) {
-    const std::string key(path);
-    if (transfers_.Contains(key)) {
-      transfers_.Remove(key);
-    } else {
-      folderMayHaveGone = true;  // a folder, or an item not in progress
+    if (source_.IsDownloadFile(path)) continue;
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) gone.insert(path);
+    } else if (S_ISREG(st.st_mode)) {
+      there[{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}] = &path;
     }
   }
-  if (!folderMayHaveGone || transfers_.Empty()) return;
+  if (gone.empty()) return;
+  // Told after the lock is let go: the delegate reads the sets.
+  if (EndOrRenameGoneTransfers(gone, there)) SendStatusChanged(false);
+}
+
+bool TICloudTracker::EndOrRenameGoneTransfers(
+    const std::unordered_set<std::string_view>& gone,
+    const std::map<std::pair<std::uint64_t, std::uint64_t>, const std::string*>& there) {
+  std::lock_guard lock(transfersLock_);
+  if (transfers_.Empty()) return false;
+  bool folderMayHaveGone = false;
+  bool renamed = false;
+  for (const std::string_view path : gone) {
+    const std::string key(path);
+    if (!transfers_.Contains(key)) {
+      folderMayHaveGone = true;  // a folder, or an item not in progress
+      continue;
+    }
+    const auto file = transferFiles_.find(key);
+    const auto to = file == transferFiles_.end() ? there.end() : there.find(file->second);
+    if (to != there.end() && IsWatchedPath(*to->second)) {
+      RenameTransferLocked(key, *to->second);
+      renamed = true;
+    } else {
+      transfers_.Remove(key);
+    }
+  }
+  // Entries of paths no longer in progress go now and then.
+  if (transferFiles_.size() > 2 * static_cast<std::size_t>(transfers_.Size()) + 64)
+    std::erase_if(transferFiles_, [this](const auto& entry) { return !transfers_.Contains(entry.first); });
+  if (!folderMayHaveGone || transfers_.Empty()) return renamed;
   // Whatever was in progress below a deleted (or moved away) folder.
   std::vector<std::string> below;
   transfers_.ForEach([&](const std::string& path) {
@@ -81,6 +109,21 @@ void TICloudTracker::DropVanishedTransfers(const std::vector<std::string>& paths
     return true;
   });
   for (const std::string& path : below) transfers_.Remove(path);
+  return renamed;
+}
+
+void TICloudTracker::RenameTransferLocked(const std::string& from, const std::string& to) {
+  const bool download = downloadsInProgress_.Contains(from);
+  const bool counted = totalTransfers_.Contains(from);
+  transfers_.Remove(from);
+  if (counted) totalTransfers_.Remove(from);
+  if (!transfers_.Contains(to)) {
+    transfers_.Add(to);
+    if (download) downloadsInProgress_.Add(to);
+  }
+  if (counted && !totalTransfers_.Contains(to)) totalTransfers_.Add(to);
+  transferFiles_[to] = transferFiles_[from];
+  transferFiles_.erase(from);
 }
 
 bool TICloudTracker::IsWatchedPath(const std::string& path) const {

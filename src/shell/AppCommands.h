@@ -25,6 +25,9 @@ public:
   virtual std::vector<std::string> syncClientFolders() = 0;
   // Whether the sync client can be paused from here, and whether it is.
   virtual bool canPauseSyncing() = 0;
+  // Whether it could be while it runs (the command is then shown, greyed
+  // while the client is away).
+  virtual bool pausesSyncing() { return canPauseSyncing(); }
   virtual bool syncingPaused() = 0;
   // Pauses (or resumes) the sync client; false, with `problem` set, when
   // it cannot be asked. What it did arrives as a status change.

@@ -371,6 +371,8 @@ std::vector<std::string> TAppController::syncClientFolders() {
 
 bool TAppController::canPauseSyncing() { return tracker_ && tracker_->GetItemSource()->CanPauseSyncing(); }
 
+bool TAppController::pausesSyncing() { return tracker_ && tracker_->GetItemSource()->PausesSyncing(); }
+
 bool TAppController::syncingPaused() { return tracker_ && tracker_->GetItemSource()->SyncingPaused(); }
 
 bool TAppController::setSyncingPaused(bool paused, std::string* problem) {

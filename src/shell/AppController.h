@@ -57,6 +57,7 @@ public:
   std::string itemSourceSummary() override;
   std::vector<std::string> syncClientFolders() override;
   bool canPauseSyncing() override;
+  bool pausesSyncing() override;
   bool syncingPaused() override;
   bool setSyncingPaused(bool paused, std::string* problem) override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).

@@ -50,6 +50,7 @@ public:
 
   std::optional<std::string> WaitingFor() override { return Followed().WaitingFor(); }
   bool CanPauseSyncing() override { return Followed().CanPauseSyncing(); }
+  bool PausesSyncing() override { return Followed().PausesSyncing(); }
   bool SyncingPaused() override { return Followed().SyncingPaused(); }
   bool SetSyncingPaused(bool paused, std::string* problem) override {
     return Followed().SetSyncingPaused(paused, problem);

@@ -479,7 +479,8 @@ public:
   void openPreferences() override {}
   std::string itemSourceSummary() override { return "Syncthing"; }
   std::vector<std::string> syncClientFolders() override { return folders; }
-  bool canPauseSyncing() override { return canPause; }
+  bool canPauseSyncing() override { return canPause && running; }
+  bool pausesSyncing() override { return canPause; }
   bool syncingPaused() override { return paused; }
   bool setSyncingPaused(bool pause, std::string*) override {
     paused = pause;
@@ -488,6 +489,7 @@ public:
   void terminate() override {}
   std::vector<std::string> folders;
   bool canPause = true;
+  bool running = true;
   bool paused = false;
 };
 
@@ -521,6 +523,11 @@ TEST(PauseSyncingAction, ShownAndWordedByTheClientsState) {
   EXPECT_EQ(action->text(), QStringLiteral("Resume Syncing"));
   action->trigger();
   EXPECT_FALSE(client.paused);
+  client.running = false;  // away: shown, greyed
+  emit menu.aboutToShow();
+  EXPECT_TRUE(action->isVisible());
+  EXPECT_FALSE(action->isEnabled());
+  client.running = true;
   client.canPause = false;  // a client that cannot be paused, or none
   emit menu.aboutToShow();
   EXPECT_FALSE(action->isVisible());

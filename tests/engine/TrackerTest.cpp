@@ -380,8 +380,17 @@ TEST_F(TrackerTest, ADeletedFolderEndsItsTransfersAtOnceAsVanished) {
   ASSERT_EQ(t.Snapshot().inProgress, 2);
   fs::rename(cloud + "/moved", dir / "outside");
   ASSERT_TRUE(loop.RunUntil([&] { return t.Snapshot().inProgress == 1; }, 10));
+  // A file renamed while it uploads is the same transfer under its new
+  // name: counted once, the old name gone.
+  const int total = t.Snapshot().total;
+  const std::string renamed = cloud + "/renamed.txt";
+  fs::rename(other, renamed);
+  ASSERT_TRUE(loop.RunUntil([&] { return t.GetTransfers() == std::vector<std::string>{renamed}; }, 10));
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{renamed});
+  EXPECT_EQ(t.Snapshot().total, total);
 
-  fs::remove(other);
+  fs::remove(renamed);
   ASSERT_TRUE(loop.RunUntil([&] { return t.Snapshot().inProgress == 0; }, 10));
   Pass();  // the batch ends: nothing completed, nothing transferred
   EXPECT_TRUE(t.Snapshot().finished);

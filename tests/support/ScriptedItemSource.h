@@ -20,7 +20,7 @@ public:
     bool uploading = false;
     bool uploaded = false;
     bool downloading = false;
-    std::optional<double> percent;
+    std::optional<double> percent = std::nullopt;
     bool error = false;
     TransferDirection direction = TransferDirection::Unknown;
   };

@@ -15,9 +15,10 @@ QAction* AddPauseSyncingAction(QMenu* menu, std::function<TAppCommands*()> comma
   QObject::connect(menu, &QMenu::aboutToShow, action, [action, commandsOf] {
     TAppCommands* commands = commandsOf();
     const bool can = commands != nullptr && commands->canPauseSyncing();
-    action->setVisible(can);
-    if (can)
-      action->setText(commands->syncingPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
+    // A client that could be paused but is away: shown, greyed.
+    action->setVisible(can || (commands != nullptr && commands->pausesSyncing()));
+    action->setEnabled(can);
+    action->setText(can && commands->syncingPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
   });
   QObject::connect(action, &QAction::triggered, action, [commandsOf] {
     TAppCommands* commands = commandsOf();

@@ -64,6 +64,7 @@ public:
   Description Describe() override;
   std::optional<std::string> WaitingFor() override;
   bool CanPauseSyncing() override;
+  bool PausesSyncing() override { return true; }
   bool SyncingPaused() override;
   bool SetSyncingPaused(bool paused, std::string* problem) override;
 
