@@ -32,6 +32,10 @@ public:
 
   // The item (or a folder above it) belongs to the synchronised store.
   virtual bool IsInStore(const std::string& path) = 0;
+  // The item is inside a folder the client names as one it synchronises:
+  // tracked whatever the include patterns say (the exclude patterns still
+  // apply). A source with no folders of its own says no.
+  virtual bool IsInClientFolder(const std::string&) { return false; }
   // The client takes part in syncing the item (a client may leave items
   // out); an item it does not is never a transfer.
   virtual bool IsTracked(const std::string&) { return true; }

@@ -18,8 +18,9 @@ bool TrackingRules::IsDropped(const std::string& path, const TrackerSettings& se
 }
 
 bool TrackingRules::PassesFilters(const std::string& path, const TrackerSettings& settings) {
-  return AnyPatternMatches(settings.includePatterns, path) && !AnyPatternMatches(settings.excludePatterns, path) &&
-         source_.IsTracked(path);
+  // Every folder the client syncs is followed, not only the one chosen.
+  return (AnyPatternMatches(settings.includePatterns, path) || source_.IsInClientFolder(path)) &&
+         !AnyPatternMatches(settings.excludePatterns, path) && source_.IsTracked(path);
 }
 
 bool TrackingRules::FirstReportOf(const std::string& pattern) {

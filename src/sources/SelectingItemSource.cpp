@@ -13,6 +13,11 @@ public:
       : clients_(std::move(clients)), fallback_(std::move(fallback)) {}
 
   bool IsInStore(const std::string& path) override { return For(path).IsInStore(path); }
+  bool IsInClientFolder(const std::string& path) override {
+    for (const auto& client : clients_)
+      if (client->IsInClientFolder(path)) return true;
+    return false;
+  }
   bool IsTracked(const std::string& path) override { return For(path).IsTracked(path); }
   bool IsUploading(const std::string& path) override { return For(path).IsUploading(path); }
   bool IsUploaded(const std::string& path) override { return For(path).IsUploaded(path); }

@@ -67,6 +67,17 @@ TEST_F(PollingTest, ASourcesPushIsExaminedLikeAFileEventAndItsRootsAreWatched) {
   scripted->PushRoots({"/", "/proc", other});  // never the whole file system
   ASSERT_TRUE(loop.RunUntil([&] { return t.GetWatchedFolders().size() == 2; }, 5));
   EXPECT_EQ(t.GetWatchedFolders(), (std::vector<std::string>{cloud, other}));
+  // Every folder the client syncs is followed, whatever the include
+  // patterns (only "/cloud/" here) say; the exclude patterns still apply.
+  scripted->SetClientFolder(other);
+  settings.excludePatterns = {"\\.tmp$"};
+  Apply();
+  const std::string notes = dir.Write("client-root/notes.txt", "x"), scratch = dir.Write("client-root/x.tmp", "x");
+  for (const std::string& path : {notes, scratch}) scripted->Set(path, {.uploading = true});
+  t.QueueFile(notes);
+  t.QueueFile(scratch);
+  Pass();
+  EXPECT_EQ(t.GetTransfers(), std::vector<std::string>{notes});
   t.Shutdown();
   EXPECT_FALSE(scripted->IsPushing());
 }

@@ -41,6 +41,15 @@ public:
     std::lock_guard lock(mutex_);
     return waitingFor_;
   }
+  // A folder the client names as its own: tracked whatever the patterns say.
+  void SetClientFolder(std::string folder) {
+    std::lock_guard lock(mutex_);
+    clientFolder_ = std::move(folder);
+  }
+  bool IsInClientFolder(const std::string& path) override {
+    std::lock_guard lock(mutex_);
+    return !clientFolder_.empty() && path.starts_with(clientFolder_ + "/");
+  }
   void SetDirection(const std::string& path, TransferDirection direction) {
     std::lock_guard lock(mutex_);
     states_[path].direction = direction;
@@ -112,6 +121,7 @@ private:
 
   mutable std::mutex mutex_;  // guards states_, questions_ and waitingFor_
   std::optional<std::string> waitingFor_;
+  std::string clientFolder_;
   std::map<std::string, State> states_;
   int questions_ = 0;
   // Main thread only.

@@ -49,6 +49,7 @@ public:
   // --- questions (any thread) ----------------------------------------------
 
   bool IsInStore(const std::string& path) override;
+  bool IsInClientFolder(const std::string& path) override { return IsInStore(path); }
   bool IsTracked(const std::string& path) override;
   bool IsUploading(const std::string& path) override { return IsTracked(path) && !IsUploaded(path); }
   bool IsUploaded(const std::string& path) override;
