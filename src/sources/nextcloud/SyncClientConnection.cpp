@@ -32,6 +32,9 @@ constexpr double kLongestRetry = 30.0;
 constexpr std::size_t kMostFoldersWalked = 20000;
 // Folders walked between two looks at the socket (and at quitting).
 constexpr std::size_t kFoldersPerStep = 32;
+// Paths of a walk remembered until answered, at most (the questions are
+// bounded as much).
+constexpr std::size_t kMostWalkedRemembered = 200000;
 
 }  // namespace
 
@@ -154,6 +157,7 @@ void SyncClientSource::SetConnected(bool connected) {
       queued_.clear();
       questions_.clear();
       wanted_.clear();
+      walked_.clear();
       rechecks_.clear();
     }
     if (!connected) PushRootsLocked();
@@ -346,7 +350,10 @@ bool SyncClientSource::WalkSomeFolders() {
     // (An empty folder is subscribed to by the first question about
     // something new in it.)
     std::lock_guard lock(mutex_);
-    for (const std::string& path : entries) AskLocked(path, false);
+    for (const std::string& path : entries) {
+      AskLocked(path, false);
+      if (walked_.size() < kMostWalkedRemembered) walked_.insert(path);
+    }
   }
   if (walk.next >= walk.folders.size()) walks_.pop_front();
   return !walks_.empty();

@@ -232,6 +232,7 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
   // Thousands of lines about paths elsewhere cost a lookup each, nothing more.
   if (RootOfLocked(path) == nullptr) return;
   const bool wanted = wanted_.erase(path) > 0;
+  const bool walked = walked_.erase(path) > 0;
   SweepTableLocked();
   auto [it, added] = table_.try_emplace(path);
   Entry& entry = it->second;
@@ -249,10 +250,11 @@ void SyncClientSource::Status(const std::string& path, ClientItemState state, st
   if (reportedErrors_.size() >= kMostErrorsRemembered) reportedErrors_.clear();
   if (state == ClientItemState::Error && before != ClientItemState::Error && reportedErrors_.insert(path).second)
     Say(path + " could not be synchronised (the client reports an error).");
-  // A file here first heard of as being sent (the walk at connection finds
-  // the client mid-upload) is news too, though nobody asked about it. (One
-  // not here yet is arriving: its temporary file tells of it.)
-  const bool sentAlready = added && state == ClientItemState::Syncing && downloads_.count(path) == 0 &&
+  // A file the walk at connection found here and the client is sending
+  // (it was mid-upload) is news too, though nobody asked about it. Not a
+  // file that came later: one arriving is told of by its temporary file,
+  // and its status may come before the tracker has seen that.
+  const bool sentAlready = walked && added && state == ClientItemState::Syncing && downloads_.count(path) == 0 &&
                            ::access(path.c_str(), F_OK) == 0;
   if (wanted || sentAlready || (!added && (before != state || pendingBefore != entry.changePending)))
     changed.push_back(path);

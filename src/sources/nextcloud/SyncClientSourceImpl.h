@@ -169,6 +169,9 @@ private:
   std::deque<std::string> questions_;
   std::unordered_set<std::string> queued_;
   std::unordered_set<std::string> wanted_;
+  // Asked about by a registration's walk, not answered yet: what was there
+  // when the client named its folder.
+  std::unordered_set<std::string> walked_;
   std::vector<std::pair<double, std::string>> rechecks_;
   std::set<std::string> reportedErrors_;
   std::set<std::string> viewUpdates_;  // roots whose view update waits
