@@ -46,6 +46,13 @@ public:
   // How far the item's transfer has come, 0 to 100, where the source knows.
   virtual std::optional<double> PercentDone(const std::string&) { return std::nullopt; }
   virtual bool IsInError(const std::string&) { return false; }
+  // How far a transfer held under `path` has come: a download's percentage
+  // may sit on its temporary file or placeholder, or on its item.
+  std::optional<double> PercentOfTransfer(const std::string& path) {
+    if (auto percent = PercentDone(path)) return percent;
+    if (const auto item = ItemOfDownloadFile(path)) return PercentDone(*item);
+    return std::nullopt;
+  }
   // A source that cannot tell answers Unknown; the tracker then guesses from
   // what it saw (an item already uploaded at first sight was received).
   virtual TransferDirection DirectionOf(const std::string&) { return TransferDirection::Unknown; }

@@ -232,10 +232,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
   }
   // Asked outside the lock: the source has its own.
   for (const std::string& path : moving) {
-    std::optional<double> percent = options_.source->PercentDone(path);
-    if (!percent)
-      if (const auto item = options_.source->ItemOfDownloadFile(path)) percent = options_.source->PercentDone(*item);
-    if (percent) snapshot.inProgressDone += std::clamp(*percent, 0.0, 100.0) / 100.0;
+    if (const auto percent = options_.source->PercentOfTransfer(path)) snapshot.inProgressDone += std::clamp(*percent, 0.0, 100.0) / 100.0;
   }
   if (snapshot.inProgress > 0) snapshot.waitingFor = options_.source->WaitingFor().value_or("");
   snapshot.status = snapshot.inProgress > 0           ? TrackerSnapshot::Status::Transferring

@@ -171,13 +171,16 @@ void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::str
   const AbsoluteTime now = options_.clock->Now();
   memory_.NoteCompletion(item, now);
   const bool logDownloads = Settings()->logReceivedDownloads;
+  // Asked at the end too: the source may have learnt only later that the
+  // item came in (taken in while it looked like a change of ours).
+  const bool cameIn = source_.DirectionOf(item) == TransferDirection::Receiving;
   bool record = true;
   {
     std::lock_guard lock(transfersLock_);
     // What arrived is a download however it was first seen (a pull watched
     // through its temporary file, or only once it was there): counted and
     // announced as one, never as a transfer of the batch.
-    const bool arrived = downloadsInProgress_.Contains(tracked);
+    const bool arrived = cameIn || downloadsInProgress_.Contains(tracked);
     transfers_.Remove(tracked);
     if (tracked == item) DropPlaceholderOfLocked(item);
     memory_.ForgetPlaceholder(tracked);

@@ -79,8 +79,7 @@ std::string ControlService::StatusJson() const {
   for (const auto& [path, counted] : t->GetTransfersWithDirection(kRecentInStatus)) {
     const auto item = itemSource->ItemOfDownloadFile(path);
     const std::string& name = item ? *item : path;
-    std::optional<double> percent = itemSource->PercentDone(path);
-    if (!percent && item) percent = itemSource->PercentDone(*item);
+    const std::optional<double> percent = itemSource->PercentOfTransfer(path);
     const TransferDirection way = itemSource->DirectionOf(name);
     const bool download = way == TransferDirection::Receiving || (way == TransferDirection::Unknown && (counted || item));
     out += std::string(first ? "" : ",") + "{\"path\":" + JsonQuoted(name) + ",\"direction\":\"" +
