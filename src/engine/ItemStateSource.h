@@ -46,6 +46,9 @@ public:
   // How far the item's transfer has come, 0 to 100, where the source knows.
   virtual std::optional<double> PercentDone(const std::string&) { return std::nullopt; }
   virtual bool IsInError(const std::string&) { return false; }
+  // Why the client gave up on the item, in its words (empty when it gave
+  // no reason); asked only of an item in error.
+  virtual std::string ErrorText(const std::string&) { return {}; }
   // How far a transfer held under `path` has come: a download's percentage
   // may sit on its temporary file or placeholder, or on its item.
   std::optional<double> PercentOfTransfer(const std::string& path) {
@@ -84,8 +87,13 @@ public:
   // Syncthing."); nothing while it can.
   virtual std::optional<std::string> WaitingFor() { return std::nullopt; }
 
+  // The folder the user watches (main thread): a client of many folders
+  // tells its pause and why it waits for the ones holding or inside it.
+  virtual void SetWatchedFolder(const std::string&) {}
+
   // Whether the client can be told from here to pause and resume syncing,
-  // and whether it is paused now (every folder it syncs).
+  // and whether it is paused now (the watched folder's, else every folder
+  // it syncs).
   virtual bool CanPauseSyncing() { return false; }
   // Whether its client can be paused from here while it runs (so that the
   // command shows, greyed, while it does not).

@@ -88,6 +88,7 @@ void TICloudTracker::SetDirectory(const std::string& path) {
     std::lock_guard lock(configLock_);
     directory_ = folder.value_or("");
   }
+  source_.SetWatchedFolder(folder.value_or(""));
   Reload();
 }
 
@@ -188,8 +189,9 @@ void TICloudTracker::StartListeningToSource() {
     sourceRoots_ = std::move(accepted);
     Reload();
   };
-  // Without its client nothing can be told: tracking waits, as it does
-  // without a network.
+  // Without its client nothing moves, but tracking goes on: what changes
+  // meanwhile is what the client will have to send when it is back, and is
+  // shown as waiting for it; the source answers from what it last knew.
   listener.connectionChanged = [this](bool connected) {
     sourceConnected_ = connected;
     PauseUnlessAllIsReachable();
@@ -225,6 +227,7 @@ TrackerSnapshot TICloudTracker::Snapshot() const {
     snapshot.completed = completedTransfers_.Size();
     snapshot.total = totalTransfers_.Size();
     snapshot.completedDownloads = completedDownloads_.Size();
+    snapshot.failed = static_cast<std::int32_t>(failures_.size());
     snapshot.finished = batch_.Finished();
     snapshot.elapsedTime = batch_.ElapsedTime();
     snapshot.previousCompletedDownloads = batch_.PreviousCompletedDownloads();
@@ -276,6 +279,30 @@ std::vector<std::string> TICloudTracker::GetTotalTransfers() const {
 }
 
 std::vector<std::string> TICloudTracker::GetWatchedFolders() const { return watchedFolders_; }
+
+std::map<std::string, std::string> TICloudTracker::GetFailedTransfers() const {
+  std::lock_guard lock(transfersLock_);
+  return failures_;
+}
+
+void TICloudTracker::TellDelegate(std::function<void(TICloudTrackerDelegate&, TICloudTracker*)> message) {
+  const std::shared_ptr<DelegateChannel> channel = delegate_;
+  const auto deliver = [channel, message = std::move(message)] {
+    TICloudTrackerDelegate* delegate;
+    TICloudTracker* tracker;
+    {
+      std::lock_guard lock(channel->mutex);
+      if (channel->closed) return;
+      delegate = channel->delegate;
+      tracker = channel->tracker;
+    }
+    if (delegate) message(*delegate, tracker);
+  };
+  if (MainLoop* loop = MainLoop::Main())
+    loop->Post(deliver);
+  else
+    deliver();
+}
 
 void TICloudTracker::SendStatusChanged(bool wait) {
   const std::shared_ptr<DelegateChannel> channel = delegate_;

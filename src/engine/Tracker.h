@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -117,6 +118,10 @@ public:
   // The same, each with whether the tracker counts it as a download.
   std::vector<std::pair<std::string, bool>> GetTransfersWithDirection(std::size_t limit = 0) const;
   std::vector<std::string> GetTotalTransfers() const;
+  // Transfers the client gave up on, with its reason ("" when it gave
+  // none), by path; each stays until the client tries it again or the
+  // user removes it.
+  std::map<std::string, std::string> GetFailedTransfers() const;
   // A copy, newest first; nothing when the history is off for this run.
   std::optional<std::vector<std::string>> GetRecentTransfers() const;
   double GetPollInterval() const { return pacing_.Interval(); }
@@ -138,6 +143,7 @@ public:
   std::unique_lock<std::mutex> LockQueueForTesting() const { return queue_.LockForTesting(); }
 
   // --- transfers and history (main thread) ----------------------------------
+  // Out of the batch, and out of the failed transfers.
   void RemoveTransfers(const std::vector<std::string>& paths);
   void CleanRecentTransfers();
   // Forgets every recent transfer, in memory and in the history file (so
@@ -167,6 +173,8 @@ public:
   void AddTransferFinishedEntry(const std::string& path);
   // The log line of a finished transfer (when logging is on).
   void LogFinished(const std::string& path);
+  // The log line of a failed one, and the delegate told (once per failure).
+  void ReportFailure(const std::string& path, const std::string& sentence);
   // The transfers that finished in this pass, into the history and the
   // log in the order of their names (poll thread, at the end of a pass).
   void RecordFinishedOfThisPass();
@@ -194,8 +202,9 @@ private:
   void MonitorDirectories(const std::vector<std::string>& folders);
   // Hears the item-state source's pushes from the first Start to Shutdown.
   void StartListeningToSource();
-  // Tracking runs only while both the network and the source's client are
-  // there; a return of both starts the polling pace afresh. Main thread.
+  // Tracking runs while the network is there and the sync client is not
+  // paused (an absent client does not stop it); each change of either, or
+  // of the client's presence, starts the polling pace afresh. Main thread.
   void PauseUnlessAllIsReachable();
   // Whether a path taken into the transfers is coming in: a download's
   // temporary file or placeholder, or an item its source says it receives.
@@ -232,6 +241,14 @@ private:
   // Tells the delegate on the main thread; with `wait`, returns once it has
   // been told (or the tracker or the main loop is going away).
   void SendStatusChanged(bool wait);
+  // Tells the delegate on the main thread, without waiting.
+  void TellDelegate(std::function<void(TICloudTrackerDelegate&, TICloudTracker*)> message);
+  // The transfer held under `path` ended failed: out of the batch, into the
+  // failed transfers (under transfersLock_ it takes itself).
+  void FailTransfer(const std::string& path);
+  // An item in the failed transfers that the client no longer holds in
+  // error was tried again: it leaves them.
+  void ForgetFailureIfRetried(const std::string& path);
   void LoadRecentTransfers();
 
   const Options options_;
@@ -255,6 +272,10 @@ private:
   ChangeQueue queue_;
   // The poll thread's own: transfers finished in the pass running.
   std::vector<std::string> finishedThisPass_;
+  // Failed transfers and the client's reason, guarded by transfersLock_;
+  // at most kMostFailuresKept (the oldest failures are not what a user
+  // scrolls for).
+  std::map<std::string, std::string> failures_;
   // Guarded by configLock_ (the poll thread reads it for log entries).
   std::string directory_;
   // Main thread only.

@@ -17,6 +17,12 @@ public:
   // batch's counts are still there to read.
   virtual void trackerStatusChanged(TICloudTracker* tracker) = 0;
   virtual void trackerError(TICloudTracker* tracker, const std::string& error) = 0;
+  // A transfer the client gave up on: `sentence` says which and why
+  // ("report.txt could not be uploaded: REASON"), once per failure.
+  virtual void trackerTransferFailed(TICloudTracker*, const std::string& path, const std::string& sentence) {
+    (void)path;
+    (void)sentence;
+  }
   virtual void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) = 0;
 };
 

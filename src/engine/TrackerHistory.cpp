@@ -25,6 +25,15 @@ void TICloudTracker::AddTransferFinishedEntry(const std::string& path) {
   LogFinished(path);
 }
 
+void TICloudTracker::ReportFailure(const std::string& path, const std::string& sentence) {
+  if (transferLog_.Path() && Settings()->enableLogging)
+    AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " + EscapedForLine(sentence));
+  TellDelegate([path, sentence](TICloudTrackerDelegate& delegate, TICloudTracker* tracker) {
+    delegate.trackerTransferFailed(tracker, path, sentence);
+  });
+  SendStatusChanged(false);
+}
+
 void TICloudTracker::LogFinished(const std::string& path) {
   const auto settings = Settings();
   if (!transferLog_.Path() || !settings->enableLogging) return;
@@ -62,6 +71,7 @@ void TICloudTracker::RemoveTransfers(const std::vector<std::string>& paths) {
     // show as done and move the progress on without anything uploaded.
     std::lock_guard lock(transfersLock_);
     for (const std::string& path : paths) {
+      if (failures_.erase(path) > 0) removed = true;
       if (doesFileExist(path) && transfers_.Contains(path)) {
         transfers_.Remove(path);
         if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);

@@ -10,6 +10,7 @@
 #include "engine/TrackPathUtilities.h"
 #include "engine/Tracker.h"
 #include "units/text/DateUtilities.h"
+#include "units/text/LineText.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/fs/FileObjectUtilities.h"
 #include "units/net/NetworkReachability.h"
@@ -26,6 +27,9 @@ constexpr double kScanYield = 0.5;
 // How recent a change must be for an upload first seen done to be recorded
 // (seconds of wall-clock time; the completions remembered span as long).
 constexpr std::time_t kQuickUploadWindow = 600;
+// Failed transfers kept for the user to see, at most.
+constexpr std::size_t kMostFailuresKept = 1000;
+constexpr std::size_t kLongestFailureReason = 200;
 
 bool PollThreadCancelled() {
   TThread* thread = TThread::CurrentThread();
@@ -200,6 +204,40 @@ void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::str
   ResetInactivityTimer();
 }
 
+void TICloudTracker::FailTransfer(const std::string& tracked) {
+  const auto downloadItem = source_.ItemOfDownloadFile(tracked);
+  const std::string item = downloadItem.value_or(tracked);
+  // The client's words, on one line and not a page long.
+  std::string reason = EscapedForLine(source_.ErrorText(item));
+  if (reason.size() > kLongestFailureReason) {
+    std::size_t cut = kLongestFailureReason;
+    while (cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    reason = reason.substr(0, cut) + "...";
+  }
+  bool upload;
+  {
+    std::lock_guard lock(transfersLock_);
+    upload = !downloadsInProgress_.Contains(tracked);
+    transfers_.Remove(tracked);
+    if (totalTransfers_.Contains(tracked)) totalTransfers_.Remove(tracked);
+    if (failures_.size() >= kMostFailuresKept && failures_.count(item) == 0) failures_.erase(failures_.begin());
+    failures_[item] = reason;
+  }
+  if (source_.DirectionOf(item) == TransferDirection::Receiving) upload = false;
+  ReportFailure(item, lastPathComponent(item) + (upload ? " could not be uploaded" : " could not be downloaded") +
+                          (reason.empty() ? "." : ": " + reason));
+}
+
+void TICloudTracker::ForgetFailureIfRetried(const std::string& path) {
+  const std::string item = source_.ItemOfDownloadFile(path).value_or(path);
+  bool forgotten = false;
+  {
+    std::lock_guard lock(transfersLock_);
+    forgotten = failures_.erase(item) > 0;
+  }
+  if (forgotten) SendStatusChanged(false);
+}
+
 bool TICloudTracker::TransfersContain(const std::string& path) const {
   std::lock_guard lock(transfersLock_);
   return transfers_.Contains(path);
@@ -229,15 +267,18 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     return;
   }
 
-  // The client gave up on the item: its transfer ends, failed, not completed.
-  if (source_.IsInError(path) && TransfersContain(path)) {
-    {
-      std::lock_guard lock(transfersLock_);
-      transfers_.Remove(path);
-      if (totalTransfers_.Contains(path)) totalTransfers_.Remove(path);
+  // The client gave up on the item: its transfer ends, failed, not
+  // completed (a download may be held under its temporary file).
+  if (source_.IsInError(path)) {
+    const std::string placeholder = source_.IsDownloadFile(path) ? path : source_.PlaceholderPathOf(path);
+    const std::string& tracked = TransfersContain(path) ? path : placeholder;
+    if (TransfersContain(tracked)) {
+      FailTransfer(tracked);
+      ResetInactivityTimer();
+      return;
     }
-    ResetInactivityTimer();
-    return;
+  } else {
+    ForgetFailureIfRetried(path);
   }
 
   const bool transferred = trackDownloads ? (!reference && source_.IsUploaded(path)) : source_.IsUploaded(path);
@@ -384,7 +425,7 @@ void TICloudTracker::HandleNetworkReachabilityChanged(TNotification*) {
 }
 
 void TICloudTracker::PauseUnlessAllIsReachable() {
-  if (!reachable_.load() || !sourceConnected_.load() || sourcePaused_.load()) {
+  if (!reachable_.load() || sourcePaused_.load()) {
     Pause();
     return;
   }

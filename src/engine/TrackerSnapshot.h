@@ -29,6 +29,8 @@ struct TrackerSnapshot {
   std::string waitingFor;
   std::int32_t total = 0;      // of the current batch
   std::int32_t completedDownloads = 0;
+  // Transfers the client gave up on, kept until retried or removed.
+  std::int32_t failed = 0;
   // The batch has just ended; the counts above are its last.
   bool finished = false;
   // How long the batch that ended took (0 for a batch of downloads).

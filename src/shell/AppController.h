@@ -75,6 +75,7 @@ public:
   // TICloudTrackerDelegate
   void trackerStatusChanged(TICloudTracker* tracker) override;
   void trackerError(TICloudTracker* tracker, const std::string& error) override;
+  void trackerTransferFailed(TICloudTracker* tracker, const std::string& path, const std::string& sentence) override;
   void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) override;
   // TScannerDelegate
   void scannerWillStart() override;

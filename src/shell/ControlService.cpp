@@ -88,6 +88,17 @@ std::string ControlService::StatusJson() const {
     first = false;
   }
   out += "]";
+  // What the client gave up on, with its words, until retried or removed.
+  out += ",\"failed\":[";
+  first = true;
+  std::size_t listed = 0;
+  for (const auto& [path, reason] : t->GetFailedTransfers()) {
+    if (listed++ == kRecentInStatus) break;
+    out += std::string(first ? "" : ",") + "{\"path\":" + JsonQuoted(path) +
+           ",\"reason\":" + (reason.empty() ? std::string("null") : JsonQuoted(reason)) + "}";
+    first = false;
+  }
+  out += "]";
   out += std::string(",\"syncingPaused\":") + (s.syncingPaused ? "true" : "false");
   out += ",\"waitingFor\":" + (s.waitingFor.empty() ? std::string("null") : JsonQuoted(s.waitingFor));
   const ItemStateSource::Description source = itemSource->Describe();

@@ -69,6 +69,12 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
   }
 }
 
+void TAppController::trackerTransferFailed(TICloudTracker*, const std::string&, const std::string& sentence) {
+  // Each failure once, at once: it is no batch's summary.
+  if (!tracker_ || !NSPrefs().BoolForKey(kPreferenceKeyShowNotifications)) return;
+  face_.DeliverNotification(MakeNotification(tracker_->GetItemSource()->Describe().name, sentence));
+}
+
 void TAppController::showTrackerNotifications() {
   const NotificationStats stats = trackerNotificationStats_.value_or(NotificationStats{});
   if (trackerNotificationStats_) *trackerNotificationStats_ = NotificationStats{};  // emptied, kept

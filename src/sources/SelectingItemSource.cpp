@@ -24,6 +24,7 @@ public:
   bool IsDownloading(const std::string& path) override { return For(path).IsDownloading(path); }
   std::optional<double> PercentDone(const std::string& path) override { return For(path).PercentDone(path); }
   bool IsInError(const std::string& path) override { return For(path).IsInError(path); }
+  std::string ErrorText(const std::string& path) override { return For(path).ErrorText(path); }
   TransferDirection DirectionOf(const std::string& path) override { return For(path).DirectionOf(path); }
   bool IsDownloadFile(std::string_view path) override { return For(std::string(path)).IsDownloadFile(path); }
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override {
@@ -53,6 +54,10 @@ public:
     return fallback_->Describe();
   }
 
+  void SetWatchedFolder(const std::string& folder) override {
+    for (const auto& client : clients_) client->SetWatchedFolder(folder);
+    fallback_->SetWatchedFolder(folder);
+  }
   std::optional<std::string> WaitingFor() override { return Followed().WaitingFor(); }
   bool CanPauseSyncing() override { return Followed().CanPauseSyncing(); }
   bool PausesSyncing() override { return Followed().PausesSyncing(); }

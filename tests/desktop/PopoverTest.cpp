@@ -396,15 +396,22 @@ TEST_F(PopoverTest, WhyTransfersWaitIsSaidInTheNoticesPlaceWithNoButton) {
   const std::string file = Item("stuck.bin");
   scripted->Set(file, {.uploading = true, .percent = 29.0});
   scripted->SetWaitingFor("Waiting: Syncthing is not running.");
-  t.SetExistingTransfers({file});
+  // Beside it, one the client gave up on: its reason, in the error colour.
+  const std::string failed = Item("report.txt");
+  t.SetExistingTransfers({file, failed});
+  scripted->Set(failed, {.error = true, .reason = "insufficient space on the server"});
+  Pass();
   auto& c = Open();
   c.updateStatus();
+  EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(0), TransferListModel::SecondaryRole).toString(),
+            QStringLiteral("Failed: insufficient space on the server"));
+  EXPECT_TRUE(c.transferModel()->data(c.transferModel()->index(0), TransferListModel::FailedRole).toBool());
   EXPECT_TRUE(c.findChild<QWidget*>(QStringLiteral("untrackedNotice"))->isVisible());
   EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("untrackedNoticeText"))->text().toStdString(),
             "Waiting: Syncthing is not running.");
   EXPECT_FALSE(c.findChild<QPushButton*>(QStringLiteral("trackFolderButton"))->isVisible());
   // The row says so beside its last percentage.
-  EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(0), TransferListModel::SecondaryRole).toString(),
+  EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(1), TransferListModel::SecondaryRole).toString(),
             QStringLiteral("1 B \u00b7 29% \u00b7 waiting"));
   Keep(c, "popover-waiting");
   scripted->SetWaitingFor(std::nullopt);  // back: the notice goes

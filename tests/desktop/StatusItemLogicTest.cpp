@@ -91,6 +91,14 @@ TEST_F(TrackingView, TheArtworkShowsWhichWayTheTransfersGo) {
   view.InterfaceThemeChanged();
   view.TrackerStatusChanged(1, 2, 2, 0, 2);
   EXPECT_EQ(view.StatusImage(), 5);  // the light down arrow on a dark panel
+  // Paused in the client: the paused cloud, not the arrows, in both modes.
+  view.SetSyncingPaused(true);
+  view.TrackerStatusChanged(1, 2, 2, 0, 0);
+  EXPECT_EQ(view.StatusImage(), 9);
+  auto pie = Make(1);
+  pie.SetSyncingPaused(true);
+  pie.TrackerStatusChanged(1, 3, 12, 3);
+  EXPECT_EQ(pie.Wheel().AlternateImage(), 9);
 }
 
 TEST_F(TrackingView, ProgressModeShowsThePieOnlyForTransfersInProgress) {

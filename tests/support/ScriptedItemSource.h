@@ -23,6 +23,7 @@ public:
     std::optional<double> percent = std::nullopt;
     bool error = false;
     TransferDirection direction = TransferDirection::Unknown;
+    std::string reason;  // the client's words for an error
   };
 
   void Set(const std::string& path, State state) {
@@ -81,6 +82,7 @@ public:
   bool IsDownloading(const std::string& path) override { return Read(path).downloading; }
   std::optional<double> PercentDone(const std::string& path) override { return Read(path).percent; }
   bool IsInError(const std::string& path) override { return Read(path).error; }
+  std::string ErrorText(const std::string& path) override { return Read(path).reason; }
   TransferDirection DirectionOf(const std::string& path) override { return Read(path).direction; }
 
   bool IsDownloadFile(std::string_view path) override { return path.ends_with(".icloud"); }

@@ -46,11 +46,15 @@ public:
                      s.previousCompletedDownloads, s.elapsedTime});
   }
   void trackerError(TICloudTracker*, const std::string&) override {}
+  void trackerTransferFailed(TICloudTracker*, const std::string&, const std::string& sentence) override {
+    failures.push_back(sentence);
+  }
   void trackerDebugInfo(TICloudTracker*, const PlistValue::Dictionary&) override {}
   // Set while the test runs a pass on the main thread: a message delivered
   // then was waited for; one delivered afterwards was posted.
   bool inPass = false;
   std::vector<Heard> heard;
+  std::vector<std::string> failures;
 };
 
 class TrackerFixture : public ::testing::Test {

@@ -96,6 +96,14 @@ RowFacts DownloadRowFacts(const std::string& path, const std::string& item, cons
   return facts;
 }
 
+RowFacts FailedRowFacts(const std::string& path, const std::string& reason) {
+  RowFacts facts;
+  facts.exists = doesFileExist(path);
+  facts.name = lastPathComponent(path);
+  facts.secondary = reason.empty() ? "Failed" : "Failed: " + reason;
+  return facts;
+}
+
 RowFacts RecentRowFacts(const std::string& path, const RowContext& context) {
   RowFacts facts = Common(path);
   if (!facts.exists) return facts;

@@ -52,6 +52,10 @@ RowFacts TransferRowFacts(const std::string& path, const RowContext& context = {
 // of the item's).
 RowFacts DownloadRowFacts(const std::string& path, const std::string& item, const RowContext& context = {});
 
+// A transfer the client gave up on: its name and "Failed: REASON" ("Failed"
+// when the client gave no reason), until it is tried again or removed.
+RowFacts FailedRowFacts(const std::string& path, const std::string& reason);
+
 // A recent row: name, date added (birth time, else status-change time) and
 // folder.
 RowFacts RecentRowFacts(const std::string& path, const RowContext& context = {});

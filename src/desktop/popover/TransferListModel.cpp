@@ -38,18 +38,23 @@ const TransferListModel::Row& TransferListModel::Read(int row) const {
   // A download's percentage may sit on its placeholder or on the item.
   if (kind_ == Kind::Transfers && percentOf_) context.percent = percentOf_(path);
   if (kind_ == Kind::Transfers && percentOf_ && item && !context.percent) context.percent = percentOf_(*item);
-  const RowFacts facts = item                        ? DownloadRowFacts(path, *item, context)
+  const std::optional<std::string> failure =
+      kind_ == Kind::Transfers && failureOf_ ? failureOf_(path) : std::optional<std::string>();
+  const RowFacts facts = failure                     ? FailedRowFacts(path, *failure)
+                         : item                      ? DownloadRowFacts(path, *item, context)
                          : kind_ == Kind::Transfers ? TransferRowFacts(path, context)
                                                     : RecentRowFacts(path, context);
   Row read;
   read.exists = facts.exists;
+  read.failed = failure.has_value();
   // Names that are not UTF-8 show replacement characters; the path keeps
   // the real bytes for every action.
   read.name = QString::fromUtf8(facts.name.data(), static_cast<qsizetype>(facts.name.size()));
   read.secondary = QString::fromStdString(facts.secondary);
-  read.complete = kind_ == Kind::Transfers && facts.exists && isComplete_ && isComplete_(path);
+  read.complete = kind_ == Kind::Transfers && facts.exists && !read.failed && isComplete_ && isComplete_(path);
   // What the icon and the wheel say to the eye, said in words.
   const char* state = kind_ == Kind::Recents ? "finished"
+                      : read.failed         ? "failed"
                       : !facts.exists       ? "gone"
                       : item                ? "downloading"
                       : read.complete       ? "done"
@@ -76,6 +81,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleTextRole: return Read(row).spoken;
     case ExistsRole: return Read(row).exists;
     case CompleteRole: return Read(row).complete;
+    case FailedRole: return Read(row).failed;
     default: return {};
   }
 }

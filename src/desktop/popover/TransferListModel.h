@@ -18,7 +18,7 @@ class TransferListModel : public QAbstractListModel {
 public:
   // Transfers show the size; recent transfers the date added.
   enum class Kind { Transfers, Recents };
-  enum Role { PathRole = Qt::UserRole + 1, SecondaryRole, ExistsRole, CompleteRole };
+  enum Role { PathRole = Qt::UserRole + 1, SecondaryRole, ExistsRole, CompleteRole, FailedRole };
 
   TransferListModel(Kind kind, QObject* parent);
 
@@ -37,6 +37,11 @@ public:
   // For a transfer row: how far its item has come, where that is known.
   void SetPercentQuery(std::function<std::optional<double>(const std::string&)> percentOf) {
     percentOf_ = std::move(percentOf);
+  }
+  // For a transfer row: why the client gave up on it, when it did ("" when
+  // it gave no reason); nothing for a transfer that did not fail.
+  void SetFailureQuery(std::function<std::optional<std::string>(const std::string&)> failureOf) {
+    failureOf_ = std::move(failureOf);
   }
   // Whether the transfers wait for their client (rows say so); rows are
   // read again at the next Refresh.
@@ -58,6 +63,7 @@ private:
   struct Row {
     bool exists = false;
     bool complete = false;
+    bool failed = false;
     QString name;
     QString secondary;
     QString spoken;  // the row as a screen reader reads it
@@ -69,6 +75,7 @@ private:
   std::function<bool(const std::string&)> isComplete_;
   std::function<std::optional<std::string>(const std::string&)> itemOf_;
   std::function<std::optional<double>(const std::string&)> percentOf_;
+  std::function<std::optional<std::string>(const std::string&)> failureOf_;
   bool waiting_ = false;
   std::string watchedFolder_;
   std::vector<std::string> paths_;

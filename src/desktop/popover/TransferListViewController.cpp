@@ -4,6 +4,8 @@
 
 #include "desktop/popover/TransferListViewController.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -114,6 +116,10 @@ TTransferListViewController::TTransferListViewController(TICloudTracker& tracker
   });
   transferModel_->SetPercentQuery(
       [this](const std::string& path) { return tracker_.GetItemSource()->PercentDone(path); });
+  transferModel_->SetFailureQuery([this](const std::string& path) -> std::optional<std::string> {
+    const auto it = failures_.find(path);
+    return it == failures_.end() ? std::nullopt : std::optional<std::string>(it->second);
+  });
   transferList_->setModel(transferModel_);
   transferList_->SetRowClickAction([this](int row) { revealRow(transferList_, row); });
   transferList_->SetDeleteAction([this] { deleteTransfers(); });
@@ -247,10 +253,15 @@ void TTransferListViewController::updatePopoverSize() {
 
 void TTransferListViewController::reloadTransfers() {
   transfers_ = tracker_.GetTotalTransfers();
+  failures_ = tracker_.GetFailedTransfers();
+  // A finished batch lists only its failures, though its paths are kept
+  // until cleared.
+  if (tracker_.Snapshot().finished) transfers_.clear();
+  for (const auto& [path, reason] : failures_)
+    if (std::find(transfers_.begin(), transfers_.end(), path) == transfers_.end()) transfers_.push_back(path);
   SortTransfersByName(transfers_);
   transferModel_->SetWatchedFolder(tracker_.GetDirectory());
-  // A finished batch lists nothing, though its paths are kept until cleared.
-  transferModel_->SetPaths(tracker_.Snapshot().finished ? std::vector<std::string>{} : transfers_);
+  transferModel_->SetPaths(transfers_);
   transferList_->SetButtonsHidden(-1, true);
 }
 
@@ -280,15 +291,16 @@ void TTransferListViewController::updateStatus() {
   const bool tabsHoldStill = pointerInside_ || userPickedTab_;
   if (!tabsHoldStill) {
     if (running != transfersInProgress_) tabButton_->SetSelectedSegment(running ? 0 : 1);
-    tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle);
-    tabButton_->SetSegmentEnabled(0, running);
+    // Failed transfers keep the list there until retried or removed.
+    tabRow_->setVisible(s.status != TrackerSnapshot::Status::Idle || s.failed > 0);
+    tabButton_->SetSegmentEnabled(0, running || s.failed > 0);
     transfersInProgress_ = running;
   }
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   waitingFor_ = s.waitingFor;
   transferModel_->SetWaiting(!s.waitingFor.empty());
   updateUntrackedNotice();
-  if (transferModel_->rowCount() != s.total || !running) reloadTransfers();
+  if (transferModel_->rowCount() != s.total + s.failed || !running) reloadTransfers();
   refreshVisibleRows(transferList_);
   ProgressWheelState& wheel = progressWheel_->Wheel();
   wheel.SetMinValue(0.0);
@@ -355,7 +367,8 @@ void TTransferListViewController::deleteTransfers() {
 
 void TTransferListViewController::removeRow(int row) {
   const std::string path = transferModel_->PathAt(row);
-  if (!doesFileExist(path)) {
+  // A failure goes from the list whether or not its file is still there.
+  if (!doesFileExist(path) && failures_.count(path) == 0) {
     Beep();
     return;
   }

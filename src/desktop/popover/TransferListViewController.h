@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <map>
 #include <string>
 
 #include <functional>
@@ -151,6 +152,9 @@ private:
   HelpCenter* helpController_ = nullptr;
 
   std::vector<std::string> transfers_;
+  // The failed transfers as last read, with the client's reasons: listed
+  // with the batch's transfers (and alone once it ended).
+  std::map<std::string, std::string> failures_;
   // The state the tab row was last set for; while the tabs hold still it
   // may lag the tracker's.
   bool transfersInProgress_ = false;

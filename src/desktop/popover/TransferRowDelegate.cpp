@@ -45,7 +45,11 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   y += nameMetrics.height();
   if (!secondary.isEmpty()) {
     painter->setFont(secondFont);
-    painter->setPen(selected ? text : palette.color(QPalette::PlaceholderText));
+    // A failure in the error colour, a lighter red where the list is dark.
+    const QColor error = palette.color(QPalette::Base).lightness() < 128 ? QColor(0xff, 0x7b, 0x72) : QColor(0xc4, 0x2b, 0x1c);
+    painter->setPen(selected ? text
+                    : index.data(TransferListModel::FailedRole).toBool() ? error
+                                                                        : palette.color(QPalette::PlaceholderText));
     painter->drawText(QRect(textLeft, y, textWidth, secondMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                       secondMetrics.elidedText(secondary, Qt::ElideRight, textWidth));
   }

@@ -1,5 +1,5 @@
 #pragma once
-// The status artwork: the eight images (StatusItemTrackingView's order) for
+// The status artwork: the ten images (StatusItemTrackingView's order) for
 // one icon size, rendered from the program's own drawings at the screen's
 // device pixel ratio.
 

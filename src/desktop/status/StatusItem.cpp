@@ -108,6 +108,7 @@ void StatusItem::SetContextMenu(QMenu* menu) { tray_->setContextMenu(menu); }
 void StatusItem::TrackerStatusChanged(TICloudTracker& tracker) {
   const TrackerSnapshot s = tracker.Snapshot();
   trackerReachable_ = s.reachable;
+  view_->SetSyncingPaused(s.syncingPaused);
   view_->TrackerStatusChanged(s.StatusCode(), s.inProgress, s.total, s.completed, s.downloadsInProgress,
                               s.inProgressDone);
   tray_->setToolTip(QString::fromStdString(StatusToolTipText(s, CurrentAbsoluteTime())));

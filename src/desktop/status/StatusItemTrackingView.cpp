@@ -8,9 +8,11 @@ namespace vantorel {
 
 const std::array<const char*, kStatusImageCount> kStatusImagePrefixes = {
     "status_",      "status_selected_",      "status_upload_", "status_upload_selected_",
-    "status_down_", "status_down_selected_", "status_sync_",   "status_sync_selected_"};
+    "status_down_", "status_down_selected_", "status_sync_",   "status_sync_selected_",
+    "status_paused_", "status_paused_selected_"};
 
 namespace {
+constexpr int kPausedImage = 8;
 // The stored mode as the view keeps it: a 32-bit value (anything else is
 // neither icon nor progress mode, and leaves the wheel as it is).
 std::int32_t ModeOf(std::int64_t stored) {
@@ -40,6 +42,7 @@ bool TStatusItemTrackingView::IsInterfaceLight() const { return isInterfaceStyle
 
 int TStatusItemTrackingView::StatusImageIndex() const {
   const int light = IsInterfaceLight() ? 1 : 0;
+  if (syncingPaused_) return kPausedImage + light;
   if (!transferring_) return 0 + light;
   return directionImage_ + light;
 }
@@ -67,7 +70,8 @@ void TStatusItemTrackingView::TrackerStatusChanged(std::int32_t status, std::int
     directionImage_ = 4;  // only coming in
   else
     directionImage_ = 2;
-  if (mode_ == 0) {
+  if (mode_ == 0 || (mode_ == 1 && syncingPaused_)) {
+    // Paused, nothing moves: the pie would only freeze where it was.
     wheel_.SetAlternateImage(StatusImage());
   } else if (mode_ == 1) {
     if (downloading_) {

@@ -15,21 +15,21 @@
 
 namespace vantorel {
 
-// The eight status images, by index: idle, upload, download and sync, each
-// in the dark artwork (light panels) then the light one (dark panels).
-inline constexpr int kStatusImageCount = 8;
+// The ten status images, by index: idle, upload, download, sync and paused,
+// each in the dark artwork (light panels) then the light one (dark panels).
+inline constexpr int kStatusImageCount = 10;
 extern const std::array<const char*, kStatusImageCount> kStatusImagePrefixes;
 
 class TStatusItemTrackingView {
 public:
   // `isInterfaceStyleDark`: whether the panel needs the light artwork, asked
   // when needed;
-  // `available`: which of the eight images exist (ReloadStatusItemImages
+  // `available`: which of the images exist (ReloadStatusItemImages
   // runs before the view is made).
   TStatusItemTrackingView(std::int64_t mode, std::function<bool()> isInterfaceStyleDark,
                           const std::array<bool, kStatusImageCount>& available);
 
-  // Which of the eight images exist for the current icon size (a missing
+  // Which of the images exist for the current icon size (a missing
   // one makes the wheel draw its pie instead). The wheel keeps what it shows
   // until its next refresh.
   void SetImagesAvailable(const std::array<bool, kStatusImageCount>& available);
@@ -54,6 +54,11 @@ public:
   // pie counts each by its fraction where the source gives one).
   void TrackerStatusChanged(std::int32_t status, std::int32_t inProgress, std::int32_t total, std::int32_t completed,
                             std::int32_t downloadsInProgress = 0, double inProgressDone = 0.0);
+  // The sync client's syncing of the watched folder is paused: the paused
+  // artwork, whatever waits, until it resumes. Takes effect at the next
+  // status change.
+  void SetSyncingPaused(bool paused) { syncingPaused_ = paused; }
+  bool IsSyncingPaused() const { return syncingPaused_; }
   // The network came or went: the status image replaces a pie until the
   // next status change.
   void NetworkReachabilityChanged();
@@ -78,6 +83,7 @@ private:
   std::int32_t mode_ = 0;
   bool transferring_ = false;
   bool downloading_ = false;
+  bool syncingPaused_ = false;
   int directionImage_ = 2;
 };
 

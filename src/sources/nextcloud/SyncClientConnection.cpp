@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -35,6 +36,25 @@ constexpr std::size_t kFoldersPerStep = 32;
 // Paths of a walk remembered until answered, at most (the questions are
 // bounded as much).
 constexpr std::size_t kMostWalkedRemembered = 200000;
+
+// Watches for the socket to appear: an inotify descriptor on the deepest
+// folder of its path that exists now (the client may make the folders
+// too), or -1. Whatever is created or moved in there wakes the wait, which
+// then simply tries to connect.
+int WatchForSocket(const std::string& socketPath) {
+  const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd < 0) return -1;
+  std::string folder = socketPath;
+  for (;;) {
+    const auto slash = folder.find_last_of('/');
+    if (slash == std::string::npos) break;
+    folder.erase(slash == 0 ? 1 : slash);
+    if (::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_ONLYDIR) >= 0) return fd;
+    if (folder == "/") break;
+  }
+  ::close(fd);
+  return -1;
+}
 
 }  // namespace
 
@@ -116,13 +136,16 @@ void SyncClientSource::Run() {
       if (stopping_) return;
     }
     std::string problem;
+    // Watched before trying, so that a socket made in between still wakes.
+    const int appeared = WatchForSocket(options_.socketPath);
     const int fd = Connect(&problem);
     if (fd < 0) {
       if (options_.reportAbsence) SayState("waiting for the client: " + problem + ".");
-      if (!WaitForWake(retry)) return;
+      if (!WaitForWake(retry, appeared)) return;
       retry = std::min(retry * 2, kLongestRetry);
       continue;
     }
+    if (appeared >= 0) ::close(appeared);
     retry = kFirstRetry;
     SayState("connected to the client at " + options_.socketPath + ".");
     SetConnected(true);
@@ -135,9 +158,10 @@ void SyncClientSource::Run() {
   }
 }
 
-bool SyncClientSource::WaitForWake(double seconds) {
-  pollfd wake{wake_, POLLIN, 0};
-  ::poll(&wake, 1, static_cast<int>(seconds * 1000));
+bool SyncClientSource::WaitForWake(double seconds, int alsoWakeOn) {
+  pollfd fds[2] = {{wake_, POLLIN, 0}, {alsoWakeOn, POLLIN, 0}};
+  ::poll(fds, alsoWakeOn >= 0 ? 2 : 1, static_cast<int>(seconds * 1000));
+  if (alsoWakeOn >= 0) ::close(alsoWakeOn);
   std::uint64_t value;
   while (::read(wake_, &value, sizeof value) > 0) {
   }

@@ -111,7 +111,9 @@ private:
   int Connect(std::string* problem);
   void Run();
   // Sleeps up to `seconds`; false when the source is going away.
-  bool WaitForWake(double seconds);
+  // Sleeps up to `seconds`, ended early by Wake or by `alsoWakeOn` (a
+  // descriptor it then closes); false once stopping.
+  bool WaitForWake(double seconds, int alsoWakeOn = -1);
   void SetConnected(bool connected);
   // Tells the listener the roots as they are when the call runs: at most
   // one such call waits on the main loop, however fast a client flaps.

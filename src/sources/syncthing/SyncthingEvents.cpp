@@ -15,6 +15,10 @@ namespace {
 // Backoff between attempts to reach Syncthing, in seconds.
 constexpr double kFirstRetry = 1.0;
 constexpr double kLongestRetry = 30.0;
+// While Syncthing does not answer at all, it is looked for at least this
+// often: found within about 2 s of starting. Asking a local address that
+// refuses costs next to nothing.
+constexpr double kLongestAbsentRetry = 2.0;
 // A connection that ended sooner than this (a stream that keeps restarting)
 // does not reset the backoff.
 constexpr double kSteadyConnection = 30.0;
@@ -45,7 +49,7 @@ void SyncthingSource::FollowEvents() {
       if (options_.reportAbsence) SayState("waiting for Syncthing: " + problem + ".");
       SetReachable(false);
       if (!Sleep(retry)) return;
-      retry = std::min(retry * 2, kLongestRetry);
+      retry = std::min(retry * 2, std::max(kLongestAbsentRetry, retry));
       continue;
     }
     http.SetEndpoint(*endpoint);
@@ -57,7 +61,7 @@ void SyncthingSource::FollowEvents() {
       if (options_.reportAbsence || wasConnected) SayState("waiting for Syncthing: " + problem + ".");
       SetReachable(false);
       if (!Sleep(retry)) return;
-      retry = std::min(retry * 2, kLongestRetry);
+      retry = std::min(retry * 2, std::max(kLongestAbsentRetry, retry));
       continue;
     }
     const double connectedAt = SteadyNow();

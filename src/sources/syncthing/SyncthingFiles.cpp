@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 #include "sources/syncthing/SyncthingFilesRules.h"
 #include "units/fs/PathSafety.h"
@@ -115,9 +116,19 @@ bool SyncthingFiles::AnyPeerConnected() const {
   return false;
 }
 
-bool SyncthingFiles::AllFoldersPaused() const {
-  return !folders_.empty() &&
-         std::all_of(folders_.begin(), folders_.end(), [](const SyncthingFolder& folder) { return folder.paused; });
+std::vector<const SyncthingFolder*> SyncthingFiles::WatchedFolders() const {
+  std::vector<const SyncthingFolder*> chosen;
+  if (!watched_.empty())
+    for (const SyncthingFolder& folder : folders_)
+      if (IsUnder(watched_, folder.path) || IsUnder(folder.path, watched_)) chosen.push_back(&folder);
+  if (chosen.empty())
+    for (const SyncthingFolder& folder : folders_) chosen.push_back(&folder);
+  return chosen;
+}
+
+bool SyncthingFiles::WatchedFoldersPaused() const {
+  const auto chosen = WatchedFolders();
+  return !chosen.empty() && std::all_of(chosen.begin(), chosen.end(), [](const auto* folder) { return folder->paused; });
 }
 
 std::optional<std::string> SyncthingFiles::WaitingFor() const {
@@ -130,9 +141,9 @@ std::optional<std::string> SyncthingFiles::WaitingFor() const {
       return "~" + path.substr(mine.size());
     return path;
   };
-  if (AllFoldersPaused())
-    return folders_.size() == 1 ? named(folders_[0].path) + " is paused in Syncthing."
-                                : std::string("Every folder is paused in Syncthing.");
+  if (const auto chosen = WatchedFolders(); WatchedFoldersPaused())
+    return chosen.size() == 1 ? named(chosen[0]->path) + " is paused in Syncthing."
+                              : std::string("Every folder is paused in Syncthing.");
   if (!AnyPeerConnected())
     return folders_.size() == 1 ? "Waiting: no other device sharing " + named(folders_[0].path) + " is connected."
                                 : std::string("Waiting: no other device sharing its folders is connected.");
@@ -307,6 +318,10 @@ std::vector<std::pair<std::string, std::string>> SyncthingFiles::OverdueChanges(
 
 void SyncthingFiles::Reconnected(Effects& effects) {
   for (auto& [path, entry] : entries_) {
+    // Changes made while Syncthing was away (or whose index update went
+    // with its old event stream) are asked about at the next look, not
+    // after the whole wait: it indexes them as it starts.
+    if (entry.way == Way::Sending && !entry.indexed) entry.pendingSince = -std::numeric_limits<double>::infinity();
     if (entry.downloading) {
       // A pull cut short by a restart starts again, or is gone: the file on
       // disk decides.
@@ -381,6 +396,11 @@ std::optional<double> SyncthingFiles::PercentDone(const std::string& path) const
 bool SyncthingFiles::IsInError(const std::string& path) const {
   const auto it = entries_.find(path);
   return it != entries_.end() && it->second.error;
+}
+
+std::string SyncthingFiles::ErrorText(const std::string& path) const {
+  const auto it = saidErrors_.find(path);
+  return it != saidErrors_.end() && IsInError(path) ? it->second : std::string();
 }
 
 TransferDirection SyncthingFiles::DirectionOf(const std::string& path) const {

@@ -75,7 +75,11 @@ public:
   void SetConnections(const std::map<std::string, bool>& connected, Effects& effects);
   // At least one device sharing a folder (other than this one) is connected.
   bool AnyPeerConnected() const;
-  bool AllFoldersPaused() const;
+  // The folder the user watches: its pause is that of the Syncthing
+  // folders holding it or inside it (every folder when none is).
+  void SetWatchedFolder(std::string path) { watched_ = std::move(path); }
+  std::vector<const SyncthingFolder*> WatchedFolders() const;
+  bool WatchedFoldersPaused() const;
   // Why none of its folders can move files now (every one paused, or no
   // other device sharing any of them connected); nothing while one can.
   std::optional<std::string> WaitingFor() const;
@@ -105,6 +109,7 @@ public:
   bool IsDownloading(const std::string& path) const;
   std::optional<double> PercentDone(const std::string& path) const;
   bool IsInError(const std::string& path) const;
+  std::string ErrorText(const std::string& path) const;
   TransferDirection DirectionOf(const std::string& path) const;
   std::string DescribeItem(const std::string& path) const;
 
@@ -150,11 +155,12 @@ private:
   std::uint64_t generation_ = 0;
   std::uint32_t applied_ = 0;  // events applied, for how recently an entry was heard of
   std::string ownDevice_;
+  std::string watched_;
   std::vector<SyncthingFolder> folders_;
   std::map<std::string, bool> connected_;
   std::map<std::pair<std::string, std::string>, Need> needs_;  // (folder, device)
   std::unordered_map<std::string, Entry> entries_;             // by absolute path
-  std::unordered_set<std::string> saidErrors_;
+  std::unordered_map<std::string, std::string> saidErrors_;  // path → Syncthing's words
   std::unordered_set<std::string> saidRefused_;  // folders not followed, as Syncthing wrote them
   // (folder, device) → the paths its last RemoteDownloadProgress gave a percentage.
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> reported_;

@@ -17,7 +17,7 @@ bool SyncthingFiles::NoteError(const std::string& path, const std::string& text,
   if (!entry.error) effects.changed.push_back(path);
   entry.error = true;
   entry.downloading = false;
-  if (!saidErrors_.insert(path).second) return false;
+  if (!saidErrors_.emplace(path, text).second) return false;
   if (say) effects.lines.push_back(path + " could not be synchronised: " + text + ".");
   return true;
 }
@@ -38,8 +38,12 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         const Stamp stamp = ContentStamp(path);
         auto it = entries_.find(path);
         // A pull updates the local index too: that is no change of ours.
-        if (it != entries_.end() && it->second.way == Way::Receiving && !it->second.downloading &&
-            it->second.stamp == stamp)
+        // Syncthing may index a pulled file before it says the pull ended
+        // (two of its routines race), so a pull still running keeps it:
+        // taken as a change of ours, the other device's need would end it
+        // as an upload a moment before its ItemFinished arrives.
+        if (it != entries_.end() && it->second.way == Way::Receiving &&
+            (it->second.downloading || it->second.stamp == stamp))
           continue;
         if (stamp.first < 0) {
           if (it != entries_.end()) entries_.erase(it);

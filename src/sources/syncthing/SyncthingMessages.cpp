@@ -240,8 +240,16 @@ std::optional<SyncthingNeedPage> ParseSyncthingNeedPage(std::string_view text) {
     any = true;
     if (files->is_null()) continue;  // an empty section may come as null
     if (!files->is_array()) return std::nullopt;
-    for (const Json& file : *files)
-      if (file.is_object() && !NameAt(file, "name").empty()) page.names.push_back(NameAt(file, "name"));
+    for (const Json& file : *files) {
+      // Folders, links and deletions are needed too, but no file moves for
+      // them: a folder awaited as a pull would never arrive as one.
+      if (!file.is_object() || NameAt(file, "name").empty() || BoolAt(file, "deleted")) continue;
+      const auto type = file.find("type");
+      if (type != file.end() && !(type->is_string() && *type == "FILE_INFO_TYPE_FILE") &&
+          !(type->is_number_integer() && *type == 0))
+        continue;
+      page.names.push_back(NameAt(file, "name"));
+    }
   }
   if (!any) return std::nullopt;
   return page;

@@ -138,7 +138,8 @@ void SyncthingSource::PauseFolders(SyncthingHttp& http, bool pause) {
   std::vector<std::string> ids;
   {
     std::lock_guard lock(mutex_);
-    for (const SyncthingFolder& folder : files_.Folders()) ids.push_back(folder.id);
+    // The watched folder's: folders paused on purpose elsewhere stay so.
+    for (const SyncthingFolder* folder : files_.WatchedFolders()) ids.push_back(folder->id);
   }
   int failed = 0;
   for (const std::string& id : ids) {

@@ -61,6 +61,11 @@ std::optional<double> SyncthingSource::PercentDone(const std::string& path) {
   return files_.PercentDone(path);
 }
 
+std::string SyncthingSource::ErrorText(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  return files_.ErrorText(path);
+}
+
 bool SyncthingSource::IsInError(const std::string& path) {
   std::lock_guard lock(mutex_);
   return files_.IsInError(path);
@@ -108,7 +113,15 @@ bool SyncthingSource::CanPauseSyncing() {
 
 bool SyncthingSource::SyncingPaused() {
   std::lock_guard lock(mutex_);
-  return files_.AllFoldersPaused();
+  return files_.WatchedFoldersPaused();
+}
+
+void SyncthingSource::SetWatchedFolder(const std::string& folder) {
+  {
+    std::lock_guard lock(mutex_);
+    files_.SetWatchedFolder(folder);
+  }
+  Handle({});  // its pause may differ from the folders' before
 }
 
 bool SyncthingSource::SetSyncingPaused(bool paused, std::string* problem) {
@@ -130,14 +143,17 @@ void SyncthingSource::StartPushing(MainLoop& loop, Listener listener) {
   const auto listening = pushes_.Start(loop, std::move(listener));
   std::vector<std::string> roots;
   bool connected;
+  bool paused;
   {
     std::lock_guard lock(mutex_);
     roots = files_.Roots();
     connected = connected_;
+    paused = paused_;
   }
   // What happened before anyone listened.
   if (listening->rootsChanged && !roots.empty()) listening->rootsChanged(roots);
   if (listening->connectionChanged && !connected) listening->connectionChanged(false);
+  if (listening->pausedChanged && paused) listening->pausedChanged(true);
 }
 
 void SyncthingSource::Say(const std::string& line) { WriteDiagnosticLine("Syncthing: " + EscapedForLine(line)); }
@@ -166,7 +182,7 @@ void SyncthingSource::Handle(SyncthingFiles::Effects effects) {
     }
     const bool connected = reachable_ && files_.AnyPeerConnected();
     if (connected != connected_) connectedNow = connected_ = connected;
-    const bool paused = files_.AllFoldersPaused();
+    const bool paused = files_.WatchedFoldersPaused();
     if (paused != paused_) pausedNow = paused_ = paused;
   }
   if (rootsChanged)
@@ -174,7 +190,7 @@ void SyncthingSource::Handle(SyncthingFiles::Effects effects) {
   if (connectedNow && reachable())
     SayState(*connectedNow ? "another device is connected; transfers are counted."
                            : "no other device of its folders is connected; counting waits.");
-  if (pausedNow) Say(*pausedNow ? "its folders are paused." : "its folders are syncing again.");
+  if (pausedNow) Say(*pausedNow ? "the watched folder is paused." : "the watched folder is syncing again.");
   if (!effects.changed.empty())
     Post([changed = std::move(effects.changed)](Listener& listener) {
       if (listener.pathsChanged) listener.pathsChanged(changed);

@@ -56,6 +56,7 @@ public:
   bool IsDownloading(const std::string& path) override;
   std::optional<double> PercentDone(const std::string& path) override;
   bool IsInError(const std::string& path) override;
+  std::string ErrorText(const std::string& path) override;
   TransferDirection DirectionOf(const std::string& path) override;
   bool IsDownloadFile(std::string_view path) override;
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override;
@@ -67,6 +68,7 @@ public:
   bool CanPauseSyncing() override;
   bool PausesSyncing() override { return true; }
   bool SyncingPaused() override;
+  void SetWatchedFolder(const std::string& folder) override;
   bool SetSyncingPaused(bool paused, std::string* problem) override;
 
   // --- pushes (main thread) ----------------------------------------------------

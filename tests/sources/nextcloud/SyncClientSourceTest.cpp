@@ -202,8 +202,9 @@ TEST_F(SyncClientSourceTest, APlaceholderIsADownloadOnlyWhileItIsFetched) {
   EXPECT_EQ(tracker->Snapshot().completedDownloads, 1);
 }
 
-TEST_F(SyncClientSourceTest, AnErrorEndsTheTransferAsFailedAndIsSaidOnce) {
+TEST_F(SyncClientSourceTest, AnErrorEndsTheTransferAsFailedAndLeavesATraceUntilRetriedOrRemoved) {
   StartClient();
+  tracker->SetDelegate(&delegate);
   const std::string file = Item("broken.txt");
   client->Set(file, "SYNC");
   tracker->QueueFile(file);
@@ -217,10 +218,23 @@ TEST_F(SyncClientSourceTest, AnErrorEndsTheTransferAsFailedAndIsSaidOnce) {
   EXPECT_EQ(s.inProgress, 0);
   EXPECT_EQ(s.completed, 0);
   EXPECT_EQ(s.total, 0);
+  // One notification, one log line, and a failed row with the client's
+  // reason (this client gives none) until it is tried again.
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(tracker->GetFailedTransfers(), (std::map<std::string, std::string>{{file, ""}}));
+  loop.RunOnce(0);
+  EXPECT_EQ(delegate.failures, std::vector<std::string>{"broken.txt could not be uploaded."});
+  EXPECT_EQ(LogCount("broken.txt could not be uploaded."), 1);
   client->Set(file, "SYNC");
+  EXPECT_TRUE(PassWhen([&] { return !source->IsInError(file); }));
+  EXPECT_EQ(tracker->Snapshot().failed, 0);
+  EXPECT_EQ(tracker->Snapshot().inProgress, 1);
   client->Set(file, "ERROR");
-  ASSERT_TRUE(loop.RunUntil([&] { return source->IsInError(file) && tracker->GetQueueSize() > 0; }, 5));
+  EXPECT_TRUE(PassWhen([&] { return source->IsInError(file); }));
+  EXPECT_EQ(tracker->Snapshot().failed, 1);
   EXPECT_EQ(Count(diagnostics, "broken.txt could not be synchronised"), 1);
+  tracker->RemoveTransfers({file});
+  EXPECT_EQ(tracker->Snapshot().failed, 0);
 }
 
 TEST_F(SyncClientSourceTest, PushesArriveOnlyForFoldersAskedAbout) {
@@ -280,14 +294,14 @@ TEST_F(SyncClientSourceTest, AClientThatQuitsMidBatchLeavesNothingStuckOrCounted
   Pass();
   ASSERT_EQ(tracker->Snapshot().inProgress, 1);
   client->Quit();
-  // Tracking waits for the client, as it does for the network.
-  ASSERT_TRUE(loop.RunUntil([&] { return tracker->IsPaused(); }, 5));
-  EXPECT_FALSE(source->Describe().connected);
-  EXPECT_FALSE(tracker->Snapshot().reachable);
+  // Tracking goes on without the client: the transfer waits for it.
+  ASSERT_TRUE(loop.RunUntil([&] { return !tracker->Snapshot().reachable; }, 5));
+  EXPECT_FALSE(tracker->IsPaused());
+  EXPECT_EQ(tracker->Snapshot().waitingFor, "Waiting: the Nextcloud client is not running.");
   client->Set(file, "OK");  // finished while nobody listened
   client->Restart();
   // Back: tracking goes on, and the item is asked about again.
-  ASSERT_TRUE(loop.RunUntil([&] { return !tracker->IsPaused() && !source->Describe().roots.empty(); }, 10));
+  ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty(); }, 10));
   tracker->QueueFile(file);
   EXPECT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
   EXPECT_EQ(tracker->Snapshot().inProgress, 0);
@@ -306,13 +320,13 @@ TEST_F(SyncClientSourceTest, TheAutomaticChoiceKeepsFollowingAClientThatQuits) {
   ASSERT_TRUE(PassWhen([&] { return source->IsUploading(file); }));
   client->Quit();
   // Not the attributes meanwhile: the user's client, not running.
-  ASSERT_TRUE(loop.RunUntil([&] { return tracker->IsPaused(); }, 5));
+  ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().connected; }, 5));
   EXPECT_EQ(source->Describe().name, "Nextcloud");
-  EXPECT_FALSE(source->Describe().connected);
+  Pass();
   EXPECT_EQ(tracker->Snapshot().inProgress, 1);
   client->Set(file, "OK");
   client->Restart();
-  ASSERT_TRUE(loop.RunUntil([&] { return !tracker->IsPaused() && !source->Describe().roots.empty(); }, 10));
+  ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty(); }, 10));
   tracker->QueueFile(file);
   EXPECT_TRUE(PassWhen([&] { return source->IsUploaded(file); }));
   EXPECT_EQ(tracker->Snapshot().completed, 1);

@@ -125,9 +125,13 @@ TEST(SyncthingMessages, RestAnswersAreRead) {
   EXPECT_FALSE(connections->at(kMe));
   EXPECT_FALSE(connections->at("P"));  // paused is not connected
   EXPECT_EQ(ParseSyncthingNeedItems(R"({"completion":42.8,"needItems":1,"needBytes":4000000})").value_or(-1), 1);
-  const auto page = ParseSyncthingNeedPage(R"({"files":[{"name":"up.bin","size":4000000}],"page":1,"perpage":10000})");
+  // Only files: a folder, a link and a deletion move no file.
+  const auto page = ParseSyncthingNeedPage(
+      R"({"files":[{"name":"up.bin","size":4000000,"type":"FILE_INFO_TYPE_FILE"},{"name":"d","type":"FILE_INFO_TYPE_DIRECTORY"},
+                   {"name":"l","type":"FILE_INFO_TYPE_SYMLINK"},{"name":"gone","deleted":true},{"name":"old","type":0}],
+          "page":1,"perpage":10000})");
   ASSERT_TRUE(page);
-  EXPECT_EQ(page->names, std::vector<std::string>{"up.bin"});
+  EXPECT_EQ(page->names, (std::vector<std::string>{"up.bin", "old"}));
   const auto record = ParseSyncthingFileRecord(
       R"({"availability":[],"global":{"size":6,"version":["RFLCBZU:1796816315"]},
           "local":{"deleted":false,"ignored":false,"size":6,"version":["RFLCBZU:1796816315"]}})");
@@ -228,7 +232,11 @@ TEST_F(SyncthingFilesTest, APullIsADownloadAndItsOwnIndexUpdateIsNoUpload) {
 
   fs::rename(root_ / ".syncthing.big.bin.tmp", path);
   Write("big.bin", "all of it");
-  auto effects = Apply("ItemFinished", R"({"folder":"f","item":"big.bin","action":"update","type":"file","error":null})");
+  // Syncthing can index the pulled file before it says the pull ended.
+  auto effects = Apply("LocalIndexUpdated", R"({"folder":"f","filenames":["big.bin"]})");
+  EXPECT_TRUE(effects.changed.empty());
+  EXPECT_EQ(files_.DirectionOf(path), TransferDirection::Receiving);
+  effects = Apply("ItemFinished", R"({"folder":"f","item":"big.bin","action":"update","type":"file","error":null})");
   EXPECT_EQ(effects.changed, std::vector<std::string>{path});
   EXPECT_FALSE(files_.IsDownloading(path));
   EXPECT_TRUE(Uploaded(path));
@@ -254,6 +262,7 @@ TEST_F(SyncthingFilesTest, ErrorsAreToldOnceAndOtherFoldersChangeNothing) {
   auto effects =
       Apply("ItemFinished", R"({"folder":"f","item":"locked.bin","action":"update","type":"file","error":"denied"})");
   EXPECT_TRUE(files_.IsInError(path));
+  EXPECT_EQ(files_.ErrorText(path), "denied");  // the reason a failed row shows
   EXPECT_EQ(effects.lines.size(), 1u);
   effects = Apply("FolderErrors", R"({"folder":"f","errors":[{"path":"locked.bin","error":"denied"}]})");
   EXPECT_TRUE(effects.lines.empty());
@@ -329,6 +338,10 @@ TEST_F(SyncthingFilesTest, WhatIsTrackedAndWhatWasThereBefore) {
   const auto overdue = files_.OverdueChanges(116.0, 15.0);
   ASSERT_EQ(overdue.size(), 1u);
   EXPECT_EQ(overdue[0], std::make_pair(std::string("f"), std::string("cache.tmp")));
+  // Syncthing back after a while away: its index may hold changes whose
+  // events went with the old stream, so they are asked about at once.
+  files_.Reconnected(effects);
+  EXPECT_EQ(files_.OverdueChanges(117.0, 15.0).size(), 1u);
   SyncthingFileRecord record;
   record.ignored = true;
   files_.ApplyRecord(ignored, record, effects);
@@ -344,6 +357,16 @@ TEST_F(SyncthingFilesTest, WhatIsTrackedAndWhatWasThereBefore) {
   Apply("FolderPaused", R"({"id":"f"})");
   EXPECT_EQ(files_.WaitingFor().value_or(""), root_.string() + " is paused in Syncthing.");
   Apply("FolderResumed", R"({"id":"f"})");
+  // Of two folders, the watched one's pause is the one that counts.
+  files_.SetFolders({{"f", "F", root_.string(), false, {kMe, kPeer}}, {"n", "Notes", "/notes", true, {kMe, kPeer}}},
+                    effects);
+  EXPECT_FALSE(files_.WatchedFoldersPaused());  // none watched: every folder counts
+  files_.SetWatchedFolder("/notes/inner");
+  EXPECT_TRUE(files_.WatchedFoldersPaused());
+  EXPECT_EQ(files_.WaitingFor().value_or(""), "/notes is paused in Syncthing.");
+  files_.SetWatchedFolder(root_.string());
+  EXPECT_FALSE(files_.WatchedFoldersPaused());
+  EXPECT_FALSE(files_.WaitingFor());
   Apply("DevicePaused", R"({"device":")" + kPeer + R"("})");
   Apply("DeviceDisconnected", R"({"id":")" + kPeer + R"("})");
   EXPECT_FALSE(files_.AnyPeerConnected());
