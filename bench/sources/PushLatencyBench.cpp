@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Tracker.h"
@@ -103,17 +104,24 @@ int main() {
               "interval it no longer waits out: %.1f s (target 100 ms)\n",
               started.size(), ended.size(), Median(started), Median(ended), tracker->GetPollInterval());
 
-  // The client quits and comes back.
-  std::vector<double> back;
-  for (int i = 0; i < 3; ++i) {
-    client->Quit();
-    if (!WaitFor(loop, [&] { return !options.source->Describe().connected; }, 30)) break;
-    loop.RunUntil([] { return false; }, 1);
-    const auto start = Clock::now();
-    client->Restart();
-    if (WaitFor(loop, [&] { return options.source->Describe().connected; }, 60)) back.push_back(Ms(Clock::now() - start));
+  // The client quits and comes back, after a second and after long enough
+  // for the retries to have grown (the socket's folder is watched).
+  bool backInTime = true;
+  for (const auto& [away, tries] : {std::pair{1.0, 3}, std::pair{40.0, 1}}) {
+    std::vector<double> back;
+    for (int i = 0; i < tries; ++i) {
+      client->Quit();
+      if (!WaitFor(loop, [&] { return !options.source->Describe().connected; }, 30)) break;
+      loop.RunUntil([] { return false; }, away);
+      const auto start = Clock::now();
+      client->Restart();
+      if (WaitFor(loop, [&] { return options.source->Describe().connected; }, 60))
+        back.push_back(Ms(Clock::now() - start));
+    }
+    std::printf("client back after %.0f s away to following it (median of %zu): %.0f ms (target 2000 ms)\n", away,
+                back.size(), Median(back));
+    backInTime = backInTime && !back.empty() && Median(back) <= 2000;
   }
-  std::printf("client back to following it (median of %zu): %.0f ms (target 2000 ms)\n", back.size(), Median(back));
 
   tracker->Shutdown();
   tracker.reset();
@@ -121,6 +129,6 @@ int main() {
   TUserDefaults::SetStandard(nullptr);
   MainLoop::SetMain(nullptr);
   std::filesystem::remove_all(base);
-  const bool met = !started.empty() && Median(started) <= 100 && Median(ended) <= 100;
+  const bool met = !started.empty() && Median(started) <= 100 && Median(ended) <= 100 && backInTime;
   return met ? 0 : 1;
 }

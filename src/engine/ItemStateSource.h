@@ -80,8 +80,11 @@ public:
     std::string name;
     bool connected = true;
     std::vector<std::string> roots;
+    // The client's own name for each root, in the same order; empty, or
+    // an empty name, where it has none.
+    std::vector<std::string> labels;
   };
-  virtual Description Describe() { return {"attributes", true, {}}; }
+  virtual Description Describe() { return {"attributes", true, {}, {}}; }
   // Why nothing it syncs can move now, as a line to show under the status
   // ("Waiting: Syncthing is not running.", "~/Sync is paused in
   // Syncthing."); nothing while it can.

@@ -20,9 +20,15 @@ public:
   // Where item state comes from in this run, in a few words for the
   // preferences ("Nextcloud: /home/u/Nextcloud", "extended attributes").
   virtual std::string itemSourceSummary() = 0;
+  // A folder the sync client synchronises, as the user knows it.
+  struct ClientFolder {
+    std::string path;
+    std::string client;  // "Syncthing"
+    std::string label;   // the client's name for it; empty where it has none
+  };
   // The folders the sync client synchronises (Syncthing's folders, the
   // desktop client's), for the user to choose from.
-  virtual std::vector<std::string> syncClientFolders() = 0;
+  virtual std::vector<ClientFolder> syncClientFolders() = 0;
   // Whether the sync client can be paused from here, and whether it is.
   virtual bool canPauseSyncing() = 0;
   // Whether it could be while it runs (the command is then shown, greyed

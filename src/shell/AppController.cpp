@@ -364,9 +364,15 @@ void TAppController::Quit() {
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 
-std::vector<std::string> TAppController::syncClientFolders() {
+std::vector<TAppCommands::ClientFolder> TAppController::syncClientFolders() {
   const auto& source = tracker_ ? tracker_->GetItemSource() : itemSource_;
-  return source ? source->Describe().roots : std::vector<std::string>{};
+  if (!source) return {};
+  const ItemStateSource::Description description = source->Describe();
+  std::vector<ClientFolder> folders;
+  for (std::size_t i = 0; i < description.roots.size(); ++i)
+    folders.push_back({description.roots[i], description.name,
+                       i < description.labels.size() ? description.labels[i] : std::string()});
+  return folders;
 }
 
 bool TAppController::canPauseSyncing() { return tracker_ && tracker_->GetItemSource()->CanPauseSyncing(); }

@@ -55,7 +55,7 @@ public:
   void statusItemClicked() override;
   void showUpdatePortal() override;
   std::string itemSourceSummary() override;
-  std::vector<std::string> syncClientFolders() override;
+  std::vector<ClientFolder> syncClientFolders() override;
   bool canPauseSyncing() override;
   bool pausesSyncing() override;
   bool syncingPaused() override;

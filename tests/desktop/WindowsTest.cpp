@@ -478,7 +478,7 @@ public:
   void performRescan(bool) override {}
   void openPreferences() override {}
   std::string itemSourceSummary() override { return "Syncthing"; }
-  std::vector<std::string> syncClientFolders() override { return folders; }
+  std::vector<ClientFolder> syncClientFolders() override { return folders; }
   bool canPauseSyncing() override { return canPause && running; }
   bool pausesSyncing() override { return canPause; }
   bool syncingPaused() override { return paused; }
@@ -487,7 +487,7 @@ public:
     return true;
   }
   void terminate() override {}
-  std::vector<std::string> folders;
+  std::vector<ClientFolder> folders;
   bool canPause = true;
   bool running = true;
   bool paused = false;
@@ -500,11 +500,17 @@ TEST_F(PreferencesTest, TheSyncClientsFoldersAreOfferedOnceItHasAny) {
   ASSERT_NE(offer, nullptr);
   EXPECT_FALSE(offer->isVisibleTo(window));  // nothing to offer yet
   const std::string photos = dir.path() + "/Sync/Photos";
-  client.folders = {dir.path() + "/Sync/Documents", photos};
+  client.folders = {{dir.path() + "/Sync/Documents", "Syncthing", ""}, {photos, "Syncthing", "Holidays"}};
   ASSERT_TRUE(Serve([&] { return offer->isVisibleTo(window); }));  // found while the window is open
   ASSERT_EQ(offer->menu()->actions().size(), 2);
-  offer->menu()->actions().at(1)->trigger();
+  // Named as the client names them; the watched one checked once chosen.
+  QAction* second = offer->menu()->actions().at(1);
+  EXPECT_EQ(second->text().toStdString(), "Syncthing: Holidays (" + photos + ")");
+  EXPECT_FALSE(second->isChecked());
+  second->trigger();
   EXPECT_EQ(NSPrefs().GetString(kPreferenceKeyICloudDriveFolder), photos);
+  ASSERT_TRUE(Serve([&] { return offer->menu()->actions().at(1)->isChecked(); }));
+  EXPECT_EQ(offer->menu()->actions().at(0)->text().toStdString(), "Syncthing: " + dir.path() + "/Sync/Documents");
   const auto patterns = NSPrefs().GetStringArray(kPreferenceKeyIncludePatterns).value_or(std::vector<std::string>{});
   EXPECT_TRUE(std::any_of(patterns.begin(), patterns.end(),
                           [](const std::string& p) { return p.find("Photos") != std::string::npos; }));

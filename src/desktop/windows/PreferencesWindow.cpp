@@ -259,20 +259,28 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
   auto* clientMenu = new QMenu(clientFolders);
   clientFolders->setMenu(clientMenu);
   const auto listClientFolders = [this, clientFolders, clientMenu] {
-    const std::vector<std::string> roots =
-        commands_ != nullptr ? commands_->syncClientFolders() : std::vector<std::string>{};
-    QStringList listed;
-    for (const std::string& root : roots) listed << QString::fromStdString(root);
+    const std::vector<TAppCommands::ClientFolder> folders =
+        commands_ != nullptr ? commands_->syncClientFolders() : std::vector<TAppCommands::ClientFolder>{};
+    const std::string watched = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
+    // "Syncthing: Photos (~/Sync/Photos)", the watched one checked.
+    QStringList listed{QString::fromStdString(watched)};
+    for (const auto& folder : folders) listed << QString::fromStdString(folder.path + "\n" + folder.label);
     if (clientMenu->property("listed").isValid() && clientMenu->property("listed").toStringList() == listed) return;
     clientMenu->setProperty("listed", listed);
     clientMenu->clear();
-    for (const std::string& root : roots)
-      clientMenu->addAction(QString::fromStdString(PathWithTilde(root)), this, [this, root] {
-        NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
-        IncludeChosenFolder(NSPrefs(), root);
-        ShowFolder();
-      });
-    clientFolders->setVisible(!roots.empty());
+    for (const auto& folder : folders) {
+      const std::string shown = PathWithTilde(folder.path);
+      QAction* action = clientMenu->addAction(
+          QString::fromStdString(folder.client + ": " + (folder.label.empty() ? shown : folder.label + " (" + shown + ")")),
+          this, [this, root = folder.path] {
+            NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
+            IncludeChosenFolder(NSPrefs(), root);
+            ShowFolder();
+          });
+      action->setCheckable(true);
+      action->setChecked(folder.path == watched);
+    }
+    clientFolders->setVisible(!folders.empty());
   };
   listClientFolders();
   // A client found after the window opened (Syncthing answers within a

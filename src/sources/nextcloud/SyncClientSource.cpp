@@ -145,7 +145,7 @@ std::string SyncClientSource::PlaceholderPathOf(std::string_view item) {
 
 ItemStateSource::Description SyncClientSource::Describe() {
   std::lock_guard lock(mutex_);
-  return {options_.serviceName, connected_, roots_};
+  return {options_.serviceName, connected_, roots_, {}};
 }
 
 std::optional<std::string> SyncClientSource::WaitingFor() {

@@ -189,7 +189,8 @@ bool SyncthingFiles::SentAndArrived(const std::string& path) const {
 }
 
 void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& device,
-                             std::unordered_set<std::string> names, std::uint64_t generation, Effects& effects) {
+                             std::unordered_set<std::string> names, std::uint64_t generation, Effects& effects,
+                             std::uint32_t eventsApplied) {
   const SyncthingFolder* folder = FolderById(folderId);
   if (folder == nullptr) return;
   // Which of the files sent from here now read differently.
@@ -204,7 +205,7 @@ void SyncthingFiles::SetNeed(const std::string& folderId, const std::string& dev
   need.generation = generation;
   need.names = std::move(names);
   if (device == ownDevice_) {
-    AdoptPulls(*folder, need.names, effects);
+    AdoptPulls(*folder, need.names, effects, eventsApplied);
     return;
   }
   for (const auto& [path, arrived] : before)
@@ -241,7 +242,7 @@ void SyncthingFiles::AdoptUploads(const SyncthingFolder& folder, const std::unor
 }
 
 void SyncthingFiles::AdoptPulls(const SyncthingFolder& folder, const std::unordered_set<std::string>& names,
-                                Effects& effects) {
+                                Effects& effects, std::uint32_t eventsApplied) {
   const auto pathOf = [&folder](const std::string& name) {
     return folder.path == "/" ? "/" + name : folder.path + "/" + name;
   };
@@ -262,9 +263,12 @@ void SyncthingFiles::AdoptPulls(const SyncthingFolder& folder, const std::unorde
     const std::string path = pathOf(name);
     auto [it, added] = entries_.try_emplace(path);
     Entry& entry = it->second;
-    // A pull already under way, or a change of ours the others have not
-    // got (a conflict is Syncthing's to settle) keep what they are.
-    if (!added && (entry.downloading || (entry.way == Way::Sending && !SentAndArrived(path)))) continue;
+    // A pull already under way, one that ended after the need was asked
+    // (the answer crossed it), or a change of ours the others have not got
+    // (a conflict is Syncthing's to settle) keep what they are.
+    if (!added && (entry.downloading || (entry.way == Way::Receiving && entry.touched > eventsApplied) ||
+                   (entry.way == Way::Sending && !SentAndArrived(path))))
+      continue;
     entry = Entry{};
     entry.way = Way::Receiving;
     entry.downloading = true;

@@ -86,10 +86,14 @@ public:
   // Counts local index updates: a device's need read after generation G
   // is its word on every version indexed up to G, not on later ones.
   std::uint64_t IndexGeneration() const { return generation_; }
+  // Counts the events applied: a need asked for after E events may still
+  // name a pull whose end was heard of after it.
+  std::uint32_t EventsApplied() const { return applied_; }
   // The complete list of what `device` still needs of `folder`, as read
-  // after `generation`; this device's own need lists the pulls it waits for.
+  // after `generation` (and `eventsApplied` events); this device's own
+  // need lists the pulls it waits for.
   void SetNeed(const std::string& folder, const std::string& device, std::unordered_set<std::string> names,
-               std::uint64_t generation, Effects& effects);
+               std::uint64_t generation, Effects& effects, std::uint32_t eventsApplied = UINT32_MAX);
   void Apply(const SyncthingEvent& event, Effects& effects);
   // Syncthing's record of a file that waited long to be indexed (nothing:
   // it has none).
@@ -146,7 +150,8 @@ private:
   bool AllNeedsKnown(const SyncthingFolder& folder) const;
   // A need read anew: files pending since before anyone listened.
   void AdoptUploads(const SyncthingFolder& folder, const std::unordered_set<std::string>& names, Effects& effects);
-  void AdoptPulls(const SyncthingFolder& folder, const std::unordered_set<std::string>& names, Effects& effects);
+  void AdoptPulls(const SyncthingFolder& folder, const std::unordered_set<std::string>& names, Effects& effects,
+                  std::uint32_t eventsApplied);
   // False when the error was known already; `say`: a line of its own.
   bool NoteError(const std::string& path, const std::string& text, Effects& effects, bool say = true);
   void Sweep();

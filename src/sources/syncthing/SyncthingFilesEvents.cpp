@@ -43,8 +43,12 @@ void SyncthingFiles::Apply(const SyncthingEvent& event, Effects& effects) {
         // taken as a change of ours, the other device's need would end it
         // as an upload a moment before its ItemFinished arrives.
         if (it != entries_.end() && it->second.way == Way::Receiving &&
-            (it->second.downloading || it->second.stamp == stamp))
+            (it->second.downloading || it->second.stamp == stamp)) {
+          // A pull known only from the need, now indexed: the need says
+          // whether it still waits (no event of its own may come).
+          if (it->second.awaited && !ownDevice_.empty()) effects.refreshNeeds.insert({folder->id, ownDevice_});
           continue;
+        }
         if (stamp.first < 0) {
           if (it != entries_.end()) entries_.erase(it);
           continue;  // a deletion: the tracker sees the file gone

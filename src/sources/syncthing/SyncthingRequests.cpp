@@ -79,10 +79,12 @@ void SyncthingSource::ReadConnections(SyncthingHttp& http) {
 
 void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, const std::string& device) {
   std::uint64_t generation;
+  std::uint32_t applied;
   bool own;
   {
     std::lock_guard lock(mutex_);
     generation = files_.IndexGeneration();
+    applied = files_.EventsApplied();
     own = device == files_.OwnDevice();
   }
   // Another device's need is what it waits for from here (asked only when
@@ -109,7 +111,7 @@ void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, c
   SyncthingFiles::Effects effects;
   {
     std::lock_guard lock(mutex_);
-    files_.SetNeed(folder, device, std::move(names), generation, effects);
+    files_.SetNeed(folder, device, std::move(names), generation, effects, applied);
   }
   Handle(std::move(effects));
 }

@@ -97,7 +97,9 @@ void SyncthingSource::DescribeItem(const std::string& path) {
 
 ItemStateSource::Description SyncthingSource::Describe() {
   std::lock_guard lock(mutex_);
-  return {"Syncthing", connected_, files_.Roots()};
+  Description description{"Syncthing", connected_, files_.Roots(), {}};
+  for (const SyncthingFolder& folder : files_.Folders()) description.labels.push_back(folder.label);
+  return description;
 }
 
 std::optional<std::string> SyncthingSource::WaitingFor() {

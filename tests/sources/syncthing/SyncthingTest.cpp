@@ -236,10 +236,14 @@ TEST_F(SyncthingFilesTest, APullIsADownloadAndItsOwnIndexUpdateIsNoUpload) {
   auto effects = Apply("LocalIndexUpdated", R"({"folder":"f","filenames":["big.bin"]})");
   EXPECT_TRUE(effects.changed.empty());
   EXPECT_EQ(files_.DirectionOf(path), TransferDirection::Receiving);
+  const std::uint32_t asked = files_.EventsApplied();
   effects = Apply("ItemFinished", R"({"folder":"f","item":"big.bin","action":"update","type":"file","error":null})");
   EXPECT_EQ(effects.changed, std::vector<std::string>{path});
   EXPECT_FALSE(files_.IsDownloading(path));
   EXPECT_TRUE(Uploaded(path));
+  // A need asked before the pull ended, answered after, still names it.
+  files_.SetNeed("f", kMe, {"big.bin"}, files_.IndexGeneration(), effects, asked);
+  EXPECT_FALSE(files_.IsDownloading(path));
   effects = Apply("LocalIndexUpdated", R"({"folder":"f","filenames":["big.bin"]})");
   EXPECT_TRUE(effects.changed.empty());
   EXPECT_EQ(files_.DirectionOf(path), TransferDirection::Receiving);
@@ -314,6 +318,11 @@ TEST_F(SyncthingFilesTest, WhatWasPendingBeforeWatchingComesFromTheNeeds) {
   EXPECT_FALSE(launch.IsDownloading(coming));
   EXPECT_TRUE(launch.IsUploaded(coming, 0.0));
   EXPECT_TRUE(launch.IsDownloading(next));
+  // Indexed here, a waited-for pull has the need read again: no event of
+  // its own may come to end it.
+  e = {};
+  launch.Apply(One(Event(1, "LocalIndexUpdated", R"({"folder":"f","filenames":["sub/next.txt"]})")), e);
+  EXPECT_EQ(e.refreshNeeds.count({"f", kMe}), 1u);
 }
 
 TEST_F(SyncthingFilesTest, WhatIsTrackedAndWhatWasThereBefore) {

@@ -50,9 +50,11 @@ log=$T/data/Vantorel/vantorel_log.txt
 STHOMEDIR=$T/st/a "$app" --headless --folder "$A" > "$T/vantorel.txt" 2>&1 &
 vantorel=$!
 need "vantorel follows Syncthing" wait_for "Syncthing: synchronises $A." "$T/vantorel.txt" 30
-for key in ElapsedTimeNotificationLimit DownloadBatchDelay NotificationBatchDelay; do
+for key in DownloadBatchDelay NotificationBatchDelay; do
   "$defaults" write $key -int 1
 done
+# Every batch is announced: the small upload alone can take under a second.
+"$defaults" write ElapsedTimeNotificationLimit -int 0
 source_is() {
   "$app" status --json | jq -e ".source.name == \"Syncthing\" and .source.connected == $1" > /dev/null
 }
