@@ -151,12 +151,21 @@ head -c 8000000 /dev/urandom > "$A/restart.bin"
 need "the upload starts" until_true 30 sh -c '"$1" status --json | jq -e ".transfers == 1" > /dev/null' sh "$app"
 st_stop A
 check "its going is said" wait_for "Syncthing: lost Syncthing" "$T/vantorel.txt" 30
+# Saved while Syncthing is away: an upload waiting for it, not hidden.
+echo "written while Syncthing was away" > "$A/while-away.txt"
+away_shown() {
+  "$app" status --json | jq -e --arg p "$A/while-away.txt" \
+    '(.inProgress | any(.path == $p)) and .waitingFor == "Waiting: Syncthing is not running."' > /dev/null
+}
+check "a file saved meanwhile is shown waiting for Syncthing" until_true 10 away_shown
 st_start A
 check "it is followed again" until_true 30 source_is true
 "$app" wait-idle --timeout 90 > /dev/null
 check "the upload still completes" test $? -eq 0
 check "B has it" cmp -s "$A/restart.bin" "$B/restart.bin"
+check "and the file saved meanwhile" cmp -s "$A/while-away.txt" "$B/while-away.txt"
 check "logged once, not doubled" until_true 10 test "$(count "/restart.bin" "$log")" -eq 1
+check "the one saved meanwhile too" until_true 10 test "$(count "/while-away.txt" "$log")" -eq 1
 
 # Vantorel itself restarted in the middle of an upload: Syncthing still
 # sends, and the new run takes the file as uploading from what B needs.
