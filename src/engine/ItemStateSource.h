@@ -120,6 +120,9 @@ public:
     std::function<void(bool connected)> connectionChanged;
     // The client paused or resumed syncing.
     std::function<void(bool paused)> pausedChanged;
+    // Something the user must hear of at once (files left not uploaded),
+    // as a sentence: a notification and a line of the log.
+    std::function<void(const std::string& text)> notice;
   };
   // Main thread: from now until StopPushing, tell `listener` on `loop`.
   virtual void StartPushing(MainLoop&, Listener) {}

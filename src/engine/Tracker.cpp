@@ -15,6 +15,7 @@
 #include "units/fs/OwnFiles.h"
 #include "units/fs/PathSafety.h"
 #include "units/fs/PathUtilities.h"
+#include "units/text/DateUtilities.h"
 #include "units/text/LineText.h"
 #include "units/runtime/TNotificationCenter.h"
 #include "units/runtime/TThread.h"
@@ -202,6 +203,13 @@ void TICloudTracker::StartListeningToSource() {
     sourcePaused_ = paused;
     PauseUnlessAllIsReachable();
     SendStatusChanged(false);
+  };
+  listener.notice = [this](const std::string& text) {
+    if (transferLog_.Path() && Settings()->enableLogging)
+      AddLogEntry("[" + shortDateString(options_.clock->Now(), false) + "] " + EscapedForLine(text));
+    TellDelegate([text](TICloudTrackerDelegate& delegate, TICloudTracker* tracker) {
+      delegate.trackerSourceNotice(tracker, text);
+    });
   };
   source_.StartPushing(*MainLoop::Main(), std::move(listener));
 }

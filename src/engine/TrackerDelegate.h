@@ -23,6 +23,8 @@ public:
     (void)path;
     (void)sentence;
   }
+  // The item-state source has something the user must hear of at once.
+  virtual void trackerSourceNotice(TICloudTracker*, const std::string& text) { (void)text; }
   virtual void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) = 0;
 };
 

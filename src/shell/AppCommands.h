@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "units/fs/UserFolders.h"
+
 namespace vantorel {
 
 class TAppCommands {
@@ -25,6 +27,15 @@ public:
     std::string path;
     std::string client;  // "Syncthing"
     std::string label;   // the client's name for it; empty where it has none
+    // How the user is shown it: "Syncthing: Photos (~/Sync/Photos)",
+    // "rclone: gdrive: at ~/GDrive" (a mount is named by its remote),
+    // "Nextcloud: ~/Nextcloud"; without `labelled`, a label other than a
+    // remote is left out.
+    std::string Title(bool labelled = true) const {
+      const std::string shown = PathWithTilde(path);
+      if (client == "rclone" && !label.empty()) return client + ": " + label + " at " + shown;
+      return client + ": " + (labelled && !label.empty() ? label + " (" + shown + ")" : shown);
+    }
   };
   // The folders the sync client synchronises (Syncthing's folders, the
   // desktop client's), for the user to choose from.

@@ -143,7 +143,11 @@ bool TAppController::RunWelcome() {
     std::vector<WelcomeFolder> folders;
     if (!source) return folders;
     const ItemStateSource::Description client = source->Describe();
-    for (const std::string& root : client.roots) folders.push_back({client.name + ": " + PathWithTilde(root), root});
+    for (std::size_t i = 0; i < client.roots.size(); ++i) {
+      const TAppCommands::ClientFolder folder{client.roots[i], client.name,
+                                              i < client.labels.size() ? client.labels[i] : std::string()};
+      folders.push_back({folder.Title(false), folder.path});
+    }
     return folders;
   };
   const WelcomeChoice choice = face_.RunWelcome(clientFolders);

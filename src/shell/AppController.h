@@ -76,6 +76,7 @@ public:
   void trackerStatusChanged(TICloudTracker* tracker) override;
   void trackerError(TICloudTracker* tracker, const std::string& error) override;
   void trackerTransferFailed(TICloudTracker* tracker, const std::string& path, const std::string& sentence) override;
+  void trackerSourceNotice(TICloudTracker* tracker, const std::string& text) override;
   void trackerDebugInfo(TICloudTracker* tracker, const PlistValue::Dictionary& info) override;
   // TScannerDelegate
   void scannerWillStart() override;

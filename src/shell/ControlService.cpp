@@ -103,7 +103,8 @@ std::string ControlService::StatusJson() const {
   out += ",\"waitingFor\":" + (s.waitingFor.empty() ? std::string("null") : JsonQuoted(s.waitingFor));
   const ItemStateSource::Description source = itemSource->Describe();
   out += ",\"source\":{\"name\":" + JsonQuoted(source.name) +
-         ",\"connected\":" + (source.connected ? "true" : "false") + ",\"roots\":" + JsonList(source.roots) + "}";
+         ",\"connected\":" + (source.connected ? "true" : "false") + ",\"roots\":" + JsonList(source.roots) +
+         ",\"labels\":" + JsonList(source.labels) + "}";
   return out + "}";
 }
 

@@ -3,6 +3,7 @@
 #include "sources/SelectingItemSource.h"
 #include "sources/attributes/AttributeItemSource.h"
 #include "sources/nextcloud/SyncClientSource.h"
+#include "sources/rclone/RcloneSource.h"
 #include "sources/syncthing/SyncthingSource.h"
 #include "units/runtime/Diagnostics.h"
 
@@ -13,9 +14,10 @@ std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::stri
   if (name == "attributes") return MakeAttributeItemSource();
   if (auto options = SyncClientOptionsFor(name)) return MakeSyncClientSource(std::move(*options));
   if (name == "syncthing") return MakeSyncthingSource();
+  if (name == "rclone") return MakeRcloneSource();
   if (name != "auto")
     WriteDiagnosticLine("Unknown SyncService \"" + name +
-                        "\" (known: auto, attributes, nextcloud, owncloud, syncthing); choosing automatically.");
+                        "\" (known: auto, attributes, nextcloud, owncloud, syncthing, rclone); choosing automatically.");
   std::vector<std::shared_ptr<ItemStateSource>> clients;
   for (const char* client : {"nextcloud", "owncloud"}) {
     SyncClientOptions options = *SyncClientOptionsFor(client);
@@ -26,6 +28,9 @@ std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::stri
   SyncthingOptions syncthing;
   syncthing.reportAbsence = false;
   clients.push_back(MakeSyncthingSource(syncthing));
+  RcloneOptions rclone;
+  rclone.reportAbsence = false;
+  clients.push_back(MakeRcloneSource(rclone));
   return MakeSelectingItemSource(std::move(clients), MakeAttributeItemSource());
 }
 

@@ -75,6 +75,11 @@ void TAppController::trackerTransferFailed(TICloudTracker*, const std::string&, 
   face_.DeliverNotification(MakeNotification(tracker_->GetItemSource()->Describe().name, sentence));
 }
 
+void TAppController::trackerSourceNotice(TICloudTracker*, const std::string& text) {
+  if (!tracker_ || !NSPrefs().BoolForKey(kPreferenceKeyShowNotifications)) return;
+  face_.DeliverNotification(MakeNotification(tracker_->GetItemSource()->Describe().name, text));
+}
+
 void TAppController::showTrackerNotifications() {
   const NotificationStats stats = trackerNotificationStats_.value_or(NotificationStats{});
   if (trackerNotificationStats_) *trackerNotificationStats_ = NotificationStats{};  // emptied, kept

@@ -72,6 +72,7 @@ public:
     for (std::size_t i = 0; i < clients_.size(); ++i) {
       Listener forward;
       forward.pathsChanged = listener.pathsChanged;
+      forward.notice = listener.notice;
       forward.rootsChanged = [this, roots, i, all = listener.rootsChanged](const std::vector<std::string>& mine) {
         (*roots)[i] = mine;
         int none = -1;

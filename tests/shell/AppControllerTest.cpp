@@ -93,7 +93,7 @@ public:
     return attributes_->ItemOfDownloadFile(p);
   }
   std::string PlaceholderPathOf(std::string_view item) override { return attributes_->PlaceholderPathOf(item); }
-  Description Describe() override { return {"Nextcloud", true, roots}; }
+  Description Describe() override { return {"Nextcloud", true, roots, {}}; }
   std::vector<std::string> roots;  // the folders it says it synchronises
 
 private:

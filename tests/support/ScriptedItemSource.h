@@ -23,7 +23,7 @@ public:
     std::optional<double> percent = std::nullopt;
     bool error = false;
     TransferDirection direction = TransferDirection::Unknown;
-    std::string reason;  // the client's words for an error
+    std::string reason = {};  // the client's words for an error
   };
 
   void Set(const std::string& path, State state) {

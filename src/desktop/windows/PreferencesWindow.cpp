@@ -269,14 +269,11 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
     clientMenu->setProperty("listed", listed);
     clientMenu->clear();
     for (const auto& folder : folders) {
-      const std::string shown = PathWithTilde(folder.path);
-      QAction* action = clientMenu->addAction(
-          QString::fromStdString(folder.client + ": " + (folder.label.empty() ? shown : folder.label + " (" + shown + ")")),
-          this, [this, root = folder.path] {
-            NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
-            IncludeChosenFolder(NSPrefs(), root);
-            ShowFolder();
-          });
+      QAction* action = clientMenu->addAction(QString::fromStdString(folder.Title()), this, [this, root = folder.path] {
+        NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
+        IncludeChosenFolder(NSPrefs(), root);
+        ShowFolder();
+      });
       action->setCheckable(true);
       action->setChecked(folder.path == watched);
     }

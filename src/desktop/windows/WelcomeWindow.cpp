@@ -54,8 +54,8 @@ WelcomeWindow::WelcomeWindow(WelcomeFolderSource clientFolders, QWidget* parent)
   group_->addButton(anotherFolder_, 2);
   anotherFolder_->installEventFilter(this);
   rowLayout_->addWidget(anotherFolder_);
-  noClient_ = new QLabel(QStringLiteral("No sync client is running. Vantorel follows Syncthing and the Nextcloud and "
-                                        "ownCloud clients; start one, or choose a folder."),
+  noClient_ = new QLabel(QStringLiteral("No sync client is running. Vantorel follows Syncthing, the Nextcloud and "
+                                        "ownCloud clients and rclone mounts; start one, or choose a folder."),
                          this);
   noClient_->setObjectName(QStringLiteral("noClientText"));
   noClient_->setWordWrap(true);

@@ -1,13 +1,14 @@
 #include "sources/syncthing/SyncthingMessages.h"
 
-// The JSON library is used here and nowhere else: its templates cost
-// compile time in every file that includes it.
+// The JSON library is used only in the files that read a client's answers:
+// its templates cost compile time in every file that includes it.
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
+#include "sources/JsonBounds.h"
 #include "units/fs/PathSafety.h"
 
 namespace vantorel {
@@ -16,42 +17,8 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Syncthing's answers nest a few levels at most. The library compares and
-// copies values recursively, so an answer nested far deeper (a lying client's
-// 300,000 brackets) could exhaust the stack: anything past this is malformed.
-constexpr int kDeepestNesting = 64;
-
-// Whether brackets and braces outside strings nest deeper than `limit`, or
-// the outermost array or object holds more than `mostItems` values (counted
-// before the library builds them all in memory).
-bool LargerThanAnyRealAnswer(std::string_view text, int limit, std::size_t mostItems) {
-  int depth = 0;
-  std::size_t separators = 0;
-  bool inString = false;
-  bool escaped = false;
-  for (const char c : text) {
-    if (inString) {
-      if (escaped)
-        escaped = false;
-      else if (c == '\\')
-        escaped = true;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return true;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    } else if (c == ',' && depth == 1 && ++separators >= mostItems) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::optional<Json> Parsed(std::string_view text, std::size_t mostItems = SIZE_MAX) {
-  if (LargerThanAnyRealAnswer(text, kDeepestNesting, mostItems)) return std::nullopt;
+  if (LargerThanAnyRealAnswer(text, kDeepestJsonNesting, mostItems)) return std::nullopt;
   Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded()) return std::nullopt;
   return json;

@@ -167,6 +167,17 @@ check "and the file saved meanwhile" cmp -s "$A/while-away.txt" "$B/while-away.t
 check "logged once, not doubled" until_true 10 test "$(count "/restart.bin" "$log")" -eq 1
 check "the one saved meanwhile too" until_true 10 test "$(count "/while-away.txt" "$log")" -eq 1
 
+# Renamed while it uploads: the same transfer under its new name.
+head -c 8000000 /dev/urandom > "$A/rename.bin"
+need "the upload to rename runs" until_true 30 uploading "$A/rename.bin"
+mv "$A/rename.bin" "$A/renamed.bin"
+check "renamed, it goes on under the new name" until_true 10 uploading "$A/renamed.bin"
+"$app" wait-idle --timeout 60 > /dev/null
+check "and completes once B has it" test $? -eq 0 -a -e "$B/renamed.bin"
+check "logged once under the new name" until_true 10 test "$(count "/renamed.bin" "$log")" -eq 1
+check "never under the old one" test "$(count "/rename.bin" "$log")" -eq 0
+check "announced as one transfer" bash -c "! grep -q 'Completed 1 of 2' '$T/vantorel.txt'"
+
 # Vantorel itself restarted in the middle of an upload: Syncthing still
 # sends, and the new run takes the file as uploading from what B needs.
 # (Restarted once B is fetching it: Syncthing has indexed it by then, and

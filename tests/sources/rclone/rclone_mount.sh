@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# A real rclone mount (`rclone mount` over FUSE, with a VFS cache that
+# writes back) of a WebDAV remote rclone itself serves from a temporary
+# folder on loopback, and `vantorel --headless` following the mount: a file
+# is an upload while rclone's cache holds it dirty, `wait-idle` returns only
+# once the server's copy is whole, the file is logged once; rclone killed
+# with a file still to send is said, and a mount again with the same cache
+# sends it, counted once. Skips (77) without rclone, FUSE or root.
+set -uo pipefail
+app=$1
+defaults=$2
+here=$(cd "$(dirname "$0")" && pwd)
+
+for tool in rclone fusermount3 jq python3 mountpoint; do
+  command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed (scripts/setup installs it)"; exit 77; }
+done
+[ -c /dev/fuse ] || { echo "SKIP: no /dev/fuse here"; exit 77; }
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: mounting over FUSE here needs root"; exit 77; }
+
+T=$(mktemp -d)
+. "$here/../../support/checks.sh"
+vantorel= server= mounter=
+cleanup() {
+  [ -n "$vantorel" ] && kill "$vantorel" 2> /dev/null
+  [ -n "$mounter" ] && kill "$mounter" 2> /dev/null
+  fusermount3 -uz "$T/mnt" 2> /dev/null
+  [ -n "$server" ] && kill "$server" 2> /dev/null
+  wait 2> /dev/null
+  rm -rf "$T"
+}
+trap cleanup EXIT
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run XDG_CACHE_HOME=$T/cache
+mkdir -m 700 "$T/run"
+mkdir -p "$T/srv" "$T/mnt"
+log=$T/data/Vantorel/vantorel_log.txt
+show_logs() {
+  echo "--- vantorel:"; tail -30 "$T/vantorel.txt" 2> /dev/null
+  echo "--- rclone mount:"; tail -10 "$T/mount.txt" 2> /dev/null
+}
+need() {  # need DESCRIPTION COMMAND...: a check the rest depends on
+  local before=$failed
+  check "$@"
+  [ "$failed" -eq "$before" ] && return 0
+  report; show_logs; exit 1
+}
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+rclone serve webdav "$T/srv" --addr "127.0.0.1:$port" --dir-cache-time 1s > "$T/serve.txt" 2>&1 &
+server=$!
+printf '[cloud]\ntype = webdav\nurl = http://127.0.0.1:%s/\nvendor = other\n' "$port" > "$T/rclone.conf"
+mount_cloud() {
+  rclone --config "$T/rclone.conf" mount cloud: "$T/mnt" --vfs-cache-mode writes --vfs-write-back 3s \
+    --bwlimit 1M >> "$T/mount.txt" 2>&1 &
+  mounter=$!
+  until_true 15 mountpoint -q "$T/mnt"
+}
+need "rclone mounts the remote" mount_cloud
+
+"$app" --headless --folder "$T/mnt" > "$T/vantorel.txt" 2>&1 &
+vantorel=$!
+need "vantorel follows the mount" wait_for "rclone: follows cloud: at $T/mnt." "$T/vantorel.txt" 15
+"$defaults" write ElapsedTimeNotificationLimit -int 0  # every batch announced, at once
+for key in DownloadBatchDelay NotificationBatchDelay; do "$defaults" write $key -int 1; done
+source_is_rclone() { "$app" status --json | jq -e --arg m "$T/mnt" '.source.name == "rclone" and (.source.roots | index($m))' > /dev/null; }
+check "status names rclone and the mount" until_true 10 source_is_rclone
+uploading() { "$app" status --json | jq -e --arg p "$1" '.inProgress | any(.path == $p and .direction == "upload")' > /dev/null; }
+
+# A 6 MB file: uploading while rclone holds it dirty (3 s of write-back,
+# then 6 s at 1 MB/s), done only once the server has all of it.
+head -c 6000000 /dev/urandom > "$T/big.bin"
+cp "$T/big.bin" "$T/mnt/big.bin"
+check "it is shown as an upload while rclone holds it" until_true 10 uploading "$T/mnt/big.bin"
+"$app" wait-idle --timeout 60 > /dev/null
+check "wait-idle returns 0" test $? -eq 0
+check "by then the server's copy is whole" cmp -s "$T/big.bin" "$T/srv/big.bin"
+check "it is in the history" until_true 10 grep -qF "$T/mnt/big.bin" "$T/data/Vantorel/recent_transfers.plist"
+check "and logged once" until_true 10 test "$(count "/big.bin" "$log")" -eq 1
+check "announced as one upload" wait_for "rclone: 1 transfer complete." "$T/vantorel.txt" 15
+
+# Killed with a file still to send: its loss is said, naming the file.
+head -c 2000000 /dev/urandom > "$T/late.bin"
+cp "$T/late.bin" "$T/mnt/late.bin"
+need "the late one is shown uploading" until_true 10 uploading "$T/mnt/late.bin"
+kill -9 "$mounter"
+wait "$mounter" 2> /dev/null
+mounter=
+lost="rclone stopped with 1 file not uploaded (late.bin). They will be uploaded when cloud: is mounted again with the same cache."
+check "rclone's end with the file not sent is announced" wait_for "rclone: $lost" "$T/vantorel.txt" 15
+check "and logged" until_true 5 test "$(count "$lost" "$log")" -eq 1
+check "(the server has no whole copy)" bash -c "! cmp -s '$T/late.bin' '$T/srv/late.bin'"
+fusermount3 -uz "$T/mnt"
+
+# Mounted again with the same cache: rclone sends it, counted once.
+need "rclone mounts the remote again" mount_cloud
+"$app" wait-idle --timeout 60 > /dev/null
+check "after the mount again the server's copy is whole" until_true 30 cmp -s "$T/late.bin" "$T/srv/late.bin"
+check "and it is logged once" until_true 15 test "$(count "/late.bin" "$log")" -eq 1
+
+"$app" quit > /dev/null
+wait "$vantorel"
+check "vantorel quits cleanly" test $? -eq 0
+vantorel=
+
+[ -n "${VANTOREL_KEEP:-}" ] && cp -r "$T" "$VANTOREL_KEEP"
+report || { show_logs; exit 1; }
