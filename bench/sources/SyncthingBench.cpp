@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "sources/syncthing/SyncthingFiles.h"
-#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/LocalHttp.h"
 #include "sources/syncthing/SyncthingSource.h"
 #include "engine/Tracker.h"
 #include "support/LoopbackListener.h"
@@ -262,8 +262,8 @@ int main() {
   std::vector<double> trips;
   {
     std::atomic<bool> stop{false};
-    SyncthingHttp http(stop);
-    SyncthingEndpoint endpoint;
+    LocalHttp http(stop);
+    LocalEndpoint endpoint;
     endpoint.baseUrl = "http://127.0.0.1:" + std::to_string(api.Port());
     endpoint.apiKey = "bench";
     http.SetEndpoint(endpoint);

@@ -153,6 +153,8 @@ std::optional<RcloneProcess> ReadRcloneCommandLine(const std::vector<std::string
       cacheDir = *dir;
     } else if (auto address = value("--rc-addr")) {
       rcAddress = *address;
+    } else if (value("--rc-user") || value("--rc-htpasswd")) {
+      process.remoteControlLogin = true;
     } else if (arg == "--rc" || arg.rfind("--rc=", 0) == 0) {
       rc = TrueFlag(arg.size() > 5 ? std::string_view(arg).substr(5) : std::string_view());
     } else if (arg == "mount" || arg == "cmount") {
@@ -172,6 +174,7 @@ std::optional<RcloneProcess> ReadRcloneCommandLine(const std::vector<std::string
     if (auto v = take("RCLONE_CACHE_DIR"); v && !cacheDir) cacheDir = *v;
     if (auto v = take("RCLONE_RC"); v && !rc) rc = TrueFlag(*v);
     if (auto v = take("RCLONE_RC_ADDR"); v && !rcAddress) rcAddress = *v;
+    if (take("RCLONE_RC_USER") || take("RCLONE_RC_HTPASSWD")) process.remoteControlLogin = true;
     if (auto v = take("XDG_CACHE_HOME")) xdgCache = *v;
     if (auto v = take("HOME")) home = *v;
   }
@@ -188,6 +191,34 @@ std::optional<RcloneProcess> ReadRcloneCommandLine(const std::vector<std::string
   process.remoteControl = rc.value_or(false) || rcAddress.has_value();
   process.remoteControlAddress = rcAddress.value_or("localhost:5572");
   return process;
+}
+
+std::optional<std::string> RcloneRemoteControlUrl(const std::string& address) {
+  const std::size_t colon = address.find_last_of(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const std::string host = address.substr(0, colon);
+  const std::string port = address.substr(colon + 1);
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) ||
+      std::stoi(port) == 0 || std::stoi(port) > 65535)
+    return std::nullopt;
+  if (host.empty() || host == "localhost") return "http://127.0.0.1:" + port;
+  if (host == "[::1]") return "http://[::1]:" + port;
+  // 127.0.0.0/8 in dotted form only.
+  int parts = 0;
+  std::size_t at = 0;
+  while (at <= host.size()) {
+    const std::size_t dot = std::min(host.find('.', at), host.size());
+    const std::string part = host.substr(at, dot - at);
+    if (part.empty() || part.size() > 3 ||
+        !std::all_of(part.begin(), part.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) ||
+        std::stoi(part) > 255 || (parts == 0 && part != "127"))
+      return std::nullopt;
+    ++parts;
+    at = dot + 1;
+  }
+  if (parts != 4) return std::nullopt;
+  return "http://" + host + ":" + port;
 }
 
 std::optional<RcloneProcess> FindRcloneProcess(const std::string& mountPoint, const std::string& procRoot) {

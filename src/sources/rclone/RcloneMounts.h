@@ -33,6 +33,9 @@ struct RcloneProcess {
   std::string cacheDir;  // where its VFS cache lives
   bool remoteControl = false;
   std::string remoteControlAddress;  // "localhost:5572" unless told otherwise
+  // It asks for a login (--rc-user, --rc-htpasswd): a password on another
+  // process's command line is never taken, so it is not asked.
+  bool remoteControlLogin = false;
 };
 
 // Whether `args` (a command line) is rclone mounting at `mountPoint`
@@ -44,6 +47,11 @@ struct RcloneProcess {
 std::optional<RcloneProcess> ReadRcloneCommandLine(const std::vector<std::string>& args,
                                                    const std::vector<std::string>& environment,
                                                    const std::string& cwd, const std::string& mountPoint);
+
+// The base URL of a remote control's address ("localhost:5572",
+// "127.0.0.1:9", ":5572"), only on this machine's loopback; nothing for
+// any other.
+std::optional<std::string> RcloneRemoteControlUrl(const std::string& address);
 
 // The process of this user's serving `mountPoint`, found under `procRoot`
 // ("/proc"); nothing when there is none (or it is someone else's).

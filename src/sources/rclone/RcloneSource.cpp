@@ -18,10 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "sources/LocalHttp.h"
 #include "sources/SourcePushes.h"
 #include "sources/StateLines.h"
 #include "sources/rclone/RcloneMeta.h"
 #include "sources/rclone/RcloneMounts.h"
+#include "sources/rclone/RcloneStats.h"
 #include "units/fs/PathSafety.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/text/LineText.h"
@@ -34,6 +36,8 @@ namespace {
 constexpr std::size_t kLongestMountTable = 4 * 1024 * 1024;
 // Record folders watched, at most (all mounts together).
 constexpr std::size_t kMostRecordFolders = 20000;
+// After a record changed, the remote control is asked this long (seconds).
+constexpr double kAskAfterChange = 10.0;
 // Files named in a warning; the rest are counted, up to the second.
 constexpr std::size_t kMostNamed = 3;
 constexpr std::size_t kMostCounted = 10000;
@@ -62,11 +66,23 @@ public:
   bool IsInStore(const std::string& path) override { return MountOf(path).has_value(); }
   bool IsInClientFolder(const std::string& path) override { return MountOf(path).has_value(); }
   bool IsUploading(const std::string& path) override { return Read(path) == State::Pending; }
-  bool IsUploaded(const std::string& path) override { return Read(path) != State::Pending; }
+  bool IsUploaded(const std::string& path) override { return Read(path) != State::Pending && !IsDownloading(path); }
+  // Read through a full cache while the remote control lists it.
+  bool IsDownloading(const std::string& path) override {
+    std::lock_guard lock(mutex_);
+    const auto it = moving_.find(path);
+    return it != moving_.end() && it->second.download;
+  }
+  std::optional<double> PercentDone(const std::string& path) override {
+    std::lock_guard lock(mutex_);
+    const auto it = moving_.find(path);
+    return it == moving_.end() ? std::nullopt : std::optional<double>(it->second.percent);
+  }
   // A file the cache holds a record of was written here (or read through a
   // full cache: its modification time is then the remote's, so it is never
   // taken for a recent upload); without one, nothing says.
   TransferDirection DirectionOf(const std::string& path) override {
+    if (IsDownloading(path)) return TransferDirection::Receiving;
     return Read(path) == State::None ? TransferDirection::Unknown : TransferDirection::Sending;
   }
   // Nothing in a mount stands for a download under another name.
@@ -103,6 +119,12 @@ private:
     RcloneMount mount;
     std::string records;  // its record folder; empty when rclone's cache is not known
     int pid = 0;          // the process serving it, where found
+    std::string control;  // its remote control's base URL; empty when it has none to ask
+  };
+  // A file the remote control lists as moving.
+  struct Moving {
+    double percent = 0;
+    bool download = false;  // its record is not dirty: it comes in
   };
 
   std::optional<Followed> MountOf(const std::string& path) {
@@ -147,10 +169,15 @@ private:
   void Run() {
     const int table = ::open(options_.mountTable.c_str(), O_RDONLY | O_CLOEXEC);
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    LocalHttp http(stopping_);
     Refresh(table);
     while (!stopping_.load()) {
+      // The remote control is asked about once a second while something
+      // waits or moves, never while all is idle.
+      const bool asking = WantsStats();
+      if (asking && SteadyNow() - lastAsked_ >= 1.0) AskStats(http);
       pollfd fds[3] = {{wake_, POLLIN, 0}, {table, POLLPRI, 0}, {inotify_, POLLIN, 0}};
-      if (::poll(fds, 3, 2000) < 0 && errno != EINTR) break;
+      if (::poll(fds, 3, asking ? 1000 : 2000) < 0 && errno != EINTR) break;
       if (stopping_.load()) break;
       // The mount table tells a change by POLLPRI (and POLLERR); it is read
       // again at every other wake-up too (cheap when nothing changed): a
@@ -199,10 +226,23 @@ private:
         if (said_.insert("refused " + mount.mountPoint).second) Say("not following " + mount.mountPoint + ": " + *why + ".");
         continue;
       }
-      Followed followed{std::move(mount), {}, 0};
+      Followed followed{std::move(mount), {}, 0, {}};
       if (const auto process = FindRcloneProcess(followed.mount.mountPoint, options_.procRoot)) {
         followed.records = RcloneRecordFolder(followed.mount, process->cacheDir);
         followed.pid = process->pid;
+        if (process->remoteControl) {
+          const auto url = RcloneRemoteControlUrl(process->remoteControlAddress);
+          if (process->remoteControlLogin) {
+            if (said_.insert("login " + followed.mount.mountPoint).second)
+              Say("the remote control of " + followed.mount.remote + " asks for a login; no percentages are shown.");
+          } else if (!url) {
+            if (said_.insert("address " + followed.mount.mountPoint).second)
+              Say("the remote control of " + followed.mount.remote + " is not on this machine's loopback (" +
+                  process->remoteControlAddress + "); it is not asked.");
+          } else {
+            followed.control = *url;
+          }
+        }
       } else if (said_.insert("no process " + followed.mount.mountPoint).second)
         Say("the process serving " + followed.mount.mountPoint + " was not found; its pending uploads cannot be read.");
       found.push_back(std::move(followed));
@@ -235,6 +275,52 @@ private:
     pushes_.Post([roots](Listener& listener) {
       if (listener.rootsChanged) listener.rootsChanged(roots);
     });
+  }
+
+  bool WantsStats() {
+    if (!pending_.empty() || SteadyNow() < askUntil_) return true;
+    std::lock_guard lock(mutex_);
+    return !moving_.empty() && std::any_of(mounts_.begin(), mounts_.end(), [](const Followed& f) { return !f.control.empty(); });
+  }
+
+  // What each mount's remote control lists as moving; files that start or
+  // stop moving are told.
+  void AskStats(LocalHttp& http) {
+    lastAsked_ = SteadyNow();
+    std::vector<Followed> mounts;
+    {
+      std::lock_guard lock(mutex_);
+      mounts = mounts_;
+    }
+    std::map<std::string, Moving> moving;
+    for (const Followed& followed : mounts) {
+      if (followed.control.empty()) continue;
+      http.SetEndpoint(LocalEndpoint{followed.control, {}, {}, {}, {}});
+      const auto reply = http.Request("POST", "/core/stats", 2.0, "{}");
+      const auto listed = reply.Ok() ? ParseRcloneTransferring(reply.body) : std::nullopt;
+      if (!listed) {
+        if (said_.insert("no answer " + followed.control).second)
+          Say("the remote control of " + followed.mount.remote + " at " + followed.control + " does not answer (" +
+              (reply.Ok() ? std::string("not a stats answer") : reply.error.empty() ? "HTTP " + std::to_string(reply.status) : reply.error) +
+              "); no percentages are shown.");
+        continue;
+      }
+      for (const RcloneTransferring& file : *listed) {
+        const std::string path = followed.mount.mountPoint + "/" + file.name;
+        const auto record = RcloneRecordOf(path, followed.mount.mountPoint, followed.records);
+        moving[path] = Moving{file.percentage, !record || ReadRecord(*record) != State::Pending};
+      }
+    }
+    std::vector<std::string> changed;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [path, now] : moving)
+        if (!moving_.count(path) || moving_[path].download != now.download) changed.push_back(path);
+      for (const auto& [path, before] : moving_)
+        if (!moving.count(path)) changed.push_back(path);
+      moving_ = std::move(moving);
+    }
+    Tell(std::move(changed));
   }
 
   // Files whose record says they wait, under a record folder (names
@@ -321,6 +407,7 @@ private:
   void WatchRecords(const std::vector<Followed>& mounts) {
     for (const auto& [wd, folder] : watched_) ::inotify_rm_watch(inotify_, wd);
     watched_.clear();
+    pending_.clear();  // read again from every record
     std::vector<std::string> pending;
     for (const Followed& followed : mounts) {
       if (followed.records.empty()) continue;
@@ -415,8 +502,19 @@ private:
     Tell(std::move(changed));
   }
 
+  // Tells the listener of `paths`, whose records (or movement) changed.
   void Tell(std::vector<std::string> paths) {
     if (paths.empty()) return;
+    // What waits is asked about until it is sent; anything else that
+    // changed, for a while (a read through a full cache has no dirty
+    // record, only the remote control's word).
+    for (const std::string& path : paths) {
+      if (pending_.size() < kMostCounted && Read(path) == State::Pending)
+        pending_.insert(path);
+      else
+        pending_.erase(path);
+    }
+    askUntil_ = SteadyNow() + kAskAfterChange;
     pushes_.Post([paths = std::move(paths)](Listener& listener) {
       if (listener.pathsChanged) listener.pathsChanged(paths);
     });
@@ -437,6 +535,11 @@ private:
   StateLines lines_;
   std::set<std::string> deadMounts_;  // listed, but their process ended
   bool firstLook_ = true;
+  std::set<std::string> pending_;  // files known to wait, for whether to ask
+  double lastAsked_ = 0;   // when the remote controls were last asked
+  double askUntil_ = 0;    // they are asked until then at least
+  // Guarded by mutex_: what the remote controls list as moving, by path.
+  std::map<std::string, Moving> moving_;
 };
 
 }  // namespace

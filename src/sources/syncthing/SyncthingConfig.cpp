@@ -111,7 +111,7 @@ std::vector<std::string> SyncthingConfigCandidates() {
   return candidates;
 }
 
-std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, std::string* problem) {
+std::optional<LocalEndpoint> ReadSyncthingConfig(const std::string& path, std::string* problem) {
   const auto text = ReadOwnFile(path, problem);
   if (!text) return std::nullopt;
   xmlSetStructuredErrorFunc(nullptr, IgnoreXmlError);  // per thread in libxml2
@@ -121,7 +121,7 @@ std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, st
     *problem = path + " cannot be read as XML";
     return std::nullopt;
   }
-  std::optional<SyncthingEndpoint> endpoint;
+  std::optional<LocalEndpoint> endpoint;
   const xmlNode* root = xmlDocGetRootElement(document);
   const xmlNode* gui = root != nullptr && NameIs(root, "configuration") ? ChildNamed(root, "gui") : nullptr;
   if (gui == nullptr) {
@@ -129,7 +129,7 @@ std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, st
   } else if (AttributeOf(gui, "enabled") == "false") {
     *problem = "Syncthing's GUI and REST API are turned off in " + path;
   } else {
-    SyncthingEndpoint found;
+    LocalEndpoint found;
     found.configPath = path;
     found.apiKey = TextOf(ChildNamed(gui, "apikey"));
     const std::string address = TextOf(ChildNamed(gui, "address"));
@@ -158,7 +158,7 @@ std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, st
   return endpoint;
 }
 
-std::optional<SyncthingEndpoint> FindSyncthingConfig(std::string* problem) {
+std::optional<LocalEndpoint> FindSyncthingConfig(std::string* problem) {
   std::string first;
   for (const std::string& candidate : SyncthingConfigCandidates()) {
     std::string why;

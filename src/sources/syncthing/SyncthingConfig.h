@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/LocalHttp.h"
 
 namespace vantorel {
 
@@ -20,9 +20,9 @@ std::vector<std::string> SyncthingConfigCandidates();
 
 // The endpoint a config.xml describes; nothing, with `problem` set to a
 // sentence, when it cannot be read or has no usable GUI.
-std::optional<SyncthingEndpoint> ReadSyncthingConfig(const std::string& path, std::string* problem);
+std::optional<LocalEndpoint> ReadSyncthingConfig(const std::string& path, std::string* problem);
 
 // The first candidate that reads; `problem` says why none did.
-std::optional<SyncthingEndpoint> FindSyncthingConfig(std::string* problem);
+std::optional<LocalEndpoint> FindSyncthingConfig(std::string* problem);
 
 }  // namespace vantorel

@@ -39,7 +39,7 @@ bool SyncthingSource::Sleep(double seconds) {
 }
 
 void SyncthingSource::FollowEvents() {
-  SyncthingHttp http(stopping_);
+  LocalHttp http(stopping_);
   double retry = kFirstRetry;
   bool wasConnected = false;
   while (!Stopped()) {
@@ -85,7 +85,7 @@ void SyncthingSource::FollowEvents() {
   }
 }
 
-bool SyncthingSource::Introduce(SyncthingHttp& http, const SyncthingEndpoint& endpoint, std::string* problem) {
+bool SyncthingSource::Introduce(LocalHttp& http, const LocalEndpoint& endpoint, std::string* problem) {
   const auto status = http.Request("GET", "/rest/system/status", kRequestSeconds);
   if (!status.Ok()) {
     *problem = Why(status, endpoint);
@@ -126,7 +126,7 @@ bool SyncthingSource::Introduce(SyncthingHttp& http, const SyncthingEndpoint& en
   return true;
 }
 
-std::string SyncthingSource::Why(const SyncthingHttp::Reply& reply, const SyncthingEndpoint& endpoint) {
+std::string SyncthingSource::Why(const LocalHttp::Reply& reply, const LocalEndpoint& endpoint) {
   if (reply.status == 403 || reply.status == 401)
     return "it refused the API key in " + endpoint.configPath + " (HTTP " + std::to_string(reply.status) + ")";
   if (reply.status != 0) return "it answered HTTP " + std::to_string(reply.status);
@@ -134,7 +134,7 @@ std::string SyncthingSource::Why(const SyncthingHttp::Reply& reply, const Syncth
   return "no answer at " + endpoint.baseUrl + ": " + reply.error;
 }
 
-std::string SyncthingSource::Follow(SyncthingHttp& http) {
+std::string SyncthingSource::Follow(LocalHttp& http) {
   const std::string filter = SyncthingEventFilter();
   bool saidMalformed = false;
   while (!Stopped()) {
@@ -144,7 +144,7 @@ std::string SyncthingSource::Follow(SyncthingHttp& http) {
                                         "&timeout=" + std::to_string(static_cast<int>(options_.pollSeconds)),
                                     options_.pollSeconds + kRequestSeconds);
     if (!reply.Ok()) {
-      SyncthingEndpoint endpoint;
+      LocalEndpoint endpoint;
       {
         std::lock_guard lock(mutex_);
         endpoint = endpoint_;

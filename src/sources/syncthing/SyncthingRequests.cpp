@@ -18,7 +18,7 @@ constexpr int kMostNeedPages = 1000;
 }  // namespace
 
 void SyncthingSource::AnswerRequests() {
-  SyncthingHttp http(stopping_);
+  LocalHttp http(stopping_);
   double nextOverdueCheck = SteadyNow() + 1.0;
   for (;;) {
     std::set<std::pair<std::string, std::string>> needs;
@@ -26,7 +26,7 @@ void SyncthingSource::AnswerRequests() {
     bool connections = false;
     std::optional<bool> pause;
     std::vector<std::pair<std::string, std::string>> overdue;
-    SyncthingEndpoint endpoint;
+    LocalEndpoint endpoint;
     {
       std::unique_lock lock(mutex_);
       wake_.wait_for(lock, std::chrono::seconds(1), [this] {
@@ -53,7 +53,7 @@ void SyncthingSource::AnswerRequests() {
   }
 }
 
-void SyncthingSource::ReadFolders(SyncthingHttp& http) {
+void SyncthingSource::ReadFolders(LocalHttp& http) {
   const auto reply = http.Request("GET", "/rest/config/folders", kRequestSeconds);
   auto folders = reply.Ok() ? ParseSyncthingFolders(reply.body) : std::nullopt;
   if (!folders) return;  // the events thread notices a Syncthing gone
@@ -65,7 +65,7 @@ void SyncthingSource::ReadFolders(SyncthingHttp& http) {
   Handle(std::move(effects));
 }
 
-void SyncthingSource::ReadConnections(SyncthingHttp& http) {
+void SyncthingSource::ReadConnections(LocalHttp& http) {
   const auto reply = http.Request("GET", "/rest/system/connections", kRequestSeconds);
   const auto connections = reply.Ok() ? ParseSyncthingConnections(reply.body) : std::nullopt;
   if (!connections) return;
@@ -77,7 +77,7 @@ void SyncthingSource::ReadConnections(SyncthingHttp& http) {
   Handle(std::move(effects));
 }
 
-void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, const std::string& device) {
+void SyncthingSource::ReadNeed(LocalHttp& http, const std::string& folder, const std::string& device) {
   std::uint64_t generation;
   std::uint32_t applied;
   bool own;
@@ -89,9 +89,9 @@ void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, c
   }
   // Another device's need is what it waits for from here (asked only when
   // its completion says it waits at all); this device's own, its pulls.
-  std::string query = "folder=" + SyncthingHttp::Escaped(folder);
+  std::string query = "folder=" + LocalHttp::Escaped(folder);
   if (!own) {
-    query += "&device=" + SyncthingHttp::Escaped(device);
+    query += "&device=" + LocalHttp::Escaped(device);
     const auto completion = http.Request("GET", "/rest/db/completion?" + query, kRequestSeconds);
     const auto needItems = completion.Ok() ? ParseSyncthingNeedItems(completion.body) : std::nullopt;
     if (!needItems) return;
@@ -116,9 +116,9 @@ void SyncthingSource::ReadNeed(SyncthingHttp& http, const std::string& folder, c
   Handle(std::move(effects));
 }
 
-void SyncthingSource::ReadRecord(SyncthingHttp& http, const std::string& folder, const std::string& relative) {
+void SyncthingSource::ReadRecord(LocalHttp& http, const std::string& folder, const std::string& relative) {
   const auto reply = http.Request(
-      "GET", "/rest/db/file?folder=" + SyncthingHttp::Escaped(folder) + "&file=" + SyncthingHttp::Escaped(relative),
+      "GET", "/rest/db/file?folder=" + LocalHttp::Escaped(folder) + "&file=" + LocalHttp::Escaped(relative),
       kRequestSeconds);
   std::optional<SyncthingFileRecord> record;
   if (reply.Ok()) {
@@ -136,7 +136,7 @@ void SyncthingSource::ReadRecord(SyncthingHttp& http, const std::string& folder,
   Handle(std::move(effects));
 }
 
-void SyncthingSource::PauseFolders(SyncthingHttp& http, bool pause) {
+void SyncthingSource::PauseFolders(LocalHttp& http, bool pause) {
   std::vector<std::string> ids;
   {
     std::lock_guard lock(mutex_);
@@ -145,7 +145,7 @@ void SyncthingSource::PauseFolders(SyncthingHttp& http, bool pause) {
   }
   int failed = 0;
   for (const std::string& id : ids) {
-    const auto reply = http.Request("PATCH", "/rest/config/folders/" + SyncthingHttp::Escaped(id), kRequestSeconds,
+    const auto reply = http.Request("PATCH", "/rest/config/folders/" + LocalHttp::Escaped(id), kRequestSeconds,
                                     pause ? R"({"paused":true})" : R"({"paused":false})");
     if (!reply.Ok()) ++failed;
   }

@@ -29,7 +29,7 @@
 #include "sources/StateLines.h"
 #include "sources/syncthing/SyncthingConfig.h"
 #include "sources/syncthing/SyncthingFiles.h"
-#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/LocalHttp.h"
 #include "sources/syncthing/SyncthingSource.h"
 
 namespace vantorel::syncthing {
@@ -85,19 +85,19 @@ private:
   void FollowEvents();
   // Reads who Syncthing is, its folders and where its filtered stream
   // stands; false with `problem` set when it does not answer as it should.
-  bool Introduce(SyncthingHttp& http, const SyncthingEndpoint& endpoint, std::string* problem);
-  std::string Why(const SyncthingHttp::Reply& reply, const SyncthingEndpoint& endpoint);
+  bool Introduce(LocalHttp& http, const LocalEndpoint& endpoint, std::string* problem);
+  std::string Why(const LocalHttp::Reply& reply, const LocalEndpoint& endpoint);
   // Follows the event stream until Syncthing goes away or refuses; says why.
-  std::string Follow(SyncthingHttp& http);
+  std::string Follow(LocalHttp& http);
 
   // --- the requests thread (SyncthingRequests.cpp) --------------------------------
 
   void AnswerRequests();
-  void ReadFolders(SyncthingHttp& http);
-  void ReadConnections(SyncthingHttp& http);
-  void ReadNeed(SyncthingHttp& http, const std::string& folder, const std::string& device);
-  void ReadRecord(SyncthingHttp& http, const std::string& folder, const std::string& relative);
-  void PauseFolders(SyncthingHttp& http, bool pause);
+  void ReadFolders(LocalHttp& http);
+  void ReadConnections(LocalHttp& http);
+  void ReadNeed(LocalHttp& http, const std::string& folder, const std::string& device);
+  void ReadRecord(LocalHttp& http, const std::string& folder, const std::string& relative);
+  void PauseFolders(LocalHttp& http, bool pause);
 
   // --- both threads ---------------------------------------------------------------
 
@@ -132,7 +132,7 @@ private:
   bool reachable_ = false;
   bool connected_ = false;
   bool paused_ = false;
-  SyncthingEndpoint endpoint_;
+  LocalEndpoint endpoint_;
   SyncthingFiles files_;
   std::vector<std::string> lastRoots_;
   std::set<std::pair<std::string, std::string>> needs_;

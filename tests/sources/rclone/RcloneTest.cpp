@@ -14,6 +14,7 @@
 #include "sources/rclone/RcloneMeta.h"
 #include "sources/rclone/RcloneMounts.h"
 #include "sources/rclone/RcloneSource.h"
+#include "sources/rclone/RcloneStats.h"
 #include "support/TempDir.h"
 #include "units/runtime/MainLoop.h"
 #include "units/runtime/PollMainLoop.h"
@@ -107,6 +108,35 @@ TEST(RcloneReaders, RecordsAreTakenOnlyWhenSaneAndNeverLeadOutOfTheirFolders) {
     EXPECT_FALSE(RcloneRecordOf(path, mount.mountPoint, folder)) << path;
     EXPECT_FALSE(RcloneFileOfRecord(path, mount.mountPoint, folder)) << path;
   }
+}
+
+TEST(RcloneReaders, TheRemoteControlIsAskedOnlyOnLoopbackAndItsListIsChecked) {
+  const std::pair<const char*, const char*> addresses[] = {
+      {"localhost:5572", "http://127.0.0.1:5572"}, {":5572", "http://127.0.0.1:5572"},
+      {"127.0.0.1:9", "http://127.0.0.1:9"},       {"127.1.2.3:80", "http://127.1.2.3:80"},
+      {"[::1]:5572", "http://[::1]:5572"},         {"0.0.0.0:5572", ""},
+      {"192.168.1.2:5572", ""},                    {"example.com:5572", ""},
+      {"localhost:99999", ""},                     {"127.0.0.1", ""},
+      {"127.0.0.256:1", ""},                       {"unix:///run/rc.sock", ""},
+  };
+  for (const auto& [address, url] : addresses)
+    EXPECT_EQ(RcloneRemoteControlUrl(address).value_or(""), url) << address;
+  EXPECT_TRUE(ReadRcloneCommandLine({"rclone", "mount", "r:", "/m", "--rc", "--rc-user", "me"}, {"HOME=/h"}, "/", "/m")
+                  ->remoteControlLogin);
+
+  const auto moving = ParseRcloneTransferring(
+      R"({"bytes":3145728,"transfers":0,"transferring":[
+           {"bytes":3145728,"eta":3,"group":"global_stats","name":"sub/big.bin","percentage":52,"size":6000000,"speed":1048576},
+           {"bytes":10,"name":"../escape","percentage":1,"size":20},
+           {"bytes":500,"name":"no-percentage.bin","size":1000}]})");
+  ASSERT_TRUE(moving);
+  ASSERT_EQ(moving->size(), 2u);
+  EXPECT_EQ((*moving)[0].name, "sub/big.bin");
+  EXPECT_EQ((*moving)[0].percentage, 52);
+  EXPECT_EQ((*moving)[1].percentage, 50);  // from its bytes
+  EXPECT_TRUE(ParseRcloneTransferring(R"({"bytes":0,"transfers":3})")->empty());  // nothing moves
+  for (const char* broken : {"not JSON", R"({"transferring":{}})", "[]"})
+    EXPECT_FALSE(ParseRcloneTransferring(broken)) << broken;
 }
 
 // A mount table, a process serving the mount and its cache, all made up in

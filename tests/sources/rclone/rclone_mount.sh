@@ -48,9 +48,9 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 rclone serve webdav "$T/srv" --addr "127.0.0.1:$port" --dir-cache-time 1s > "$T/serve.txt" 2>&1 &
 server=$!
 printf '[cloud]\ntype = webdav\nurl = http://127.0.0.1:%s/\nvendor = other\n' "$port" > "$T/rclone.conf"
-mount_cloud() {
+mount_cloud() {  # mount_cloud [MORE FLAGS...]
   rclone --config "$T/rclone.conf" mount cloud: "$T/mnt" --vfs-cache-mode writes --vfs-write-back 3s \
-    --bwlimit 1M >> "$T/mount.txt" 2>&1 &
+    --bwlimit 1M --dir-cache-time 1s "$@" >> "$T/mount.txt" 2>&1 &
   mounter=$!
   until_true 15 mountpoint -q "$T/mnt"
 }
@@ -90,11 +90,34 @@ check "and logged" until_true 5 test "$(count "$lost" "$log")" -eq 1
 check "(the server has no whole copy)" bash -c "! cmp -s '$T/late.bin' '$T/srv/late.bin'"
 fusermount3 -uz "$T/mnt"
 
-# Mounted again with the same cache: rclone sends it, counted once.
-need "rclone mounts the remote again" mount_cloud
+# Mounted again with the same cache, now with the remote control on and a
+# full cache: rclone sends the late one, counted once.
+rcport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+need "rclone mounts the remote again" mount_cloud --vfs-cache-mode full --rc --rc-addr "127.0.0.1:$rcport" --rc-no-auth
 "$app" wait-idle --timeout 60 > /dev/null
 check "after the mount again the server's copy is whole" until_true 30 cmp -s "$T/late.bin" "$T/srv/late.bin"
 check "and it is logged once" until_true 15 test "$(count "/late.bin" "$log")" -eq 1
+# The remote control tells how far an upload came.
+head -c 6000000 /dev/urandom > "$T/mnt/measured.bin"
+measured() {
+  "$app" status --json | jq -e --arg p "$T/mnt/measured.bin" \
+    '.inProgress | any(.path == $p and .direction == "upload" and .percent != null)' > /dev/null
+}
+check "an upload shows its percentage from the remote control" until_true 20 measured
+"$app" wait-idle --timeout 60 > /dev/null
+# A file read through the full cache comes in: a download while it does.
+head -c 5000000 /dev/urandom > "$T/srv/remote.bin"
+sleep 2  # the mount's listing of the folder is a second old at most
+cat "$T/mnt/remote.bin" > "$T/read.bin" &
+reader=$!
+downloading() {
+  "$app" status --json | jq -e --arg p "$T/mnt/remote.bin" '.inProgress | any(.path == $p and .direction == "download")' > /dev/null
+}
+check "a read through the full cache is shown as a download" until_true 10 downloading
+wait "$reader"
+check "(the read is whole)" cmp -s "$T/srv/remote.bin" "$T/read.bin"
+"$app" wait-idle --timeout 30 > /dev/null
+check "and then nothing is in progress" test $? -eq 0
 
 "$app" quit > /dev/null
 wait "$vantorel"

@@ -1,4 +1,4 @@
-#include "sources/syncthing/SyncthingHttp.h"
+#include "sources/LocalHttp.h"
 
 #include <curl/curl.h>
 #include <sys/stat.h>
@@ -80,7 +80,7 @@ int CheckListener(void* user, char*, char*, int, int) {
 
 // The socket of the one connection curl keeps, and whether its listener
 // was found to be the user's.
-struct SyncthingHttp::Handle {
+struct LocalHttp::Handle {
   CURL* curl = nullptr;
   int socket = -1;
   int verified = -1;
@@ -92,28 +92,28 @@ struct SyncthingHttp::Handle {
 namespace {
 
 curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
-  auto* handle = static_cast<SyncthingHttp::Handle*>(user);
+  auto* handle = static_cast<LocalHttp::Handle*>(user);
   handle->socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
   handle->verified = -1;
   return handle->socket >= 0 ? handle->socket : CURL_SOCKET_BAD;
 }
 
 int CloseSocket(void* user, curl_socket_t fd) {
-  auto* handle = static_cast<SyncthingHttp::Handle*>(user);
+  auto* handle = static_cast<LocalHttp::Handle*>(user);
   if (handle->socket == fd) handle->socket = handle->verified = -1;
   return ::close(fd);
 }
 
 }  // namespace
 
-SyncthingHttp::SyncthingHttp(const std::atomic<bool>& stop) : handle_(std::make_unique<Handle>()), stop_(stop) {
+LocalHttp::LocalHttp(const std::atomic<bool>& stop) : handle_(std::make_unique<Handle>()), stop_(stop) {
   InitializeCurlOnce();
   handle_->curl = curl_easy_init();
 }
 
-SyncthingHttp::~SyncthingHttp() = default;
+LocalHttp::~LocalHttp() = default;
 
-void SyncthingHttp::SetEndpoint(const SyncthingEndpoint& endpoint) {
+void LocalHttp::SetEndpoint(const LocalEndpoint& endpoint) {
   if (endpoint == endpoint_) return;
   endpoint_ = endpoint;
   // A new place or key: nothing of the old connection is kept.
@@ -121,7 +121,7 @@ void SyncthingHttp::SetEndpoint(const SyncthingEndpoint& endpoint) {
   handle_->curl = curl_easy_init();
 }
 
-std::string SyncthingHttp::Escaped(const std::string& value) {
+std::string LocalHttp::Escaped(const std::string& value) {
   InitializeCurlOnce();
   char* escaped = curl_easy_escape(nullptr, value.c_str(), static_cast<int>(value.size()));
   if (escaped == nullptr) return {};
@@ -130,7 +130,7 @@ std::string SyncthingHttp::Escaped(const std::string& value) {
   return text;
 }
 
-SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::string& target, double timeoutSeconds,
+LocalHttp::Reply LocalHttp::Request(const char* method, const std::string& target, double timeoutSeconds,
                                             const std::string& body) {
   Reply reply;
   CURL* curl = handle_->curl;
@@ -148,7 +148,7 @@ SyncthingHttp::Reply SyncthingHttp::Request(const char* method, const std::strin
   transfer.checkListener = endpoint_.certificate.empty();
   const std::string url = endpoint_.baseUrl + target;
   const std::string key = "X-API-Key: " + endpoint_.apiKey;
-  curl_slist* headers = curl_slist_append(nullptr, key.c_str());
+  curl_slist* headers = endpoint_.apiKey.empty() ? nullptr : curl_slist_append(nullptr, key.c_str());
   if (!body.empty()) headers = curl_slist_append(headers, "Content-Type: application/json");
 
   curl_easy_reset(curl);

@@ -1,12 +1,13 @@
 #pragma once
-// Requests to Syncthing's REST API over libcurl: the API key sent with each,
-// a GUI served over TLS trusted through the one certificate Syncthing keeps
-// beside its configuration (no other authority), a GUI on a Unix socket,
-// a time limit on every request, and an abort the moment the owner stops.
-// Before a request goes over a new connection that is not TLS, the program
-// listening at the other end must be the user's own (or root's, a system
-// service): the key is never sent to a stranger who took the port or the
-// socket while Syncthing was not running.
+// Requests to a sync client's HTTP API on this machine (Syncthing's REST
+// API, rclone's remote control) over libcurl: an API key sent with each
+// where there is one, a server over TLS trusted through the one certificate
+// the client keeps beside its configuration (no other authority), a server
+// on a Unix socket, a time limit on every request, and an abort the moment
+// the owner stops. Before a request goes over a new connection that is not
+// TLS, the program listening at the other end must be the user's own (or
+// root's, a system service): nothing is sent to a stranger who took the
+// port or the socket while the client was not running.
 //
 // Threads: one object per thread; it keeps its connection between requests.
 // Only `stop` is shared: the owner sets it from any thread.
@@ -17,23 +18,23 @@
 
 namespace vantorel {
 
-struct SyncthingEndpoint {
+struct LocalEndpoint {
   std::string baseUrl;      // "http://127.0.0.1:8384", "https://…"
-  std::string unixSocket;   // when the GUI listens on one (baseUrl is then http://localhost)
-  std::string apiKey;
+  std::string unixSocket;   // when the server listens on one (baseUrl is then http://localhost)
+  std::string apiKey;       // Syncthing's; none for rclone
   std::string certificate;  // the GUI's own certificate, for https
   std::string configPath;   // where these were read
-  bool operator==(const SyncthingEndpoint&) const = default;
+  bool operator==(const LocalEndpoint&) const = default;
 };
 
-class SyncthingHttp {
+class LocalHttp {
 public:
-  explicit SyncthingHttp(const std::atomic<bool>& stop);
-  ~SyncthingHttp();
-  SyncthingHttp(const SyncthingHttp&) = delete;
-  SyncthingHttp& operator=(const SyncthingHttp&) = delete;
+  explicit LocalHttp(const std::atomic<bool>& stop);
+  ~LocalHttp();
+  LocalHttp(const LocalHttp&) = delete;
+  LocalHttp& operator=(const LocalHttp&) = delete;
 
-  void SetEndpoint(const SyncthingEndpoint& endpoint);
+  void SetEndpoint(const LocalEndpoint& endpoint);
 
   struct Reply {
     long status = 0;    // 0: no answer (refused, timed out, aborted)
@@ -54,7 +55,7 @@ public:
 
 private:
   std::unique_ptr<Handle> handle_;
-  SyncthingEndpoint endpoint_;
+  LocalEndpoint endpoint_;
   const std::atomic<bool>& stop_;
 };
 
