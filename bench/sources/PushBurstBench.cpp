@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../LatenessProbe.h"
 #include "sources/nextcloud/SyncClientSource.h"
 #include "engine/Tracker.h"
 #include "support/FakeSyncClient.h"
@@ -27,20 +28,6 @@ namespace {
 using namespace vantorel;
 using Clock = std::chrono::steady_clock;
 
-// The longest lateness of a repeating 2 ms timer while `busy` is false.
-struct LatenessProbe {
-  explicit LatenessProbe(MainLoop& loop) : loop_(loop) { Arm(); }
-  void Arm() {
-    due_ = Clock::now() + std::chrono::milliseconds(2);
-    loop_.AddTimer(0.002, [this] {
-      worst_ = std::max(worst_, std::chrono::duration<double, std::milli>(Clock::now() - due_).count());
-      Arm();
-    });
-  }
-  MainLoop& loop_;
-  Clock::time_point due_;
-  double worst_ = 0;
-};
 
 }  // namespace
 
@@ -78,11 +65,11 @@ int main() {
 
   double idle = 0;
   {
-    LatenessProbe probe(loop);
+    bench::LatenessProbe probe(loop);
     loop.RunUntil([] { return false; }, 1);
     idle = probe.worst_;
   }
-  LatenessProbe probe(loop);
+  bench::LatenessProbe probe(loop);
   const auto start = Clock::now();
   for (const std::string& file : files) client.Set(file, "SYNC");
   const bool all = loop.RunUntil([&] { return tracker->GetQueueSize() >= queuedBefore + static_cast<int>(files.size()); }, 30);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "../LatenessProbe.h"
 #include "sources/rclone/RcloneSource.h"
 #include "units/runtime/PollMainLoop.h"
 
@@ -35,19 +36,6 @@ constexpr int kFiles = 10000;
 constexpr const char* kDirty = R"({"ModTime":"2026-12-10T12:06:01Z","Size":3,"Rs":[],"Fingerprint":"","Dirty":true})";
 constexpr const char* kClean = R"({"ModTime":"2026-12-10T12:06:01Z","Size":3,"Rs":[],"Fingerprint":"3","Dirty":false})";
 
-struct LatenessProbe {
-  explicit LatenessProbe(MainLoop& loop) : loop_(loop) { Arm(); }
-  void Arm() {
-    due_ = Clock::now() + std::chrono::milliseconds(2);
-    loop_.AddTimer(0.002, [this] {
-      worst_ = std::max(worst_, Ms(Clock::now() - due_));
-      Arm();
-    });
-  }
-  MainLoop& loop_;
-  Clock::time_point due_;
-  double worst_ = 0;
-};
 
 }  // namespace
 
@@ -101,7 +89,7 @@ int main() {
 
   // All sent at once.
   heard.clear();
-  LatenessProbe probe(loop);
+  bench::LatenessProbe probe(loop);
   loop.RunUntil([] { return false; }, 0.3);
   const double idle = probe.worst_;
   probe.worst_ = 0;

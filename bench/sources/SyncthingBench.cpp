@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "../LatenessProbe.h"
 #include "sources/syncthing/SyncthingFiles.h"
 #include "sources/LocalHttp.h"
 #include "sources/syncthing/SyncthingSource.h"
@@ -177,19 +178,6 @@ private:
   std::vector<std::thread> connections_;
 };
 
-struct LatenessProbe {
-  explicit LatenessProbe(MainLoop& loop) : loop_(loop) { Arm(); }
-  void Arm() {
-    due_ = Clock::now() + std::chrono::milliseconds(2);
-    loop_.AddTimer(0.002, [this] {
-      worst_ = std::max(worst_, Ms(Clock::now() - due_));
-      Arm();
-    });
-  }
-  MainLoop& loop_;
-  Clock::time_point due_;
-  double worst_ = 0;
-};
 
 double ResidentMiB() {
   std::ifstream statm("/proc/self/statm");
@@ -322,7 +310,7 @@ int main() {
   // 10,000 files indexed at once.
   drain();
   const int before = queued();
-  LatenessProbe probe(loop);
+  bench::LatenessProbe probe(loop);
   loop.RunUntil([] { return false; }, 0.3);
   const double idle = probe.worst_;
   probe.worst_ = 0;

@@ -293,9 +293,14 @@ std::map<std::string, std::string> TICloudTracker::GetFailedTransfers() const {
   return failures_;
 }
 
-void TICloudTracker::TellDelegate(std::function<void(TICloudTrackerDelegate&, TICloudTracker*)> message) {
-  const std::shared_ptr<DelegateChannel> channel = delegate_;
-  const auto deliver = [channel, message = std::move(message)] {
+namespace {
+// A call that tells the channel's delegate `message`, or nothing once the
+// channel is closed. Run on the main thread, where Shutdown closes it: the
+// tracker cannot go while the delegate is told.
+template <typename Channel>
+std::function<void()> Delivery(std::shared_ptr<Channel> channel,
+                               std::function<void(TICloudTrackerDelegate&, TICloudTracker*)> message) {
+  return [channel = std::move(channel), message = std::move(message)] {
     TICloudTrackerDelegate* delegate;
     TICloudTracker* tracker;
     {
@@ -306,6 +311,11 @@ void TICloudTracker::TellDelegate(std::function<void(TICloudTrackerDelegate&, TI
     }
     if (delegate) message(*delegate, tracker);
   };
+}
+}  // namespace
+
+void TICloudTracker::TellDelegate(std::function<void(TICloudTrackerDelegate&, TICloudTracker*)> message) {
+  const auto deliver = Delivery(delegate_, std::move(message));
   if (MainLoop* loop = MainLoop::Main())
     loop->Post(deliver);
   else
@@ -314,19 +324,9 @@ void TICloudTracker::TellDelegate(std::function<void(TICloudTrackerDelegate&, TI
 
 void TICloudTracker::SendStatusChanged(bool wait) {
   const std::shared_ptr<DelegateChannel> channel = delegate_;
-  const auto deliver = [channel] {
-    TICloudTrackerDelegate* delegate;
-    TICloudTracker* tracker;
-    {
-      std::lock_guard lock(channel->mutex);
-      if (channel->closed) return;
-      delegate = channel->delegate;
-      tracker = channel->tracker;
-    }
-    // On the main thread, where Shutdown closes the channel: the tracker
-    // cannot go while the delegate is told.
-    if (delegate) delegate->trackerStatusChanged(tracker);
-  };
+  const auto deliver = Delivery(channel, [](TICloudTrackerDelegate& delegate, TICloudTracker* tracker) {
+    delegate.trackerStatusChanged(tracker);
+  });
   MainLoop* loop = MainLoop::Main();
   if (loop == nullptr || (wait && loop->IsMainThread())) {
     deliver();

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -111,6 +112,14 @@ public:
     const auto listening = pushes_.Start(loop, std::move(listener));
     const Description now = Describe();
     if (listening->rootsChanged && !now.roots.empty()) listening->rootsChanged(now.roots);
+    std::vector<std::string> untold;
+    {
+      std::lock_guard lock(mutex_);
+      listening_ = true;
+      untold.swap(untold_);
+    }
+    for (const std::string& text : untold)
+      if (listening->notice) listening->notice(text);
   }
   void StopPushing() override { pushes_.Stop(); }
 
@@ -327,31 +336,37 @@ private:
   // relative to it), at most `most`; `more` is set when there were more.
   static std::vector<std::string> PendingUnder(const std::string& records, std::size_t most, bool* more) {
     std::vector<std::string> pending;
-    std::vector<std::string> folders{records};
-    std::size_t looked = 0;
-    while (!folders.empty() && looked < kMostRecordFolders) {
+    WalkRecords(records, nullptr, [&](const std::string& path) {
+      if (ReadRecord(path) != State::Pending) return;
+      if (pending.size() == most)
+        *more = true;
+      else
+        pending.push_back(path.substr(records.size() + 1));
+    });
+    return pending;
+  }
+
+  // Every record under `root`: `onFolder` for each folder (the root too),
+  // `onRecord` for each file, at most kMostRecordFolders folders.
+  static void WalkRecords(const std::string& root, const std::function<void(const std::string&)>& onFolder,
+                          const std::function<void(const std::string&)>& onRecord) {
+    std::vector<std::string> folders{root};
+    for (std::size_t looked = 0; !folders.empty() && looked < kMostRecordFolders; ++looked) {
       const std::string folder = std::move(folders.back());
       folders.pop_back();
-      ++looked;
+      if (onFolder) onFolder(folder);
       DIR* dir = ::opendir(folder.c_str());
       if (dir == nullptr) continue;
       while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        const std::string path = folder + "/" + name;
-        if (entry->d_type == DT_DIR) {
-          folders.push_back(path);
-        } else if (entry->d_type == DT_REG && ReadRecord(path) == State::Pending) {
-          if (pending.size() == most) {
-            *more = true;
-            continue;
-          }
-          pending.push_back(path.substr(records.size() + 1));
-        }
+        if (entry->d_type == DT_DIR)
+          folders.push_back(folder + "/" + name);
+        else if (entry->d_type == DT_REG)
+          onRecord(folder + "/" + name);
       }
       ::closedir(dir);
     }
-    return pending;
   }
 
   // One line and one notice when files of `remote` are left in the cache,
@@ -370,12 +385,16 @@ private:
     const std::string text = "rclone stopped with " + count + (pending.size() == 1 ? " file" : " files") +
                              " not uploaded (" + EscapedForLine(names) + "). They will be uploaded when " + remote +
                              " is mounted again with the same cache.";
-    // Told to whoever listens (a notification and a line of the log); said
-    // here only when nobody does yet.
-    const bool told = pushes_.Post([text](Listener& listener) {
+    // Told to the listener (a notification and a line of the log); kept
+    // for it when nobody listens yet (what launch finds comes first).
+    std::lock_guard lock(mutex_);
+    if (!listening_) {
+      untold_.push_back(text);
+      return;
+    }
+    pushes_.Post([text](Listener& listener) {
       if (listener.notice) listener.notice(text);
     });
-    if (!told) Say(text.substr(std::string("rclone ").size()));
   }
 
   // At launch: what an earlier mount left in rclone's usual cache, for
@@ -439,25 +458,12 @@ private:
   // Watches `folder` and the folders under it, and notes the files whose
   // record says they wait.
   void WatchTree(const std::string& root, const Followed& followed, std::vector<std::string>& pending) {
-    std::vector<std::string> folders{root};
-    while (!folders.empty()) {
-      const std::string folder = std::move(folders.back());
-      folders.pop_back();
-      Watch(folder);
-      DIR* dir = ::opendir(folder.c_str());
-      if (dir == nullptr) continue;
-      while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        const std::string path = folder + "/" + name;
-        if (entry->d_type == DT_DIR) {
-          folders.push_back(path);
-        } else if (entry->d_type == DT_REG && ReadRecord(path) == State::Pending) {
+    WalkRecords(
+        root, [this](const std::string& folder) { Watch(folder); },
+        [&](const std::string& path) {
+          if (ReadRecord(path) != State::Pending) return;
           if (auto file = RcloneFileOfRecord(path, followed.mount.mountPoint, followed.records)) pending.push_back(*file);
-        }
-      }
-      ::closedir(dir);
-    }
+        });
   }
 
   void ReadRecordEvents() {
@@ -538,8 +544,11 @@ private:
   std::set<std::string> pending_;  // files known to wait, for whether to ask
   double lastAsked_ = 0;   // when the remote controls were last asked
   double askUntil_ = 0;    // they are asked until then at least
-  // Guarded by mutex_: what the remote controls list as moving, by path.
+  // Guarded by mutex_: what the remote controls list as moving, by path;
+  // whether anyone listens, and the notices kept until someone does.
   std::map<std::string, Moving> moving_;
+  bool listening_ = false;
+  std::vector<std::string> untold_;
 };
 
 }  // namespace
