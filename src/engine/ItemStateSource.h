@@ -46,6 +46,10 @@ public:
   // How far the item's transfer has come, 0 to 100, where the source knows.
   virtual std::optional<double> PercentDone(const std::string&) { return std::nullopt; }
   virtual bool IsInError(const std::string&) { return false; }
+  // The item cannot be reached now but is not gone: the folder it is in
+  // (an rclone mount) went away with it still to send, and it goes when
+  // the folder is back. Its transfer stays, waiting.
+  virtual bool WaitsForItsFolder(const std::string&) { return false; }
   // Why the client gave up on the item, in its words (empty when it gave
   // no reason); asked only of an item in error.
   virtual std::string ErrorText(const std::string&) { return {}; }

@@ -257,8 +257,9 @@ void TICloudTracker::CheckStatus(const std::string& path) {
   const bool reference = source_.IsDownloadFile(path);
   const bool exists = doesFileExist(path);
 
-  // A download reference is never missing while downloads are tracked.
-  if (!exists && !(trackDownloads && reference)) {
+  // A download reference is never missing while downloads are tracked, nor
+  // an item whose folder went away with it still to send.
+  if (!exists && !(trackDownloads && reference) && !source_.WaitsForItsFolder(path)) {
     {
       std::lock_guard lock(transfersLock_);
       if (transfers_.Contains(path)) transfers_.Remove(path);

@@ -30,6 +30,7 @@ std::shared_ptr<ItemStateSource> MakeItemSourceFor(const std::optional<std::stri
   clients.push_back(MakeSyncthingSource(syncthing));
   RcloneOptions rclone;
   rclone.reportAbsence = false;
+  rclone.onlyAroundWatchedFolder = true;
   clients.push_back(MakeRcloneSource(rclone));
   return MakeSelectingItemSource(std::move(clients), MakeAttributeItemSource());
 }

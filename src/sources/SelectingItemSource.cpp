@@ -25,6 +25,7 @@ public:
   std::optional<double> PercentDone(const std::string& path) override { return For(path).PercentDone(path); }
   bool IsInError(const std::string& path) override { return For(path).IsInError(path); }
   std::string ErrorText(const std::string& path) override { return For(path).ErrorText(path); }
+  bool WaitsForItsFolder(const std::string& path) override { return For(path).WaitsForItsFolder(path); }
   TransferDirection DirectionOf(const std::string& path) override { return For(path).DirectionOf(path); }
   bool IsDownloadFile(std::string_view path) override { return For(std::string(path)).IsDownloadFile(path); }
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override {

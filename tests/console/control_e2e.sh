@@ -29,7 +29,7 @@ check "status --json is one JSON object" jq -e 'type == "object"' "$T/status.jso
 check "with its state" jq -e --arg c "$cloud" '.status == 0 and .transfers == 0 and .total == 0 and .paused == false
   and (.network | type == "boolean") and .folders == [$c] and .lastTransfer == null and .recent == []' "$T/status.json"
 # No sync client runs here: the attributes answer.
-check "and where item state comes from" jq -e '.source == {"name": "attributes", "connected": true, "roots": []}' \
+check "and where item state comes from" jq -e '.source == {"name": "attributes", "connected": true, "roots": [], "labels": []}' \
   "$T/status.json"
 check "idle at once" "$app" wait-idle --timeout 5
 

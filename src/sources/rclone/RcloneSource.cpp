@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sources/LocalHttp.h"
@@ -64,7 +65,17 @@ public:
     if (wake_ >= 0) ::close(wake_);
   }
 
-  bool IsInStore(const std::string& path) override { return MountOf(path).has_value(); }
+  bool IsInStore(const std::string& path) override { return MountOf(path, true).has_value(); }
+  bool WaitsForItsFolder(const std::string& path) override {
+    const auto followed = MountOf(path, true);
+    return followed && followed->lost && Read(path) == State::Pending;
+  }
+  std::optional<std::string> WaitingFor() override {
+    std::lock_guard lock(mutex_);
+    if (lost_.empty()) return std::nullopt;
+    return lost_.size() == 1 ? "Waiting: " + lost_.front().mount.remote + " is not mounted."
+                             : "Waiting: " + std::to_string(lost_.size()) + " rclone remotes are not mounted.";
+  }
   bool IsInClientFolder(const std::string& path) override { return MountOf(path).has_value(); }
   bool IsUploading(const std::string& path) override { return Read(path) == State::Pending; }
   bool IsUploaded(const std::string& path) override { return Read(path) != State::Pending && !IsDownloading(path); }
@@ -123,12 +134,24 @@ public:
   }
   void StopPushing() override { pushes_.Stop(); }
 
+  void SetWatchedFolder(const std::string& folder) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (watchedFolder_ == folder) return;
+      watchedFolder_ = folder;
+      forceLook_ = true;
+    }
+    const std::uint64_t one = 1;
+    if (wake_ >= 0) [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+  }
+
 private:
   struct Followed {
     RcloneMount mount;
     std::string records;  // its record folder; empty when rclone's cache is not known
     int pid = 0;          // the process serving it, where found
     std::string control;  // its remote control's base URL; empty when it has none to ask
+    bool lost = false;    // gone with files still to send, which wait for it
   };
   // A file the remote control lists as moving.
   struct Moving {
@@ -136,10 +159,14 @@ private:
     bool download = false;  // its record is not dirty: it comes in
   };
 
-  std::optional<Followed> MountOf(const std::string& path) {
+  // The mount `path` is in; with `orLost`, a lost one too.
+  std::optional<Followed> MountOf(const std::string& path, bool orLost = false) {
     std::lock_guard lock(mutex_);
     for (const Followed& followed : mounts_)
       if (IsWithinFolder(path, followed.mount.mountPoint)) return followed;
+    if (orLost)
+      for (const Followed& followed : lost_)
+        if (IsWithinFolder(path, followed.mount.mountPoint)) return followed;
     return std::nullopt;
   }
 
@@ -149,7 +176,7 @@ private:
   // rewritten), uploaded, or no record at all. Read afresh for every
   // question (one small file).
   State Read(const std::string& path) {
-    const auto followed = MountOf(path);
+    const auto followed = MountOf(path, true);
     if (!followed || followed->records.empty()) return State::None;
     const auto record = RcloneRecordOf(path, followed->mount.mountPoint, followed->records);
     return record ? ReadRecord(*record) : State::None;
@@ -189,9 +216,15 @@ private:
       if (::poll(fds, 3, asking ? 1000 : 2000) < 0 && errno != EINTR) break;
       if (stopping_.load()) break;
       // The mount table tells a change by POLLPRI (and POLLERR); it is read
-      // again at every other wake-up too (cheap when nothing changed): a
-      // process found late, a table that is a plain file in tests.
-      if ((fds[1].revents & (POLLPRI | POLLERR)) != 0 || fds[0].revents == 0) Refresh(table);
+      // again at every wake-up too (cheap when nothing changed): a process
+      // found late, a new watched folder, a table that is a plain file in
+      // tests.
+      if ((fds[0].revents & POLLIN) != 0) {
+        std::uint64_t value;
+        while (::read(wake_, &value, sizeof value) > 0) {
+        }
+      }
+      Refresh(table);
       if ((fds[2].revents & POLLIN) != 0) ReadRecordEvents();
     }
     if (table >= 0) ::close(table);
@@ -223,8 +256,28 @@ private:
       return std::none_of(mounts.begin(), mounts.end(), [&](const RcloneMount& m) { return m.mountPoint == point; });
     });
     std::erase_if(mounts, [&](const RcloneMount& m) { return deadMounts_.count(m.mountPoint) > 0; });
+    // Mounts there (a mount left out below is not lost).
+    std::set<std::string> present;
+    for (const RcloneMount& mount : mounts) present.insert(mount.mountPoint);
+    if (options_.onlyAroundWatchedFolder) {
+      // Looked for, not chosen: only mounts holding the watched folder, or
+      // inside it, are the user's business here.
+      std::string watched;
+      {
+        std::lock_guard lock(mutex_);
+        watched = watchedFolder_;
+      }
+      std::erase_if(mounts, [&](const RcloneMount& m) {
+        return watched.empty() || !(IsWithinFolder(watched, m.mountPoint) || IsWithinFolder(m.mountPoint, watched));
+      });
+    }
     // The same mounts, each with its records known: nothing to look up.
-    if (!firstLook_ && mounts.size() == previous.size() &&
+    bool forced;
+    {
+      std::lock_guard lock(mutex_);
+      forced = std::exchange(forceLook_, false);
+    }
+    if (!firstLook_ && !forced && mounts.size() == previous.size() &&
         std::equal(mounts.begin(), mounts.end(), previous.begin(), [](const RcloneMount& a, const Followed& b) {
           return a.mountPoint == b.mount.mountPoint && a.remote == b.mount.remote && !b.records.empty();
         }))
@@ -235,7 +288,7 @@ private:
         if (said_.insert("refused " + mount.mountPoint).second) Say("not following " + mount.mountPoint + ": " + *why + ".");
         continue;
       }
-      Followed followed{std::move(mount), {}, 0, {}};
+      Followed followed{std::move(mount), {}, 0, {}, false};
       if (const auto process = FindRcloneProcess(followed.mount.mountPoint, options_.procRoot)) {
         followed.records = RcloneRecordFolder(followed.mount, process->cacheDir);
         followed.pid = process->pid;
@@ -267,11 +320,23 @@ private:
       if (changed) mounts_ = found;
       for (const Followed& followed : mounts_) roots.push_back(followed.mount.mountPoint);
     }
-    // Gone with files still to send: said before anything else.
+    // Gone with files still to send: said before anything else, and kept
+    // until mounted again, its files waiting for it.
     for (const Followed& followed : previous)
-      if (std::none_of(found.begin(), found.end(),
-                       [&](const Followed& f) { return f.mount.mountPoint == followed.mount.mountPoint; }))
-        WarnOfPending(followed.mount.remote, followed.records);
+      if (present.count(followed.mount.mountPoint) == 0 && WarnOfPending(followed.mount.remote, followed.records)) {
+        Followed gone = followed;
+        gone.lost = true;
+        gone.control.clear();
+        std::lock_guard lock(mutex_);
+        lost_.push_back(std::move(gone));
+      }
+    {
+      std::lock_guard lock(mutex_);
+      std::erase_if(lost_, [&](const Followed& gone) {
+        return std::any_of(found.begin(), found.end(),
+                           [&](const Followed& f) { return f.mount.mountPoint == gone.mount.mountPoint; });
+      });
+    }
     if (firstLook_) WarnOfCachesWithoutMount(found);
     firstLook_ = false;
     if (!changed) return;
@@ -371,11 +436,12 @@ private:
 
   // One line and one notice when files of `remote` are left in the cache,
   // not uploaded: they go when it is mounted again with the same cache.
-  void WarnOfPending(const std::string& remote, const std::string& records) {
-    if (records.empty()) return;
+  // True when files were left.
+  bool WarnOfPending(const std::string& remote, const std::string& records) {
+    if (records.empty()) return false;
     bool more = false;
     std::vector<std::string> pending = PendingUnder(records, kMostCounted, &more);
-    if (pending.empty()) return;
+    if (pending.empty()) return false;
     std::sort(pending.begin(), pending.end());
     std::string names;
     for (std::size_t i = 0; i < pending.size() && i < kMostNamed; ++i)
@@ -390,11 +456,12 @@ private:
     std::lock_guard lock(mutex_);
     if (!listening_) {
       untold_.push_back(text);
-      return;
+      return true;
     }
     pushes_.Post([text](Listener& listener) {
       if (listener.notice) listener.notice(text);
     });
+    return true;
   }
 
   // At launch: what an earlier mount left in rclone's usual cache, for
@@ -547,6 +614,9 @@ private:
   // Guarded by mutex_: what the remote controls list as moving, by path;
   // whether anyone listens, and the notices kept until someone does.
   std::map<std::string, Moving> moving_;
+  std::vector<Followed> lost_;  // mounts gone with files still to send
+  std::string watchedFolder_;   // the folder the user watches
+  bool forceLook_ = false;      // the mounts are looked at again, whatever the table
   bool listening_ = false;
   std::vector<std::string> untold_;
 };

@@ -23,6 +23,9 @@ struct RcloneOptions {
   // Say so while no rclone mount is there (off when it was only looked
   // for, not chosen).
   bool reportAbsence = true;
+  // Follow only the mounts holding the watched folder or inside it (when
+  // rclone was looked for among other clients, not chosen).
+  bool onlyAroundWatchedFolder = false;
   // Where the mount table and the processes are read (tests point them
   // elsewhere).
   std::string mountTable = "/proc/self/mountinfo";

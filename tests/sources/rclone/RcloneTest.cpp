@@ -169,8 +169,9 @@ protected:
     fs::create_directories(fs::path(records + "/" + name).parent_path());
     std::ofstream(records + "/" + name) << text;
   }
-  void Start() {
+  void Start(bool onlyAroundWatchedFolder = false) {
     RcloneOptions options;
+    options.onlyAroundWatchedFolder = onlyAroundWatchedFolder;
     options.mountTable = dir / "mountinfo";
     options.procRoot = dir / "proc";
     source = MakeRcloneSource(options);
@@ -225,16 +226,42 @@ TEST_F(RcloneSourceTest, AFileIsUploadingWhileItsRecordIsDirtyAndEveryChangeOfIt
   EXPECT_FALSE(source->IsUploading(mountPoint + "/half.txt"));
 
   // rclone ends with a file not sent: the mount is lost (though listed
-  // until unmounted), and the user told once where the file waits.
+  // until unmounted), the user told once where the file waits, and the
+  // file waits for the mount (the one sent does not).
   fs::remove_all(dir / "proc/4242");
   ASSERT_TRUE(loop.RunUntil([&] { return source->Describe().roots.empty(); }, 5));
-  EXPECT_FALSE(source->IsInStore(waiting));
   ASSERT_TRUE(loop.RunUntil([&] { return !notices.empty(); }, 2));
   EXPECT_EQ(notices, std::vector<std::string>{"rclone stopped with 1 file not uploaded (file.txt). They will be "
                                               "uploaded when cloud: is mounted again with the same cache."});
+  const std::string left = mountPoint + "/new/deep/file.txt";
+  EXPECT_TRUE(source->WaitsForItsFolder(left));
+  EXPECT_TRUE(source->IsUploading(left));
+  EXPECT_FALSE(source->WaitsForItsFolder(waiting));
+  EXPECT_EQ(source->WaitingFor().value_or(""), "Waiting: cloud: is not mounted.");
   Mount(false);
   loop.RunUntil([] { return false; }, 2.5);
   EXPECT_EQ(notices.size(), 1u);
+  // Mounted again with the same cache: followed, nothing waits for it.
+  fs::create_directories(dir / "proc/4242");
+  std::ofstream(dir / "proc/4242/cmdline") << std::string("rclone\0mount\0cloud:\0mnt\0--cache-dir\0cache", 41);
+  fs::create_directory_symlink(dir.path(), dir / "proc/4242/cwd");
+  Mount(true);
+  ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty(); }, 5));
+  EXPECT_FALSE(source->WaitsForItsFolder(left));
+  EXPECT_FALSE(source->WaitingFor());
+}
+
+TEST_F(RcloneSourceTest, LookedForAmongOtherClientsOnlyAMountAroundTheWatchedFolderIsFollowed) {
+  Record("waiting.bin", kDirtyRecord);
+  Start(true);
+  loop.RunUntil([] { return false; }, 0.5);
+  EXPECT_TRUE(source->Describe().roots.empty());  // nothing watched yet
+  source->SetWatchedFolder(mountPoint + "/sub");
+  ASSERT_TRUE(loop.RunUntil([&] { return !source->Describe().roots.empty(); }, 5));
+  source->SetWatchedFolder(dir / "elsewhere");
+  ASSERT_TRUE(loop.RunUntil([&] { return source->Describe().roots.empty(); }, 5));
+  EXPECT_TRUE(notices.empty());  // left out, not lost
+  EXPECT_FALSE(source->WaitingFor());
 }
 
 TEST_F(RcloneSourceTest, WhatAnEarlierMountLeftInTheUsualCacheIsSaidAtLaunch) {

@@ -88,7 +88,14 @@ lost="rclone stopped with 1 file not uploaded (late.bin). They will be uploaded 
 check "rclone's end with the file not sent is announced" wait_for "rclone: $lost" "$T/vantorel.txt" 15
 check "and logged" until_true 5 test "$(count "$lost" "$log")" -eq 1
 check "(the server has no whole copy)" bash -c "! cmp -s '$T/late.bin' '$T/srv/late.bin'"
+left_waiting() {
+  "$app" status --json | jq -e --arg p "$T/mnt/late.bin" \
+    '(.inProgress | any(.path == $p)) and .waitingFor == "Waiting: cloud: is not mounted."' > /dev/null
+}
+check "it stays listed, waiting for the mount" until_true 10 left_waiting
 fusermount3 -uz "$T/mnt"
+sleep 3
+check "(still, once unmounted)" left_waiting
 
 # Mounted again with the same cache, now with the remote control on and a
 # full cache: rclone sends the late one, counted once.
@@ -97,6 +104,9 @@ need "rclone mounts the remote again" mount_cloud --vfs-cache-mode full --rc --r
 "$app" wait-idle --timeout 60 > /dev/null
 check "after the mount again the server's copy is whole" until_true 30 cmp -s "$T/late.bin" "$T/srv/late.bin"
 check "and it is logged once" until_true 15 test "$(count "/late.bin" "$log")" -eq 1
+announced_twice() { [ "$(grep -cx "rclone: 1 transfer complete." "$T/vantorel.txt")" -eq 2 ]; }
+check "counted once, as the one transfer of its batch" until_true 15 announced_twice
+check "(never twice)" test "$(grep -c "Completed .* of 2 transfers" "$T/vantorel.txt")" -eq 0
 # The remote control tells how far an upload came.
 head -c 6000000 /dev/urandom > "$T/mnt/measured.bin"
 measured() {
