@@ -30,3 +30,11 @@ report() {  # report: the totals; true when nothing failed
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
+need() {  # need DESCRIPTION COMMAND...: a check the rest depends on; ends the script (with show_logs, if defined) when it fails
+  local before=$failed
+  check "$@"
+  [ "$failed" -eq "$before" ] && return 0
+  report
+  declare -F show_logs > /dev/null && show_logs
+  exit 1
+}

@@ -36,12 +36,6 @@ show_logs() {
   echo "--- client:"; grep -aE "warning|critical|SyncEngine|Sync state" "$T/client.log" 2> /dev/null | tail -20
   echo "--- setup:"; tail -5 "$T/setup.log" 2> /dev/null
 }
-need() {  # need DESCRIPTION COMMAND...: a check the rest depends on; ends the test when it fails
-  local before=$failed
-  check "$@"
-  [ "$failed" -eq "$before" ] && return 0
-  report; show_logs; exit 1
-}
 
 # The client's version answers without a display, account or network.
 if ! timeout 20 nextcloud --version > "$T/version.txt" 2>&1; then

@@ -37,12 +37,6 @@ show_logs() {
   echo "--- vantorel:"; tail -30 "$T/vantorel.txt" 2> /dev/null
   echo "--- rclone mount:"; tail -10 "$T/mount.txt" 2> /dev/null
 }
-need() {  # need DESCRIPTION COMMAND...: a check the rest depends on
-  local before=$failed
-  check "$@"
-  [ "$failed" -eq "$before" ] && return 0
-  report; show_logs; exit 1
-}
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 rclone serve webdav "$T/srv" --addr "127.0.0.1:$port" --dir-cache-time 1s > "$T/serve.txt" 2>&1 &

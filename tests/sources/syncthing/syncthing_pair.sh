@@ -32,12 +32,6 @@ show_logs() {
   echo "--- vantorel:"; tail -30 "$T/vantorel.txt" 2> /dev/null
   echo "--- syncthing A:"; tail -10 "$T/st/a/log.txt" 2> /dev/null
 }
-need() {  # need DESCRIPTION COMMAND...: a check the rest depends on
-  local before=$failed
-  check "$@"
-  [ "$failed" -eq "$before" ] && return 0
-  report; show_logs; exit 1
-}
 
 mkdir -p "$T/st"
 ST_RATE_KBPS=2000 syncthing_pair "$T/st"

@@ -1,0 +1,60 @@
+// The rclone source's word from each mount's remote control (`core/stats`):
+// which files move now and how far they came, asked about once a second
+// while something waits or moves.
+
+#include <algorithm>
+
+#include "sources/rclone/RcloneMeta.h"
+#include "sources/rclone/RcloneSourceImpl.h"
+#include "sources/rclone/RcloneStats.h"
+
+namespace vantorel::rclone {
+
+bool RcloneSource::WantsStats() {
+  if (!pending_.empty() || SteadyNow() < askUntil_) return true;
+  std::lock_guard lock(mutex_);
+  return !moving_.empty() && std::any_of(mounts_.begin(), mounts_.end(), [](const Followed& f) { return !f.control.empty(); });
+}
+
+// What each mount's remote control lists as moving; files that start or
+// stop moving are told.
+void RcloneSource::AskStats(LocalHttp& http) {
+  lastAsked_ = SteadyNow();
+  std::vector<Followed> mounts;
+  {
+    std::lock_guard lock(mutex_);
+    mounts = mounts_;
+  }
+  std::map<std::string, Moving> moving;
+  for (const Followed& followed : mounts) {
+    if (followed.control.empty()) continue;
+    http.SetEndpoint(LocalEndpoint{followed.control, {}, {}, {}, {}});
+    const auto reply = http.Request("POST", "/core/stats", 2.0, "{}");
+    const auto listed = reply.Ok() ? ParseRcloneTransferring(reply.body) : std::nullopt;
+    if (!listed) {
+      if (said_.insert("no answer " + followed.control).second)
+        Say("the remote control of " + followed.mount.remote + " at " + followed.control + " does not answer (" +
+            (reply.Ok() ? std::string("not a stats answer") : reply.error.empty() ? "HTTP " + std::to_string(reply.status) : reply.error) +
+            "); no percentages are shown.");
+      continue;
+    }
+    for (const RcloneTransferring& file : *listed) {
+      const std::string path = followed.mount.mountPoint + "/" + file.name;
+      const auto record = RcloneRecordOf(path, followed.mount.mountPoint, followed.records);
+      moving[path] = Moving{file.percentage, !record || ReadRecord(*record) != State::Pending};
+    }
+  }
+  std::vector<std::string> changed;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [path, now] : moving)
+      if (!moving_.count(path) || moving_[path].download != now.download) changed.push_back(path);
+    for (const auto& [path, before] : moving_)
+      if (!moving.count(path)) changed.push_back(path);
+    moving_ = std::move(moving);
+  }
+  Tell(std::move(changed));
+}
+
+
+}  // namespace vantorel::rclone
