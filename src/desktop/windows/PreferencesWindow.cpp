@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -22,15 +21,14 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStyle>
-#include <QTimer>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "desktop/helpers/SystemHelpers.h"
 #include "desktop/notify/DesktopNotifier.h"
 #include "desktop/status/PanelContrast.h"
 #include "desktop/status/StatusImages.h"
+#include "desktop/windows/ClientFoldersButton.h"
 #include "desktop/windows/FilterListModel.h"
 #include "desktop/windows/FolderPanel.h"
 #include "shell/AppCommands.h"
@@ -251,41 +249,11 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
     }
   });
   // The sync client's own folders (several with Syncthing), when it has any.
-  auto* clientFolders = new QToolButton(pane);
-  clientFolders->setObjectName(QStringLiteral("syncClientFolders"));
-  clientFolders->setText(QStringLiteral("Client's Folders"));
-  clientFolders->setToolTip(QStringLiteral("Watch one of the folders your sync client synchronises"));
-  clientFolders->setPopupMode(QToolButton::InstantPopup);
-  auto* clientMenu = new QMenu(clientFolders);
-  clientFolders->setMenu(clientMenu);
-  const auto listClientFolders = [this, clientFolders, clientMenu] {
-    const std::vector<TAppCommands::ClientFolder> folders =
-        commands_ != nullptr ? commands_->syncClientFolders() : std::vector<TAppCommands::ClientFolder>{};
-    const std::string watched = NSPrefs().GetString(kPreferenceKeyICloudDriveFolder).value_or("");
-    // "Syncthing: Photos (~/Sync/Photos)", the watched one checked.
-    QStringList listed{QString::fromStdString(watched)};
-    for (const auto& folder : folders) listed << QString::fromStdString(folder.path + "\n" + folder.label);
-    if (clientMenu->property("listed").isValid() && clientMenu->property("listed").toStringList() == listed) return;
-    clientMenu->setProperty("listed", listed);
-    clientMenu->clear();
-    for (const auto& folder : folders) {
-      QAction* action = clientMenu->addAction(QString::fromStdString(folder.Title()), this, [this, root = folder.path] {
-        NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
-        IncludeChosenFolder(NSPrefs(), root);
-        ShowFolder();
-      });
-      action->setCheckable(true);
-      action->setChecked(folder.path == watched);
-    }
-    clientFolders->setVisible(!folders.empty());
-  };
-  listClientFolders();
-  // A client found after the window opened (Syncthing answers within a
-  // second or so of launch) shows up without reopening it.
-  auto* relist = new QTimer(clientFolders);
-  relist->setInterval(2000);
-  connect(relist, &QTimer::timeout, this, listClientFolders);
-  relist->start();
+  auto* clientFolders = MakeClientFoldersButton(pane, commands_, [this](const std::string& root) {
+    NSPrefs().SetString(kPreferenceKeyICloudDriveFolder, root);
+    IncludeChosenFolder(NSPrefs(), root);
+    ShowFolder();
+  });
   // Across the whole pane: the buttons need more than the field column.
   folderButtons->addWidget(clientFolders);
   folderButtons->addStretch();
