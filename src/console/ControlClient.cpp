@@ -118,6 +118,10 @@ int RunControlCommand(const std::vector<std::string>& args, const std::string& s
     timeout = -1;
     for (std::size_t i = 1; i < args.size(); ++i) {
       std::string value;
+      if (args[i] == "--uploads") {
+        request = "wait-idle uploads";
+        continue;
+      }
       if (args[i] == "--timeout" && i + 1 < args.size()) value = args[++i];
       else if (args[i].rfind("--timeout=", 0) == 0) value = args[i].substr(10);
       else return Usage("wait-idle: unknown option '" + args[i] + "'");

@@ -135,6 +135,7 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
 
   if (!isSandboxed()) face_.OpenAtLogin(prefs.BoolForKey(kPreferenceKeyLaunchAtStartup));
   tracker_->Start();
+  shutdownGuard_ = std::make_unique<ShutdownGuard>();
   return true;
 }
 
@@ -365,6 +366,7 @@ void TAppController::Quit() {
     tracker_->Shutdown();
     tracker_.reset();
   }
+  shutdownGuard_.reset();  // quitting: nothing is held for us any more
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 

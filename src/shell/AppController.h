@@ -15,6 +15,7 @@
 #include "shell/AppCommands.h"
 #include "shell/AppFace.h"
 #include "shell/Scanner.h"
+#include "shell/ShutdownGuard.h"
 #include "units/runtime/TObject.h"
 
 namespace vantorel {
@@ -97,12 +98,16 @@ private:
   // quit (or Done in a sandbox), which ends the application with 0.
   bool RunWelcome();
   void CancelPendingNotifications();
+  // Tells the shutdown guard what uploads wait now.
+  void UpdateShutdownGuard(const TrackerSnapshot& snapshot);
 
   TAppFace& face_;
   const TICloudTracker::Options trackerOptions_;
   // What the tracker will ask, made at the start of the launch.
   std::shared_ptr<ItemStateSource> itemSource_;
   TRef<TICloudTracker> tracker_;
+  // Holds shutdown while uploads wait (from the tracker's start on).
+  std::unique_ptr<ShutdownGuard> shutdownGuard_;
   std::optional<NotificationStats> trackerNotificationStats_;
   TRef<TTimer> pendingNotifications_;
   std::vector<TRef<TScanner>> scanners_;

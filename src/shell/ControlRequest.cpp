@@ -15,8 +15,9 @@ ControlRequest ParseControlRequest(const std::string& line) {
   if ((command == "status" || command == "follow") && (bare || rest == "json")) {
     request.kind = command == "status" ? Kind::Status : Kind::Follow;
     request.json = !bare;
-  } else if (bare && command == "wait-idle") {
+  } else if (command == "wait-idle" && (bare || rest == "uploads")) {
     request.kind = Kind::WaitIdle;
+    request.uploads = !bare;
   } else if (bare && command == "open") {
     request.kind = Kind::Open;
   } else if (bare && command == "preferences") {

@@ -10,6 +10,7 @@ struct ControlRequest {
   enum class Kind { Status, Follow, WaitIdle, Open, Preferences, Rescan, Pause, Resume, Quit, Ping, Invalid };
   Kind kind = Kind::Invalid;
   bool json = false;   // Status and Follow
+  bool uploads = false;  // WaitIdle: for uploads only
   std::string folder;  // Rescan: empty for the watched folder
   std::string error;   // Invalid: the answer's text, without "error "
 };

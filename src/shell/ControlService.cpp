@@ -100,6 +100,8 @@ std::string ControlService::StatusJson() const {
   }
   out += "]";
   out += std::string(",\"syncingPaused\":") + (s.syncingPaused ? "true" : "false");
+  // Nothing waits to be uploaded (downloads do not keep anything back).
+  out += std::string(",\"safeToShutDown\":") + (s.inProgress - s.downloadsInProgress > 0 ? "false" : "true");
   out += ",\"waitingFor\":" + (s.waitingFor.empty() ? std::string("null") : JsonQuoted(s.waitingFor));
   const ItemStateSource::Description source = itemSource->Describe();
   out += ",\"source\":{\"name\":" + JsonQuoted(source.name) +
@@ -108,9 +110,11 @@ std::string ControlService::StatusJson() const {
   return out + "}";
 }
 
-bool ControlService::IsIdle() const {
+bool ControlService::IsIdle(bool uploadsOnly) const {
   const TICloudTracker* t = controller_.GetTracker();
-  return t != nullptr && t->Snapshot().status == TrackerSnapshot::Status::Idle && !t->HasUnexaminedPaths();
+  if (t == nullptr || t->HasUnexaminedPaths()) return false;
+  const TrackerSnapshot s = t->Snapshot();
+  return uploadsOnly ? s.inProgress - s.downloadsInProgress <= 0 : s.status == TrackerSnapshot::Status::Idle;
 }
 
 void ControlService::Request(ControlSocket::ConnectionId id, const std::string& line) {
@@ -144,10 +148,10 @@ void ControlService::Request(ControlSocket::ConnectionId id, const std::string& 
       break;
     }
     case Kind::WaitIdle:
-      if (IsIdle()) {
+      if (IsIdle(request.uploads)) {
         socket_.Send(id, "ok idle");
       } else {
-        waiters_.insert(id);
+        waiters_[id] = request.uploads;
         KeepCheckingWaiters();
       }
       break;
@@ -220,10 +224,13 @@ void ControlService::KeepFollowing() {
 }
 
 void ControlService::AnswerWaiters() {
-  if (waiters_.empty() || !IsIdle()) return;
-  const auto waiting = std::move(waiters_);
-  waiters_.clear();
-  for (const auto id : waiting) socket_.Send(id, "ok idle");
+  std::vector<ControlSocket::ConnectionId> answered;
+  for (const auto& [id, uploadsOnly] : waiters_)
+    if (IsIdle(uploadsOnly)) answered.push_back(id);
+  for (const auto id : answered) {
+    waiters_.erase(id);
+    socket_.Send(id, "ok idle");
+  }
 }
 
 void ControlService::KeepCheckingWaiters() {

@@ -7,8 +7,9 @@
 //
 //   status [json]       the status line, or the state as one JSON object
 //   follow [json]       the same now and at every change, until the peer leaves
-//   wait-idle           "ok idle" once nothing is in progress and no
-//                       received-download batch is open
+//   wait-idle [uploads] "ok idle" once nothing is in progress and no
+//                       received-download batch is open (with "uploads":
+//                       once no upload is in progress or waiting)
 //   open | preferences  the popover (toggled) or the preferences window
 //   rescan [PATH]       a rescan of the watched folder, or of PATH
 //   quit                an orderly quit
@@ -38,7 +39,7 @@ public:
 
   std::string StatusLine() const;
   std::string StatusJson() const;
-  bool IsIdle() const;
+  bool IsIdle(bool uploadsOnly = false) const;
 
 private:
   void Closed(ControlSocket::ConnectionId id);
@@ -52,7 +53,7 @@ private:
   ControlSocket& socket_;
   // Followers and what they were last told (sent again only when it changed).
   std::map<ControlSocket::ConnectionId, std::pair<bool, std::string>> followers_;
-  std::set<ControlSocket::ConnectionId> waiters_;
+  std::map<ControlSocket::ConnectionId, bool> waiters_;  // → waits for uploads only
   MainLoop::TimerId waiterTimer_ = 0;
   bool waiterTimerSet_ = false;
   MainLoop::TimerId followTimer_ = 0;

@@ -1,6 +1,7 @@
 // Turning the tracker's reports into user notifications: finished reports
 // are summed into a batch, and one notification covers a whole burst.
 
+#include <algorithm>
 #include <cmath>
 
 #include "shell/AppController.h"
@@ -15,6 +16,8 @@ namespace vantorel {
 namespace {
 constexpr const char* kNotificationTitle = "iCloud Drive";
 constexpr const char* kNoSound = "****";
+// Transfers looked at for the names in the shutdown lock's reason.
+constexpr std::size_t kNamesInShutdownReason = 20;
 
 // The title names the sync service the transfers went through; the
 // attributes' own service keeps its name.
@@ -47,6 +50,7 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
   CancelPendingNotifications();  // on every change, finished or not
   // One reading: the batch's end and its counts come from the same moment.
   const TrackerSnapshot batch = tracker_->Snapshot();
+  UpdateShutdownGuard(batch);
   if (batch.finished) {
     // The tracker keeps when a transfer last completed; the preferences keep
     // it across launches.
@@ -67,6 +71,18 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
     pendingNotifications_ = TTimer::Create(delay, 0.0, [this](void*) { showTrackerNotifications(); });
     pendingNotifications_->Install();
   }
+}
+
+void TAppController::UpdateShutdownGuard(const TrackerSnapshot& snapshot) {
+  if (!shutdownGuard_ || !tracker_) return;
+  const int uploads = std::max(0, snapshot.inProgress - snapshot.downloadsInProgress);
+  std::vector<std::string> names;
+  if (uploads > 0)
+    for (const auto& [path, download] : tracker_->GetTransfersWithDirection(kNamesInShutdownReason))
+      if (!download) names.push_back(lastPathComponent(path));
+  std::sort(names.begin(), names.end());
+  shutdownGuard_->Update(uploads, std::move(names),
+                         NSPrefs().GetBool(kPreferenceKeyHoldShutdownWhileUploading).value_or(true));
 }
 
 void TAppController::trackerTransferFailed(TICloudTracker*, const std::string&, const std::string& sentence) {

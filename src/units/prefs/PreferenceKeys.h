@@ -10,6 +10,8 @@ class TUserDefaults;
 
 // In the order the program defines them.
 extern const std::string kPreferenceKeyShowNotifications;
+// Hold the machine's shutdown while files upload (on unless set off).
+extern const std::string kPreferenceKeyHoldShutdownWhileUploading;
 extern const std::string kPreferenceKeyEnableLogging;
 extern const std::string kPreferenceKeyClearLogAfterSize;
 extern const std::string kPreferenceKeyICloudDriveFolder;

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The machine's shutdown held while a file waits to be uploaded, against a
+# mock logind (python3-dbusmock's template) on a private system bus: the
+# lock is listed with its reason while the file waits, and gone within a
+# second or two of its upload; without a system bus, one line and nothing
+# held. Skips (77) without dbus-daemon or python3-dbusmock.
+set -uo pipefail
+app=$1
+here=$(cd "$(dirname "$0")" && pwd)
+command -v dbus-daemon > /dev/null || { echo "SKIP: dbus-daemon is not installed"; exit 77; }
+/usr/bin/python3 -c "import dbusmock" 2> /dev/null || { echo "SKIP: python3-dbusmock is not installed (scripts/setup installs it)"; exit 77; }
+
+T=$(mktemp -d)
+. "$here/../support/checks.sh"
+vantorel= bus= mock=
+cleanup() {
+  [ -n "$vantorel" ] && kill "$vantorel" 2> /dev/null
+  [ -n "$mock" ] && kill "$mock" 2> /dev/null
+  [ -n "$bus" ] && kill "$bus" 2> /dev/null
+  wait 2> /dev/null
+  rm -rf "$T"
+}
+trap cleanup EXIT
+export HOME=$T XDG_CONFIG_HOME=$T/config XDG_DATA_HOME=$T/data XDG_RUNTIME_DIR=$T/run XDG_CACHE_HOME=$T/cache
+mkdir -m 700 "$T/run"
+cloud=$T/cloud
+mkdir -p "$cloud"
+show_logs() { echo "--- vantorel:"; tail -20 "$T/vantorel.txt" 2> /dev/null; echo "--- mock:"; tail -10 "$T/mock.txt" 2> /dev/null; }
+
+# Without a system bus: said once, nothing held, nothing else changes.
+DBUS_SYSTEM_BUS_ADDRESS=unix:path=$T/no-bus "$app" --headless --folder "$cloud" > "$T/nobus.txt" 2>&1 &
+vantorel=$!
+check "no system bus is said once" wait_for "Shutdown is not held while files upload: no system bus" "$T/nobus.txt" 15
+"$app" quit > /dev/null
+wait "$vantorel"
+vantorel=
+check "(once)" test "$(grep -c "Shutdown is not held" "$T/nobus.txt")" -eq 1
+
+dbus-daemon --config-file="$here/system-bus.conf" --print-address=3 --nofork 3> "$T/address" &
+bus=$!
+until_true 10 test -s "$T/address"
+export DBUS_SYSTEM_BUS_ADDRESS=$(head -1 "$T/address")
+/usr/bin/python3 -m dbusmock --system --template logind > "$T/mock.txt" 2>&1 &
+mock=$!
+inhibitors() {
+  /usr/bin/python3 - 2> /dev/null <<'PY'
+import dbus
+bus = dbus.SystemBus()
+manager = dbus.Interface(bus.get_object("org.freedesktop.login1", "/org/freedesktop/login1"),
+                         "org.freedesktop.login1.Manager")
+for what, who, why, mode, uid, pid in manager.ListInhibitors():
+    print(f"{what}\t{who}\t{why}\t{mode}")
+PY
+}
+need "the mock logind answers" until_true 10 inhibitors
+
+"$app" --headless --folder "$cloud" > "$T/vantorel.txt" 2>&1 &
+vantorel=$!
+need "vantorel runs" until_true 15 "$app" status
+check "nothing is held while nothing uploads" test -z "$(inhibitors | grep Vantorel)"
+check "status says it is safe to shut down" sh -c '"$1" status --json | jq -e ".safeToShutDown == true" > /dev/null' sh "$app"
+echo "draft" > "$cloud/report.txt"  # no upload attribute: it waits
+held() { inhibitors | grep -qxF "shutdown	Vantorel	1 file is still being uploaded: report.txt	block"; }
+check "while it waits, shutdown is held with the reason" until_true 10 held
+check "and sleep waits a moment" until_true 5 sh -c "$(declare -f inhibitors); inhibitors | grep -q '^sleep	Vantorel	.*	delay$'"
+check "status says it is not safe" sh -c '"$1" status --json | jq -e ".safeToShutDown == false" > /dev/null' sh "$app"
+"$app" wait-idle --uploads --timeout 1 > /dev/null 2>&1
+check "wait-idle --uploads waits for it" test $? -ne 0
+( "$app" wait-idle --uploads --timeout 20 > "$T/waited.txt" 2>&1; echo $? >> "$T/waited.txt" ) &
+waiter=$!
+sleep 0.5
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
+released() { [ -z "$(inhibitors | grep Vantorel)" ]; }
+check "uploaded, the locks go" until_true 5 released
+wait "$waiter"
+check "and wait-idle --uploads returns 0" test "$(tail -1 "$T/waited.txt")" = 0
+"$app" quit > /dev/null
+wait "$vantorel"
+check "vantorel quits cleanly" test $? -eq 0
+vantorel=
+
+report || { show_logs; exit 1; }
