@@ -1,6 +1,8 @@
 #include "shell/AppController.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <iostream>
 
 #include "shell/AppFace.h"
@@ -11,6 +13,7 @@
 #include "units/runtime/AppHelpers.h"
 #include "units/fs/AtomicFile.h"
 #include "units/runtime/Diagnostics.h"
+#include "units/runtime/MainLoop.h"
 #include "units/net/NetworkReachability.h"
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PreferenceKeys.h"
@@ -21,6 +24,9 @@
 namespace vantorel {
 
 namespace {
+// What the last shutdown left is asked about this long after tracking
+// began (the sync client answers within seconds of launch).
+constexpr double kLookAfterShutdownDelay = 15.0;
 constexpr const char* kFirstLaunchFolderMessage =
     "Please locate the iCloud Drive folder. You will only need to choose the folder once.";
 constexpr const char* kLaterLaunchFolderMessage =
@@ -135,7 +141,22 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
 
   if (!isSandboxed()) face_.OpenAtLogin(prefs.BoolForKey(kPreferenceKeyLaunchAtStartup));
   tracker_->Start();
-  shutdownGuard_ = std::make_unique<ShutdownGuard>();
+  // The guard's thread hands the news to the main thread and waits for it
+  // a little: the sleep lock lets go once the history is written.
+  shutdownGuard_ = std::make_unique<ShutdownGuard>("Vantorel", [this, alive = alive_](bool sleep,
+                                                                                     const std::vector<std::string>& waiting) {
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    MainLoop::Main()->Post([this, alive, sleep, waiting, done] {
+      if (alive->load()) GoingDownWithUploads(sleep, waiting);
+      done->set_value();
+    });
+    finished.wait_for(std::chrono::seconds(2));
+  });
+  if (NSPrefs().GetStringArray(kPreferenceKeyUploadsWaitingAtShutdown))
+    MainLoop::Main()->AddTimer(kLookAfterShutdownDelay, [this, alive = alive_] {
+      if (alive->load()) SayWhatTheLastShutdownLeft();
+    });
   return true;
 }
 
@@ -362,11 +383,12 @@ void TAppController::Quit() {
   scanners_.clear();
   for (const auto id : observers_) NSPrefs().RemoveObserver(id);
   observers_.clear();
+  alive_->store(false);
+  shutdownGuard_.reset();  // quitting: nothing is held for us any more
   if (tracker_) {
     tracker_->Shutdown();
     tracker_.reset();
   }
-  shutdownGuard_.reset();  // quitting: nothing is held for us any more
   if (IsMonitoringNetworkReachability()) StopMonitoringNetworkReachability();
 }
 

@@ -5,6 +5,7 @@
 // around a rescan. Toolkit-free: it reaches the user through a TAppFace.
 // Main thread only.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,6 +101,13 @@ private:
   void CancelPendingNotifications();
   // Tells the shutdown guard what uploads wait now.
   void UpdateShutdownGuard(const TrackerSnapshot& snapshot);
+  // The machine shuts down or sleeps with `waiting` not uploaded: the
+  // history saved, one line on the terminal and in the log, the list kept
+  // for the next launch. Main thread.
+  void GoingDownWithUploads(bool sleep, const std::vector<std::string>& waiting);
+  // At launch, a while after tracking began: what of the list kept at the
+  // last shutdown is still not uploaded, said once. Main thread.
+  void SayWhatTheLastShutdownLeft();
 
   TAppFace& face_;
   const TICloudTracker::Options trackerOptions_;
@@ -108,6 +116,9 @@ private:
   TRef<TICloudTracker> tracker_;
   // Holds shutdown while uploads wait (from the tracker's start on).
   std::unique_ptr<ShutdownGuard> shutdownGuard_;
+  // False once quitting began: a call posted by the guard's thread then
+  // does nothing.
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   std::optional<NotificationStats> trackerNotificationStats_;
   TRef<TTimer> pendingNotifications_;
   std::vector<TRef<TScanner>> scanners_;

@@ -7,6 +7,19 @@
 
 namespace vantorel {
 
+namespace {
+
+int GoingDownSignal(sd_bus_message* message, void* self, sd_bus_error*) {
+  int starting = 0;
+  if (sd_bus_message_read(message, "b", &starting) < 0) return 0;
+  const char* member = sd_bus_message_get_member(message);
+  static_cast<LogindInhibitor*>(self)->Heard(member != nullptr && std::strcmp(member, "PrepareForSleep") == 0,
+                                             starting != 0);
+  return 0;
+}
+
+}  // namespace
+
 LogindInhibitor::~LogindInhibitor() {
   if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
 }
@@ -20,6 +33,24 @@ bool LogindInhibitor::Connect(std::string* problem) {
     return false;
   }
   return true;
+}
+
+bool LogindInhibitor::WatchGoingDown(std::function<void(bool sleep, bool starting)> heard) {
+  if (bus_ == nullptr) return false;
+  heard_ = std::move(heard);
+  for (const char* member : {"PrepareForShutdown", "PrepareForSleep"})
+    if (sd_bus_match_signal(bus_, nullptr, "org.freedesktop.login1", "/org/freedesktop/login1",
+                            "org.freedesktop.login1.Manager", member, &GoingDownSignal, this) < 0)
+      return false;
+  return true;
+}
+
+int LogindInhibitor::Fd() const { return bus_ != nullptr ? sd_bus_get_fd(bus_) : -1; }
+
+void LogindInhibitor::Process() {
+  if (bus_ == nullptr) return;
+  while (sd_bus_process(bus_, nullptr) > 0) {
+  }
 }
 
 int LogindInhibitor::Inhibit(const std::string& what, const std::string& who, const std::string& why,

@@ -6,6 +6,7 @@
 //
 // Threads: one object per thread (sd-bus connections are not shared).
 
+#include <functional>
 #include <string>
 
 struct sd_bus;
@@ -27,8 +28,23 @@ public:
   int Inhibit(const std::string& what, const std::string& who, const std::string& why, const std::string& mode,
               std::string* problem);
 
+  // From now on, `heard` runs (in Process) for logind's PrepareForShutdown
+  // and PrepareForSleep signals: whether it is sleep, and whether it is
+  // about to happen (true) or over (false).
+  bool WatchGoingDown(std::function<void(bool sleep, bool starting)> heard);
+  // The connection's descriptor to poll for input (-1 without one), and
+  // the handling of what arrived.
+  int Fd() const;
+  void Process();
+
+  // What a signal said (the bus's callback calls it).
+  void Heard(bool sleep, bool starting) {
+    if (heard_) heard_(sleep, starting);
+  }
+
 private:
   sd_bus* bus_ = nullptr;
+  std::function<void(bool, bool)> heard_;
 };
 
 }  // namespace vantorel

@@ -1,8 +1,11 @@
 #include "shell/ShutdownGuard.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 #include "shell/LogindInhibitor.h"
 #include "units/runtime/Diagnostics.h"
@@ -28,34 +31,44 @@ void Close(int& fd) {
 
 }  // namespace
 
-ShutdownGuard::ShutdownGuard(std::string who) : who_(std::move(who)) { thread_ = std::thread([this] { Run(); }); }
+ShutdownGuard::ShutdownGuard(std::string who, GoingDown goingDown)
+    : who_(std::move(who)), goingDown_(std::move(goingDown)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  thread_ = std::thread([this] { Run(); });
+}
 
 ShutdownGuard::~ShutdownGuard() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
   }
-  changed_.notify_all();
+  Wake();
   thread_.join();
+  if (wake_ >= 0) ::close(wake_);
 }
 
-void ShutdownGuard::Update(int uploads, std::vector<std::string> names, bool enabled) {
+void ShutdownGuard::Wake() {
+  const std::uint64_t one = 1;
+  if (wake_ >= 0) [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+}
+
+void ShutdownGuard::Update(int uploads, std::vector<std::string> paths, bool enabled) {
   {
     std::lock_guard lock(mutex_);
-    if (uploads == uploads_ && names == names_ && enabled == enabled_) return;
+    if (uploads == uploads_ && paths == paths_ && enabled == enabled_) return;
     uploads_ = uploads;
-    names_ = std::move(names);
+    paths_ = std::move(paths);
     enabled_ = enabled;
   }
-  changed_.notify_all();
+  Wake();
 }
 
-std::string ShutdownGuard::Reason(int uploads, const std::vector<std::string>& names) {
+std::string ShutdownGuard::Reason(int uploads, const std::vector<std::string>& paths) {
   std::string text = uploads == 1 ? "1 file is still being uploaded" : std::to_string(uploads) + " files are still being uploaded";
-  if (names.empty()) return text + ".";
+  if (paths.empty()) return text + ".";
   text += ": ";
-  for (std::size_t i = 0; i < names.size() && i < kMostNamed; ++i) text += (i == 0 ? "" : ", ") + EscapedForLine(names[i]);
-  if (static_cast<std::size_t>(uploads) > std::min(names.size(), kMostNamed)) text += ", …";
+  for (std::size_t i = 0; i < paths.size() && i < kMostNamed; ++i)
+    text += (i == 0 ? "" : ", ") + EscapedForLine(paths[i].substr(paths[i].find_last_of('/') + 1));
+  if (static_cast<std::size_t>(uploads) > std::min(paths.size(), kMostNamed)) text += ", …";
   return text;
 }
 
@@ -65,25 +78,44 @@ void ShutdownGuard::Run() {
   // Without a bus nothing here can ever be held: said once, never retried.
   bool available = logind.Connect(&problem);
   if (!available) WriteDiagnosticLine("Shutdown is not held while files upload: " + problem + ".");
+  // logind's word that the machine goes down (or sleeps) now, or is back.
+  std::vector<std::pair<bool, bool>> heard;  // (sleep, starting)
+  if (available) logind.WatchGoingDown([&heard](bool sleep, bool starting) { heard.emplace_back(sleep, starting); });
   int shutdownLock = -1;
   int sleepLock = -1;
+  bool sleeping = false;
   std::string held;
   double heldAt = 0;
   bool saidRefused = false;
   for (;;) {
+    // Woken by every change and by the bus; otherwise once a second, for a
+    // reason that waited out its refresh time.
+    pollfd fds[2] = {{wake_, POLLIN, 0}, {logind.Fd(), POLLIN, 0}};
+    ::poll(fds, available && fds[1].fd >= 0 ? 2 : 1, 1000);
+    std::uint64_t value;
+    while (::read(wake_, &value, sizeof value) > 0) {
+    }
+    if (available) logind.Process();
     int uploads;
-    std::vector<std::string> names;
+    std::vector<std::string> paths;
     bool enabled;
     {
-      std::unique_lock lock(mutex_);
-      // Woken by every change; otherwise once a second, for a reason that
-      // waited out its refresh time.
-      changed_.wait_for(lock, std::chrono::seconds(1));
+      std::lock_guard lock(mutex_);
       if (stop_) break;
       uploads = uploads_;
-      names = names_;
+      paths = paths_;
       enabled = enabled_;
     }
+    for (const auto& [sleep, starting] : heard) {
+      // Going down anyway (forced, or past a delay): what still waits is
+      // told before the sleep lock lets the machine go.
+      if (starting && enabled && uploads > 0 && goingDown_) goingDown_(sleep, paths);
+      if (sleep) {
+        sleeping = starting;
+        if (starting) Close(sleepLock);
+      }
+    }
+    heard.clear();
     if (!available || !enabled || uploads <= 0) {
       Close(shutdownLock);
       Close(sleepLock);
@@ -91,7 +123,10 @@ void ShutdownGuard::Run() {
       holding_ = false;
       continue;
     }
-    const std::string reason = Reason(uploads, names);
+    // Sleep waits a moment, for the history to be written (not while it
+    // is under way: that lock was let go for it).
+    if (sleepLock < 0 && !sleeping) sleepLock = logind.Inhibit("sleep", who_, Reason(uploads, paths), "delay", &problem);
+    const std::string reason = Reason(uploads, paths);
     if (shutdownLock >= 0 && (reason == held || SteadyNow() - heldAt < kReasonRefresh)) continue;
     // The new lock first, then the old one let go: never a moment unheld.
     const int fresh = logind.Inhibit("shutdown", who_, reason, "block", &problem);
@@ -105,8 +140,6 @@ void ShutdownGuard::Run() {
     held = reason;
     heldAt = SteadyNow();
     holding_ = true;
-    // Sleep waits a moment, for the history to be written.
-    if (sleepLock < 0) sleepLock = logind.Inhibit("sleep", who_, reason, "delay", &problem);
   }
   Close(shutdownLock);
   Close(sleepLock);

@@ -7,11 +7,15 @@
 // lock taken before the old one is let go (never a moment unheld). Without
 // a system bus or logind: one line when it starts, then nothing more.
 //
+// When the machine shuts down or sleeps anyway (logind's PrepareForShutdown
+// or PrepareForSleep) with uploads waiting, `goingDown` is told, on the
+// guard's thread, before the sleep lock is let go.
+//
 // Threads: one of its own, which alone talks to the bus. Update and
 // Holding from any thread; `mutex_` guards what Update hands over.
 
 #include <atomic>
-#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,30 +25,35 @@ namespace vantorel {
 
 class ShutdownGuard {
 public:
-  explicit ShutdownGuard(std::string who = "Vantorel");
+  // Whether it is sleep, and the paths of the uploads waiting.
+  using GoingDown = std::function<void(bool sleep, const std::vector<std::string>& waiting)>;
+
+  explicit ShutdownGuard(std::string who = "Vantorel", GoingDown goingDown = {});
   ~ShutdownGuard();
   ShutdownGuard(const ShutdownGuard&) = delete;
   ShutdownGuard& operator=(const ShutdownGuard&) = delete;
 
   // How many uploads wait now (in progress or waiting; downloads are not
-  // counted) and some of their names; with `enabled` false nothing is held.
-  void Update(int uploads, std::vector<std::string> names, bool enabled);
+  // counted) and some of their paths; with `enabled` false nothing is held.
+  void Update(int uploads, std::vector<std::string> paths, bool enabled);
   // A shutdown lock is held now.
   bool Holding() const { return holding_.load(); }
 
   // "1 file is still being uploaded: report.txt", "3 files are still being
   // uploaded: a.txt, b.txt, …" (at most three names).
-  static std::string Reason(int uploads, const std::vector<std::string>& names);
+  static std::string Reason(int uploads, const std::vector<std::string>& paths);
 
 private:
   void Run();
+  void Wake();
 
   const std::string who_;
+  const GoingDown goingDown_;
+  int wake_ = -1;  // an eventfd: Update and the destructor wake the thread
   std::mutex mutex_;
-  std::condition_variable changed_;
   // Guarded by mutex_.
   int uploads_ = 0;
-  std::vector<std::string> names_;
+  std::vector<std::string> paths_;
   bool enabled_ = true;
   bool stop_ = false;
   std::atomic<bool> holding_{false};

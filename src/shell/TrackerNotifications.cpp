@@ -7,6 +7,11 @@
 #include "shell/AppController.h"
 #include "shell/AppFace.h"
 #include "units/fs/PathUtilities.h"
+#include "units/runtime/AbsoluteTime.h"
+#include "units/fs/FileObjectUtilities.h"
+#include "units/runtime/Diagnostics.h"
+#include "units/text/LineText.h"
+#include "units/text/DateUtilities.h"
 #include "units/prefs/PreferenceKeys.h"
 #include "units/runtime/TTimer.h"
 #include "units/prefs/UserDefaults.h"
@@ -17,7 +22,7 @@ namespace {
 constexpr const char* kNotificationTitle = "iCloud Drive";
 constexpr const char* kNoSound = "****";
 // Transfers looked at for the names in the shutdown lock's reason.
-constexpr std::size_t kNamesInShutdownReason = 20;
+constexpr std::size_t kPathsInShutdownReason = 20;
 
 // The title names the sync service the transfers went through; the
 // attributes' own service keeps its name.
@@ -76,13 +81,52 @@ void TAppController::trackerStatusChanged(TICloudTracker*) {
 void TAppController::UpdateShutdownGuard(const TrackerSnapshot& snapshot) {
   if (!shutdownGuard_ || !tracker_) return;
   const int uploads = std::max(0, snapshot.inProgress - snapshot.downloadsInProgress);
-  std::vector<std::string> names;
+  std::vector<std::string> paths;
   if (uploads > 0)
-    for (const auto& [path, download] : tracker_->GetTransfersWithDirection(kNamesInShutdownReason))
-      if (!download) names.push_back(lastPathComponent(path));
-  std::sort(names.begin(), names.end());
-  shutdownGuard_->Update(uploads, std::move(names),
+    for (const auto& [path, download] : tracker_->GetTransfersWithDirection(kPathsInShutdownReason))
+      if (!download) paths.push_back(path);
+  std::sort(paths.begin(), paths.end());
+  shutdownGuard_->Update(uploads, std::move(paths),
                          NSPrefs().GetBool(kPreferenceKeyHoldShutdownWhileUploading).value_or(true));
+}
+
+namespace {
+// "a.txt, b.txt, c.txt, …": the names of the first three of `paths`.
+std::string NamesOf(const std::vector<std::string>& paths) {
+  std::string names;
+  for (std::size_t i = 0; i < paths.size() && i < 3; ++i)
+    names += (i == 0 ? "" : ", ") + EscapedForLine(lastPathComponent(paths[i]));
+  return paths.size() > 3 ? names + ", …" : names;
+}
+}  // namespace
+
+void TAppController::GoingDownWithUploads(bool sleep, const std::vector<std::string>& waiting) {
+  if (!tracker_ || waiting.empty()) return;
+  tracker_->SaveRecentTransfers();
+  const std::string line = std::string(sleep ? "Going to sleep" : "Shutting down") + " with " +
+                           std::to_string(waiting.size()) + (waiting.size() == 1 ? " file" : " files") +
+                           " not uploaded: " + NamesOf(waiting) + ".";
+  WriteDiagnosticLine(line);
+  if (tracker_->Settings()->enableLogging)
+    tracker_->AddLogEntry("[" + shortDateString(CurrentAbsoluteTime(), false) + "] " + line);
+  // Asked about again at the next launch.
+  NSPrefs().SetStringArray(kPreferenceKeyUploadsWaitingAtShutdown, waiting);
+}
+
+void TAppController::SayWhatTheLastShutdownLeft() {
+  const auto listed = NSPrefs().GetStringArray(kPreferenceKeyUploadsWaitingAtShutdown);
+  NSPrefs().Remove(kPreferenceKeyUploadsWaitingAtShutdown);
+  if (!listed || !tracker_) return;
+  // The source is asked again: what it has sent since is not said.
+  std::vector<std::string> still;
+  ItemStateSource& source = *tracker_->GetItemSource();
+  for (const std::string& path : *listed)
+    if (doesFileExist(path) && !source.IsUploaded(path)) still.push_back(path);
+  if (still.empty()) return;
+  const std::string line = "Still not uploaded since the last shutdown: " + NamesOf(still) + ".";
+  WriteDiagnosticLine(line);
+  if (tracker_->Settings()->enableLogging)
+    tracker_->AddLogEntry("[" + shortDateString(CurrentAbsoluteTime(), false) + "] " + line);
 }
 
 void TAppController::trackerTransferFailed(TICloudTracker*, const std::string&, const std::string& sentence) {

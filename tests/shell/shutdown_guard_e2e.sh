@@ -60,23 +60,50 @@ need "vantorel runs" until_true 15 "$app" status
 check "nothing is held while nothing uploads" test -z "$(inhibitors | grep Vantorel)"
 check "status says it is safe to shut down" sh -c '"$1" status --json | jq -e ".safeToShutDown == true" > /dev/null' sh "$app"
 echo "draft" > "$cloud/report.txt"  # no upload attribute: it waits
-held() { inhibitors | grep -qxF "shutdown	Vantorel	1 file is still being uploaded: report.txt	block"; }
-check "while it waits, shutdown is held with the reason" until_true 10 held
+held() { inhibitors | grep -qxF "shutdown	Vantorel	$1	block"; }
+check "while it waits, shutdown is held with the reason" until_true 10 held "1 file is still being uploaded: report.txt"
 check "and sleep waits a moment" until_true 5 sh -c "$(declare -f inhibitors); inhibitors | grep -q '^sleep	Vantorel	.*	delay$'"
 check "status says it is not safe" sh -c '"$1" status --json | jq -e ".safeToShutDown == false" > /dev/null' sh "$app"
+echo "more" > "$cloud/notes.txt"
+check "a second one: the reason says both" until_true 10 held "2 files are still being uploaded: notes.txt, report.txt"
+
+# Shut down anyway (a forced shutdown): said, logged, the history saved.
+/usr/bin/python3 - <<'PY'
+import dbus
+login1 = dbus.SystemBus().get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+login1.EmitSignal("org.freedesktop.login1.Manager", "PrepareForShutdown", "b", [True],
+                  dbus_interface="org.freedesktop.DBus.Mock")
+PY
+line="Shutting down with 2 files not uploaded: notes.txt, report.txt."
+check "the shutdown is said on the terminal" wait_for "$line" "$T/vantorel.txt" 10
+check "and in the log" until_true 5 grep -qF "$line" "$T/data/Vantorel/vantorel_log.txt"
+check "and the history is saved" test -f "$T/data/Vantorel/recent_transfers.plist"
+
 "$app" wait-idle --uploads --timeout 1 > /dev/null 2>&1
-check "wait-idle --uploads waits for it" test $? -ne 0
+check "wait-idle --uploads waits for them" test $? -ne 0
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
+check "one uploaded: the reason follows" until_true 10 held "1 file is still being uploaded: notes.txt"
+"$app" quit > /dev/null
+wait "$vantorel"
+check "vantorel quits cleanly" test $? -eq 0
+check "and lets go of its locks" until_true 5 sh -c "$(declare -f inhibitors); ! inhibitors | grep -q Vantorel"
+
+# The next launch asks again about what the shutdown left.
+"$app" --headless --folder "$cloud" > "$T/vantorel2.txt" 2>&1 &
+vantorel=$!
+check "what is still not uploaded is said once" \
+  wait_for "Still not uploaded since the last shutdown: notes.txt." "$T/vantorel2.txt" 30
+check "(the one uploaded since is not)" test "$(grep -c "report.txt" "$T/vantorel2.txt")" -eq 0
 ( "$app" wait-idle --uploads --timeout 20 > "$T/waited.txt" 2>&1; echo $? >> "$T/waited.txt" ) &
 waiter=$!
 sleep 0.5
-setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
+setfattr -n user.ubiquity.uploaded -v 1 "$cloud/notes.txt"
 released() { [ -z "$(inhibitors | grep Vantorel)" ]; }
 check "uploaded, the locks go" until_true 5 released
 wait "$waiter"
 check "and wait-idle --uploads returns 0" test "$(tail -1 "$T/waited.txt")" = 0
 "$app" quit > /dev/null
 wait "$vantorel"
-check "vantorel quits cleanly" test $? -eq 0
 vantorel=
 
 report || { show_logs; exit 1; }

@@ -11,6 +11,7 @@ namespace vantorel {
 // Defined in one translation unit so their order of creation is this order.
 const std::string kPreferenceKeyShowNotifications = "ShowNotifications";
 const std::string kPreferenceKeyHoldShutdownWhileUploading = "HoldShutdownWhileUploading";
+const std::string kPreferenceKeyUploadsWaitingAtShutdown = "UploadsWaitingAtShutdown";
 const std::string kPreferenceKeyEnableLogging = "EnableLogging";
 const std::string kPreferenceKeyClearLogAfterSize = "ClearLogAfterSize";
 const std::string kPreferenceKeyICloudDriveFolder = "ICloudDriveFolder";

@@ -12,6 +12,8 @@ class TUserDefaults;
 extern const std::string kPreferenceKeyShowNotifications;
 // Hold the machine's shutdown while files upload (on unless set off).
 extern const std::string kPreferenceKeyHoldShutdownWhileUploading;
+// The uploads still waiting when the machine last shut down or slept.
+extern const std::string kPreferenceKeyUploadsWaitingAtShutdown;
 extern const std::string kPreferenceKeyEnableLogging;
 extern const std::string kPreferenceKeyClearLogAfterSize;
 extern const std::string kPreferenceKeyICloudDriveFolder;
