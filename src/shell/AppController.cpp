@@ -153,6 +153,10 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
     });
     finished.wait_for(std::chrono::seconds(2));
   });
+  // Switched off or on: held or let go at once, not at the next change.
+  observers_.push_back(prefs.AddObserver(kPreferenceKeyHoldShutdownWhileUploading, [this](const std::string&) {
+    if (tracker_) UpdateShutdownGuard(tracker_->Snapshot());
+  }));
   if (NSPrefs().GetStringArray(kPreferenceKeyUploadsWaitingAtShutdown))
     MainLoop::Main()->AddTimer(kLookAfterShutdownDelay, [this, alive = alive_] {
       if (alive->load()) SayWhatTheLastShutdownLeft();

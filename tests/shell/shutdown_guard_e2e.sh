@@ -6,6 +6,7 @@
 # held. Skips (77) without dbus-daemon or python3-dbusmock.
 set -uo pipefail
 app=$1
+defaults=$2
 here=$(cd "$(dirname "$0")" && pwd)
 command -v dbus-daemon > /dev/null || { echo "SKIP: dbus-daemon is not installed"; exit 77; }
 /usr/bin/python3 -c "import dbusmock" 2> /dev/null || { echo "SKIP: python3-dbusmock is not installed (scripts/setup installs it)"; exit 77; }
@@ -66,6 +67,11 @@ check "and sleep waits a moment" until_true 5 sh -c "$(declare -f inhibitors); i
 check "status says it is not safe" sh -c '"$1" status --json | jq -e ".safeToShutDown == false" > /dev/null' sh "$app"
 echo "more" > "$cloud/notes.txt"
 check "a second one: the reason says both" until_true 10 held "2 files are still being uploaded: notes.txt, report.txt"
+"$defaults" write HoldShutdownWhileUploading -bool false
+unheld() { ! inhibitors | grep -q "^shutdown	Vantorel"; }
+check "switched off in the preferences, nothing is held" until_true 5 unheld
+"$defaults" write HoldShutdownWhileUploading -bool true
+check "and on again, held again" until_true 5 held "2 files are still being uploaded: notes.txt, report.txt"
 
 # Shut down anyway (a forced shutdown): said, logged, the history saved.
 /usr/bin/python3 - <<'PY'

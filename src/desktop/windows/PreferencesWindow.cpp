@@ -304,6 +304,7 @@ QWidget* PreferencesWindow::MakeGeneralPane() {
     openAtLogin(on, LauncherPath());
   });
   form->addRow(QString(), login);
+  AddCheck(form, kPreferenceKeyHoldShutdownWhileUploading, "Warn before shutting down while files upload", true);
 
   AddCheck(form, kPreferenceKeyShowNotifications, "Show a notification when a batch completes", true);
   AddCheck(form, kPreferenceKeyShowDownloadNotifications, "Also for downloads", true);
