@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "units/fs/SyncAttributes.h"
+#include "shell/ShutdownGuard.h"
 #include "shell/StatusLine.h"
 #include "support/TrackerFixture.h"
 
@@ -89,6 +90,15 @@ TEST_F(StatusLineTest, ReceivedDownloadsAreSynchingChanges) {
   s.status = TrackerSnapshot::Status::Idle;
   s.lastTransfer = clock->Now() - 120;
   EXPECT_EQ(StatusLineText(s, clock->Now()), "Last transfer 2 minutes ago.");
+}
+
+// The reason a shutdown lock gives, as the desktop's dialog shows it.
+TEST(ShutdownReason, NamesAtMostThreeFilesByTheirNames) {
+  EXPECT_EQ(ShutdownGuard::Reason(1, {"/c/Docs/report.txt"}), "1 file is still being uploaded: report.txt");
+  EXPECT_EQ(ShutdownGuard::Reason(5, {"/c/a", "/c/b", "/c/c", "/c/d"}),
+            "5 files are still being uploaded: a, b, c, \u2026");
+  EXPECT_EQ(ShutdownGuard::Reason(2, {}), "2 files are still being uploaded.");
+  EXPECT_EQ(ShutdownGuard::Reason(1, {"/c/two\nlines"}), "1 file is still being uploaded: two\\nlines");
 }
 
 }  // namespace
