@@ -193,7 +193,8 @@ void DesktopFace::ShowPopover(TICloudTracker& tracker) {
 
 void DesktopFace::TrackerStatusChanged(TICloudTracker* tracker) {
   if (tracker) tracker_ = tracker;  // null: the refresh timer, for the one known
-  if (statusItem_ && tracker_) statusItem_->TrackerStatusChanged(*tracker_);
+  if (statusItem_ && tracker_)
+    statusItem_->TrackerStatusChanged(*tracker_, commands_ ? commands_->shutdownHeld() : std::nullopt);
   if (auto* shown = TTransferListViewController::sharedController(); shown && shown->isPopoverShown())
     shown->updateStatus();
   ScheduleStatusLineRefresh();

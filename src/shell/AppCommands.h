@@ -3,6 +3,7 @@
 // icon, the menu's commands and the windows' buttons reach the controller
 // through this, so that the face needs no other part of it. Main thread.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ public:
   // Pauses (or resumes) the sync client; false, with `problem` set, when
   // it cannot be asked. What it did arrives as a status change.
   virtual bool setSyncingPaused(bool paused, std::string* problem) = 0;
+  // Whether the machine's shutdown is held now for the uploads in progress;
+  // nothing where the user switched that off (then nothing of it is said).
+  virtual std::optional<bool> shutdownHeld() { return std::nullopt; }
   // Quit: the face ends its event loop; the application then shuts down in order.
   virtual void terminate() = 0;
 

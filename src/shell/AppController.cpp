@@ -152,10 +152,20 @@ bool TAppController::applicationDidFinishLaunching(int* exitCode) {
       done->set_value();
     });
     finished.wait_for(std::chrono::seconds(2));
+  }, [this, alive = alive_] {
+    // Held or let go: the lines under the status line say so.
+    MainLoop::Main()->Post([this, alive] {
+      if (!alive->load() || !tracker_) return;
+      face_.TrackerStatusChanged(tracker_.get());
+      if (statusListener_) statusListener_();
+    });
   });
-  // Switched off or on: held or let go at once, not at the next change.
+  // Switched off or on: held or let go at once, not at the next change, and
+  // the line under the status line shown or taken away.
   observers_.push_back(prefs.AddObserver(kPreferenceKeyHoldShutdownWhileUploading, [this](const std::string&) {
-    if (tracker_) UpdateShutdownGuard(tracker_->Snapshot());
+    if (!tracker_) return;
+    UpdateShutdownGuard(tracker_->Snapshot());
+    face_.TrackerStatusChanged(tracker_.get());
   }));
   if (NSPrefs().GetStringArray(kPreferenceKeyUploadsWaitingAtShutdown))
     MainLoop::Main()->AddTimer(kLookAfterShutdownDelay, [this, alive = alive_] {
@@ -412,6 +422,11 @@ bool TAppController::canPauseSyncing() { return tracker_ && tracker_->GetItemSou
 bool TAppController::pausesSyncing() { return tracker_ && tracker_->GetItemSource()->PausesSyncing(); }
 
 bool TAppController::syncingPaused() { return tracker_ && tracker_->GetItemSource()->SyncingPaused(); }
+
+std::optional<bool> TAppController::shutdownHeld() {
+  if (!NSPrefs().GetBool(kPreferenceKeyHoldShutdownWhileUploading).value_or(true)) return std::nullopt;
+  return shutdownGuard_ && shutdownGuard_->Holding();
+}
 
 bool TAppController::setSyncingPaused(bool paused, std::string* problem) {
   if (!tracker_) {

@@ -62,6 +62,7 @@ public:
   bool pausesSyncing() override;
   bool syncingPaused() override;
   bool setSyncingPaused(bool paused, std::string* problem) override;
+  std::optional<bool> shutdownHeld() override;
   // Rescans the watched folder (with `ask`, a folder the user chooses).
   void performRescan(bool ask) override;
   void openPreferences() override;

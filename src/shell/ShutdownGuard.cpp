@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "shell/LogindInhibitor.h"
+#include "shell/SessionManagerInhibitor.h"
 #include "units/runtime/Diagnostics.h"
 #include "units/text/LineText.h"
 
@@ -19,6 +20,9 @@ namespace {
 constexpr double kReasonRefresh = 3.0;
 // Names in a reason; the rest are counted.
 constexpr std::size_t kMostNamed = 3;
+// The menu entry (vantorel.desktop) whose name and icon GNOME's log-out
+// dialog shows beside the reason.
+constexpr const char* kDesktopAppId = "vantorel";
 
 double SteadyNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -31,8 +35,11 @@ void Close(int& fd) {
 
 }  // namespace
 
-ShutdownGuard::ShutdownGuard(std::string who, GoingDown goingDown)
-    : who_(std::move(who)), goingDown_(std::move(goingDown)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+ShutdownGuard::ShutdownGuard(std::string who, GoingDown goingDown, std::function<void()> holdingChanged)
+    : who_(std::move(who)),
+      goingDown_(std::move(goingDown)),
+      holdingChanged_(std::move(holdingChanged)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -62,6 +69,10 @@ void ShutdownGuard::Update(int uploads, std::vector<std::string> paths, bool ena
   Wake();
 }
 
+void ShutdownGuard::SetHolding(bool holding) {
+  if (holding_.exchange(holding) != holding && holdingChanged_) holdingChanged_();
+}
+
 std::string ShutdownGuard::Reason(int uploads, const std::vector<std::string>& paths) {
   std::string text = uploads == 1 ? "1 file is still being uploaded" : std::to_string(uploads) + " files are still being uploaded";
   if (paths.empty()) return text + ".";
@@ -76,17 +87,29 @@ void ShutdownGuard::Run() {
   LogindInhibitor logind;
   std::string problem;
   // Without a bus nothing here can ever be held: said once, never retried.
-  bool available = logind.Connect(&problem);
+  const bool available = logind.Connect(&problem);
   if (!available) WriteDiagnosticLine("Shutdown is not held while files upload: " + problem + ".");
+  // GNOME's own log-out inhibit, where its session manager answers.
+  SessionManagerInhibitor session;
+  const bool sessionBus = session.Connect();
   // logind's word that the machine goes down (or sleeps) now, or is back.
   std::vector<std::pair<bool, bool>> heard;  // (sleep, starting)
   if (available) logind.WatchGoingDown([&heard](bool sleep, bool starting) { heard.emplace_back(sleep, starting); });
   int shutdownLock = -1;
   int sleepLock = -1;
+  std::uint32_t logOutCookie = 0;
   bool sleeping = false;
   std::string held;
   double heldAt = 0;
   bool saidRefused = false;
+  const auto letGo = [&] {
+    Close(shutdownLock);
+    Close(sleepLock);
+    session.Uninhibit(logOutCookie);
+    logOutCookie = 0;
+    held.clear();
+    SetHolding(false);
+  };
   for (;;) {
     // Woken by every change and by the bus; otherwise once a second, for a
     // reason that waited out its refresh time.
@@ -116,34 +139,37 @@ void ShutdownGuard::Run() {
       }
     }
     heard.clear();
-    if (!available || !enabled || uploads <= 0) {
-      Close(shutdownLock);
-      Close(sleepLock);
-      held.clear();
-      holding_ = false;
+    if ((!available && !sessionBus) || !enabled || uploads <= 0) {
+      letGo();
       continue;
     }
+    const std::string reason = Reason(uploads, paths);
     // Sleep waits a moment, for the history to be written (not while it
     // is under way: that lock was let go for it).
-    if (sleepLock < 0 && !sleeping) sleepLock = logind.Inhibit("sleep", who_, Reason(uploads, paths), "delay", &problem);
-    const std::string reason = Reason(uploads, paths);
-    if (shutdownLock >= 0 && (reason == held || SteadyNow() - heldAt < kReasonRefresh)) continue;
-    // The new lock first, then the old one let go: never a moment unheld.
-    const int fresh = logind.Inhibit("shutdown", who_, reason, "block", &problem);
-    if (fresh < 0) {
-      if (!saidRefused) WriteDiagnosticLine("Shutdown could not be held while files upload: " + problem + ".");
+    if (available && sleepLock < 0 && !sleeping) sleepLock = logind.Inhibit("sleep", who_, reason, "delay", &problem);
+    const bool holding = shutdownLock >= 0 || logOutCookie != 0;
+    if (holding && (reason == held || SteadyNow() - heldAt < kReasonRefresh)) continue;
+    // The new locks first, then the old ones let go: never a moment unheld.
+    const int fresh = available ? logind.Inhibit("shutdown", who_, reason, "block", &problem) : -1;
+    if (available && fresh < 0 && !saidRefused) {
+      WriteDiagnosticLine("Shutdown could not be held while files upload: " + problem + ".");
       saidRefused = true;
-      continue;
     }
-    Close(shutdownLock);
-    shutdownLock = fresh;
+    const std::uint32_t freshCookie = sessionBus ? session.InhibitLogOut(kDesktopAppId, reason) : 0;
+    if (fresh >= 0) {
+      Close(shutdownLock);
+      shutdownLock = fresh;
+    }
+    if (freshCookie != 0) {
+      if (freshCookie != logOutCookie) session.Uninhibit(logOutCookie);
+      logOutCookie = freshCookie;
+    }
+    if (fresh < 0 && freshCookie == 0) continue;  // asked again in a second
     held = reason;
     heldAt = SteadyNow();
-    holding_ = true;
+    SetHolding(true);
   }
-  Close(shutdownLock);
-  Close(sleepLock);
-  holding_ = false;
+  letGo();
 }
 
 }  // namespace vantorel

@@ -2,14 +2,16 @@
 // Holds the machine's shutdown while uploads wait: a logind "block" lock
 // for shutdown with the reason ("3 files are still being uploaded:
 // report.txt, …"), which the desktop's shutdown and log-out dialogs show,
-// and a "delay" lock for sleep; both let go within a second of nothing
+// GNOME's session manager's log-out inhibit with the same reason where it
+// runs, and a "delay" lock for sleep; all let go within a second of nothing
 // waiting. The reason is kept current at most every few seconds, the new
 // lock taken before the old one is let go (never a moment unheld). Without
 // a system bus or logind: one line when it starts, then nothing more.
 //
 // When the machine shuts down or sleeps anyway (logind's PrepareForShutdown
 // or PrepareForSleep) with uploads waiting, `goingDown` is told, on the
-// guard's thread, before the sleep lock is let go.
+// guard's thread, before the sleep lock is let go. `holdingChanged` is
+// told, on the guard's thread, when Holding() turns.
 //
 // Threads: one of its own, which alone talks to the bus. Update and
 // Holding from any thread; `mutex_` guards what Update hands over.
@@ -28,7 +30,8 @@ public:
   // Whether it is sleep, and the paths of the uploads waiting.
   using GoingDown = std::function<void(bool sleep, const std::vector<std::string>& waiting)>;
 
-  explicit ShutdownGuard(std::string who = "Vantorel", GoingDown goingDown = {});
+  explicit ShutdownGuard(std::string who = "Vantorel", GoingDown goingDown = {},
+                         std::function<void()> holdingChanged = {});
   ~ShutdownGuard();
   ShutdownGuard(const ShutdownGuard&) = delete;
   ShutdownGuard& operator=(const ShutdownGuard&) = delete;
@@ -36,7 +39,7 @@ public:
   // How many uploads wait now (in progress or waiting; downloads are not
   // counted) and some of their paths; with `enabled` false nothing is held.
   void Update(int uploads, std::vector<std::string> paths, bool enabled);
-  // A shutdown lock is held now.
+  // Shutdown (or logging out) is held now.
   bool Holding() const { return holding_.load(); }
 
   // "1 file is still being uploaded: report.txt", "3 files are still being
@@ -46,9 +49,11 @@ public:
 private:
   void Run();
   void Wake();
+  void SetHolding(bool holding);
 
   const std::string who_;
   const GoingDown goingDown_;
+  const std::function<void()> holdingChanged_;
   int wake_ = -1;  // an eventfd: Update and the destructor wake the thread
   std::mutex mutex_;
   // Guarded by mutex_.

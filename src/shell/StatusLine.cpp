@@ -23,9 +23,24 @@ std::optional<double> SecondsUntilStatusLineChanges(const TrackerSnapshot& snaps
   return secondsUntilRelativeDateChanges(*snapshot.lastTransfer, now);
 }
 
-std::string StatusToolTipText(const TrackerSnapshot& snapshot, AbsoluteTime now) {
+std::string UploadsLineText(const TrackerSnapshot& snapshot, bool shutdownHeld) {
+  const int uploads = std::max(0, snapshot.inProgress - snapshot.downloadsInProgress);
+  if (uploads == 0 && snapshot.failed > 0)
+    return snapshot.failed == 1 ? "1 file could not be transferred."
+                                : std::to_string(snapshot.failed) + " files could not be transferred.";
+  if (uploads == 0) return "All files are uploaded.";
+  const std::string count =
+      uploads == 1 ? "1 file is still being uploaded." : std::to_string(uploads) + " files are still being uploaded.";
+  return shutdownHeld ? count + (uploads == 1 ? " Shutdown is held until it is." : " Shutdown is held until they are.")
+                      : count;
+}
+
+std::string StatusToolTipText(const TrackerSnapshot& snapshot, AbsoluteTime now, std::optional<bool> shutdownHeld) {
   std::string text = StatusLineText(snapshot, now);
-  if (!snapshot.waitingFor.empty()) text += "\n" + snapshot.waitingFor;
+  if (!snapshot.waitingFor.empty())
+    text += "\n" + snapshot.waitingFor;
+  else if (shutdownHeld)
+    text += "\n" + UploadsLineText(snapshot, *shutdownHeld);
   if (snapshot.inProgress > 0 && snapshot.total > 0 && snapshot.inProgressDone > 0.0) {
     const double done = (snapshot.completed + snapshot.inProgressDone) / snapshot.total;
     text += "\n" + std::to_string(std::lrint(std::clamp(done, 0.0, 1.0) * 100.0)) + "% of this batch is done.";

@@ -44,6 +44,7 @@
 #include "units/fs/PathUtilities.h"
 #include "units/prefs/PropertyListIO.h"
 #include "units/runtime/Diagnostics.h"
+#include "ClientCommands.h"
 
 namespace vantorel {
 namespace {
@@ -102,8 +103,8 @@ protected:
     ::unsetenv("XDG_CACHE_HOME");
     TrackerFixture::TearDown();
   }
-  TTransferListViewController& Open() {
-    controller = new TTransferListViewController(*tracker, nullptr, [this](bool on) { highlights.push_back(on); });
+  TTransferListViewController& Open(TAppCommands* commands = nullptr) {
+    controller = new TTransferListViewController(*tracker, commands, [this](bool on) { highlights.push_back(on); });
     controller->resize(PopoverWindow::kWidth, TTransferListViewController::kPopoverHeight);
     controller->show();
     return *controller;
@@ -401,7 +402,9 @@ TEST_F(PopoverTest, WhyTransfersWaitIsSaidInTheNoticesPlaceWithNoButton) {
   t.SetExistingTransfers({file, failed});
   scripted->Set(failed, {.error = true, .reason = "insufficient space on the server"});
   Pass();
-  auto& c = Open();
+  ClientCommands client;
+  client.held = true;
+  auto& c = Open(&client);
   c.updateStatus();
   EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(0), TransferListModel::SecondaryRole).toString(),
             QStringLiteral("Failed: insufficient space on the server"));
@@ -414,7 +417,14 @@ TEST_F(PopoverTest, WhyTransfersWaitIsSaidInTheNoticesPlaceWithNoButton) {
   EXPECT_EQ(c.transferModel()->data(c.transferModel()->index(1), TransferListModel::SecondaryRole).toString(),
             QStringLiteral("1 B \u00b7 29% \u00b7 waiting"));
   Keep(c, "popover-waiting");
-  scripted->SetWaitingFor(std::nullopt);  // back: the notice goes
+  // Back: whether it is safe to shut down takes the notice's place, and
+  // goes where the user switched the hold off.
+  scripted->SetWaitingFor(std::nullopt);
+  c.updateStatus();
+  EXPECT_EQ(c.findChild<QLabel*>(QStringLiteral("untrackedNoticeText"))->text().toStdString(),
+            "1 file is still being uploaded. Shutdown is held until it is.");
+  Keep(c, "popover-shutdown-held");
+  client.held = std::nullopt;
   c.updateStatus();
   EXPECT_FALSE(c.findChild<QWidget*>(QStringLiteral("untrackedNotice"))->isVisible());
 }

@@ -40,6 +40,7 @@
 #include "shell/Scanner.h"
 #include "support/CaptureDiagnostics.h"
 #include "support/TempDir.h"
+#include "ClientCommands.h"
 #include "KeyboardWalk.h"
 
 namespace vantorel {
@@ -469,29 +470,6 @@ TEST(AboutWindow, OneWindowRaisedAgainWithTheVersionAndTheWebsite) {
   if (shown) shown->close();
   QApplication::processEvents();
 }
-
-// A sync client that synchronises two folders and can be paused.
-class ClientCommands final : public TAppCommands {
-public:
-  void statusItemClicked() override {}
-  void showUpdatePortal() override {}
-  void performRescan(bool) override {}
-  void openPreferences() override {}
-  std::string itemSourceSummary() override { return "Syncthing"; }
-  std::vector<ClientFolder> syncClientFolders() override { return folders; }
-  bool canPauseSyncing() override { return canPause && running; }
-  bool pausesSyncing() override { return canPause; }
-  bool syncingPaused() override { return paused; }
-  bool setSyncingPaused(bool pause, std::string*) override {
-    paused = pause;
-    return true;
-  }
-  void terminate() override {}
-  std::vector<ClientFolder> folders;
-  bool canPause = true;
-  bool running = true;
-  bool paused = false;
-};
 
 TEST_F(PreferencesTest, TheSyncClientsFoldersAreOfferedOnceItHasAny) {
   ClientCommands client;

@@ -55,6 +55,38 @@ TEST_F(StatusLineTest, APausedClientComesFirst) {
   EXPECT_EQ(StatusLineText(s, now), "2 files are being transferred (0%)...");
 }
 
+TEST_F(StatusLineTest, TheUploadsLineSaysWhetherItIsSafeToShutDown) {
+  struct Case {
+    int inProgress, downloads, failed;
+    std::string waitingFor;
+    std::optional<bool> held;
+    std::string tooltipsSecondLine;  // empty: no second line
+  };
+  const Case cases[] = {
+      {0, 0, 0, "", false, "All files are uploaded."},
+      {2, 2, 0, "", false, "All files are uploaded."},  // downloads do not count
+      {1, 0, 0, "", true, "1 file is still being uploaded. Shutdown is held until it is."},
+      {3, 1, 0, "", true, "2 files are still being uploaded. Shutdown is held until they are."},
+      {3, 0, 0, "", false, "3 files are still being uploaded."},  // no lock (no bus, or refused)
+      {0, 0, 2, "", false, "2 files could not be transferred."},
+      {1, 0, 1, "", true, "1 file is still being uploaded. Shutdown is held until it is."},
+      {1, 0, 0, "Waiting: Syncthing is not running.", true, "Waiting: Syncthing is not running."},
+      {1, 0, 0, "", std::nullopt, ""},  // the user switched the hold off: nothing said
+  };
+  for (const Case& c : cases) {
+    TrackerSnapshot s;
+    s.status = c.inProgress > 0 ? TrackerSnapshot::Status::Transferring : TrackerSnapshot::Status::Idle;
+    s.inProgress = s.total = c.inProgress;
+    s.downloadsInProgress = c.downloads;
+    s.failed = c.failed;
+    s.waitingFor = c.waitingFor;
+    const std::string tooltip = StatusToolTipText(s, clock->Now(), c.held);
+    const auto newline = tooltip.find('\n');
+    EXPECT_EQ(newline == std::string::npos ? "" : tooltip.substr(newline + 1), c.tooltipsSecondLine)
+        << c.inProgress << " in progress, " << c.downloads << " down, " << c.failed << " failed";
+  }
+}
+
 TEST_F(StatusLineTest, OnlyALastTransferLineMovesOnByItself) {
   TrackerSnapshot s;
   const AbsoluteTime now = clock->Now();

@@ -92,10 +92,12 @@ void TTransferListViewController::updateUntrackedNotice() {
     untrackedText_->setText(QStringLiteral("No folder is watched: choose one in Preferences."));
     untrackedButton_->setText(QStringLiteral("Choose…"));
   }
-  const bool waiting = !untracked && folder && !waitingFor_.empty();
-  if (waiting) untrackedText_->setText(QString::fromStdString(waitingFor_));
-  untrackedButton_->setVisible(!waiting);
-  untrackedNotice_->setVisible(untracked || !folder || waiting);
+  // Why transfers wait comes before whether it is safe to shut down.
+  const std::string& said = waitingFor_.empty() ? uploadsLine_ : waitingFor_;
+  const bool saying = !untracked && folder && !said.empty();
+  if (saying) untrackedText_->setText(QString::fromStdString(said));
+  untrackedButton_->setVisible(!saying);
+  untrackedNotice_->setVisible(untracked || !folder || saying);
 }
 
 void TTransferListViewController::updateICloudDiskUsageUI(const std::string& size) {

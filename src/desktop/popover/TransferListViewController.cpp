@@ -298,6 +298,8 @@ void TTransferListViewController::updateStatus() {
   }
   statusField_->setText(QString::fromStdString(StatusLineText(s, CurrentAbsoluteTime())));
   waitingFor_ = s.waitingFor;
+  const std::optional<bool> held = commands_ ? commands_->shutdownHeld() : std::nullopt;
+  uploadsLine_ = held ? UploadsLineText(s, *held) : std::string();
   transferModel_->SetWaiting(!s.waitingFor.empty());
   updateUntrackedNotice();
   if (transferModel_->rowCount() != s.total + s.failed || !running) reloadTransfers();

@@ -111,7 +111,8 @@ private:
   void buildHeader(QLayout* layout);
   // The strip below the header that says when no include pattern matches
   // the watched folder (so nothing there is tracked), with a button that
-  // adds one; hidden otherwise.
+  // adds one; else why transfers wait, else the uploads' line; hidden when
+  // none of them is said.
   void buildUntrackedNotice(QLayout* layout);
   void updateUntrackedNotice();
   void buildFooter(QLayout* layout);
@@ -139,6 +140,9 @@ private:
   // Why the transfers in progress cannot move, as the last status read it
   // (shown in the notice's place, with no button).
   std::string waitingFor_;
+  // Otherwise whether it is safe to shut down ("All files are uploaded."),
+  // where the user wants it said; empty where not.
+  std::string uploadsLine_;
   SegmentedControl* tabButton_;
   QWidget* tabRow_;
   QStackedWidget* tabView_;

@@ -105,13 +105,13 @@ void StatusItem::Hide() { tray_->hide(); }
 
 void StatusItem::SetContextMenu(QMenu* menu) { tray_->setContextMenu(menu); }
 
-void StatusItem::TrackerStatusChanged(TICloudTracker& tracker) {
+void StatusItem::TrackerStatusChanged(TICloudTracker& tracker, std::optional<bool> shutdownHeld) {
   const TrackerSnapshot s = tracker.Snapshot();
   trackerReachable_ = s.reachable;
   view_->SetSyncingPaused(s.syncingPaused);
   view_->TrackerStatusChanged(s.StatusCode(), s.inProgress, s.total, s.completed, s.downloadsInProgress,
                               s.inProgressDone);
-  tray_->setToolTip(QString::fromStdString(StatusToolTipText(s, CurrentAbsoluteTime())));
+  tray_->setToolTip(QString::fromStdString(StatusToolTipText(s, CurrentAbsoluteTime(), shutdownHeld)));
   Refresh();
 }
 

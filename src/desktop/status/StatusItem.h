@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "desktop/status/StatusImages.h"
@@ -55,7 +56,9 @@ public:
   // now, before any click). Global coordinates.
   QRect ClickAnchor() const;
 
-  void TrackerStatusChanged(TICloudTracker& tracker);
+  // The tracker's state changed; `shutdownHeld` as TAppCommands says it (the
+  // tooltip's uploads line).
+  void TrackerStatusChanged(TICloudTracker& tracker, std::optional<bool> shutdownHeld = std::nullopt);
   void SetHighlighted(bool highlighted);
   // "StatusItemIconSize" changed: the images for the new size.
   void IconSizeChanged();
