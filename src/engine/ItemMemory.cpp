@@ -11,31 +11,31 @@ constexpr double kCompletionMemory = 600.0;
 // the other side (or its item went somewhere the tracker does not look).
 constexpr double kAbandonedDownloadAfter = 30.0;
 
-// What a file's content is, as far as a change would show: size and time.
-std::pair<std::int64_t, std::int64_t> ContentStamp(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return {-1, 0};
-  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-}
 }  // namespace
 
-void ItemMemory::NoteCompletion(const std::string& path, AbsoluteTime now) {
-  completions_[path] = Completion{ContentStamp(path), now};
+ItemMemory::Stamp ItemMemory::StampOf(const std::string& path, const Version& version) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {};
+  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, version};
+}
+
+void ItemMemory::NoteCompletion(const std::string& path, AbsoluteTime now, const Version& version) {
+  completions_[path] = Completion{StampOf(path, version), now};
 }
 
 void ItemMemory::ForgetOldCompletions(AbsoluteTime now) {
   std::erase_if(completions_, [&](const auto& entry) { return now - entry.second.when > kCompletionMemory; });
 }
 
-bool ItemMemory::IsEchoOfCompletion(const std::string& path, AbsoluteTime now) const {
+bool ItemMemory::IsEchoOfCompletion(const std::string& path, AbsoluteTime now, const Version& version) const {
   const auto it = completions_.find(path);
   return it != completions_.end() && now - it->second.when <= kCompletionEchoWindow &&
-         it->second.stamp == ContentStamp(path);
+         it->second.stamp == StampOf(path, version);
 }
 
-bool ItemMemory::CompletedWithThisContent(const std::string& path) const {
+bool ItemMemory::CompletedWithThisContent(const std::string& path, const Version& version) const {
   const auto it = completions_.find(path);
-  return it != completions_.end() && it->second.stamp == ContentStamp(path);
+  return it != completions_.end() && it->second.stamp == StampOf(path, version);
 }
 
 bool ItemMemory::IsAbandonedDownload(const std::string& placeholder, AbsoluteTime now) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the poll thread remembers of single items for a while:
 // - items that completed here, for ten minutes with their size and time
-//   then, so that the late state event of an item that completed here (and
+//   then (or the version the source keeps of their content), so that the late state event of an item that completed here (and
 //   has not changed since) is not taken for a download received, nor a
 //   short upload recorded twice;
 // - placeholders of tracked downloads found gone, and since when, so that a
@@ -11,6 +11,7 @@
 // transfers lock, which changes nothing here).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -21,12 +22,15 @@ namespace vantorel {
 
 class ItemMemory {
 public:
-  void NoteCompletion(const std::string& path, AbsoluteTime now);
+  // `version`: the source's ContentVersion of the item, where it keeps one
+  // (then it stands for the modification time).
+  using Version = std::optional<std::string>;
+  void NoteCompletion(const std::string& path, AbsoluteTime now, const Version& version = std::nullopt);
   void ForgetOldCompletions(AbsoluteTime now);
   // Completed here within the minute, and its content unchanged since.
-  bool IsEchoOfCompletion(const std::string& path, AbsoluteTime now) const;
+  bool IsEchoOfCompletion(const std::string& path, AbsoluteTime now, const Version& version = std::nullopt) const;
   // Completed here as it is now (within the ten minutes kept).
-  bool CompletedWithThisContent(const std::string& path) const;
+  bool CompletedWithThisContent(const std::string& path, const Version& version = std::nullopt) const;
 
   // A tracked placeholder found gone: true once it has been gone long enough
   // to give its download up (the first sight starts the clock).
@@ -35,8 +39,19 @@ public:
   void ForgetPlaceholder(const std::string& placeholder) { vanishedPlaceholders_.erase(placeholder); }
 
 private:
+  // What a change of the content would show: its size, and the source's
+  // version of it where both readings have one, else its time.
+  struct Stamp {
+    std::int64_t size = -1;
+    std::int64_t time = 0;
+    Version version;
+    bool operator==(const Stamp& other) const {
+      return size == other.size && (version && other.version ? *version == *other.version : time == other.time);
+    }
+  };
+  static Stamp StampOf(const std::string& path, const Version& version);
   struct Completion {
-    std::pair<std::int64_t, std::int64_t> stamp;  // size and modification time then
+    Stamp stamp;  // then
     AbsoluteTime when;
   };
   std::unordered_map<std::string, Completion> completions_;

@@ -63,6 +63,11 @@ public:
   // A source that cannot tell answers Unknown; the tracker then guesses from
   // what it saw (an item already uploaded at first sight was received).
   virtual TransferDirection DirectionOf(const std::string&) { return TransferDirection::Unknown; }
+  // What the client keeps as the version of the item's content, where the
+  // file's own modification time is not it (a network mount shows the
+  // remote's time once the upload is done); compared for equality only.
+  // Nothing: the file's size and modification time say.
+  virtual std::optional<std::string> ContentVersion(const std::string&) { return std::nullopt; }
 
   // Whether `path` is the placeholder or temporary file of a download, by
   // its name alone (asked for every changed path).

@@ -173,7 +173,7 @@ bool TICloudTracker::IsAwaitedDownload(const std::string& placeholder) {
 
 void TICloudTracker::CompleteTransfer(const std::string& tracked, const std::string& item) {
   const AbsoluteTime now = options_.clock->Now();
-  memory_.NoteCompletion(item, now);
+  memory_.NoteCompletion(item, now, source_.ContentVersion(item));
   const bool logDownloads = Settings()->logReceivedDownloads;
   // Asked at the end too: the source may have learnt only later that the
   // item came in (taken in while it looked like a change of ours).
@@ -301,7 +301,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     // a download received. Not so for an item that has just completed here
     // and not changed since: the sync state's own last change arrives as
     // one more event a moment after the completion.
-    if (memory_.IsEchoOfCompletion(path, options_.clock->Now())) {
+    if (memory_.IsEchoOfCompletion(path, options_.clock->Now(), source_.ContentVersion(path))) {
       ResetInactivityTimer();
       return;
     }
@@ -311,7 +311,7 @@ void TICloudTracker::CheckStatus(const std::string& path) {
     // batch completed, once for its content (a file changed long ago and
     // looked at again for another reason is no new upload).
     if (source_.DirectionOf(path) == TransferDirection::Sending) {
-      if (!memory_.CompletedWithThisContent(path) && ChangedInTheLastMinutes(path)) {
+      if (!memory_.CompletedWithThisContent(path, source_.ContentVersion(path)) && ChangedInTheLastMinutes(path)) {
         {
           std::lock_guard lock(transfersLock_);
           batch_.TransferSeen(options_.clock->Now());

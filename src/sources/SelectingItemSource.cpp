@@ -27,6 +27,9 @@ public:
   std::string ErrorText(const std::string& path) override { return For(path).ErrorText(path); }
   bool WaitsForItsFolder(const std::string& path) override { return For(path).WaitsForItsFolder(path); }
   TransferDirection DirectionOf(const std::string& path) override { return For(path).DirectionOf(path); }
+  std::optional<std::string> ContentVersion(const std::string& path) override {
+    return For(path).ContentVersion(path);
+  }
   bool IsDownloadFile(std::string_view path) override { return For(std::string(path)).IsDownloadFile(path); }
   std::optional<std::string> ItemOfDownloadFile(std::string_view path) override {
     return For(std::string(path)).ItemOfDownloadFile(path);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "engine/BatchAccounting.h"
@@ -142,6 +143,14 @@ TEST(ItemMemory, ACompletionEchoesForAMinuteWhileTheContentIsUnchanged) {
   memory.ForgetOldCompletions(1701.0);
   EXPECT_FALSE(memory.IsEchoOfCompletion(file, 1100.0));  // forgotten
   EXPECT_FALSE(memory.CompletedWithThisContent(file));
+  // Where the source keeps a version of the content, a new time on disk
+  // (a mount showing the remote's once sent) is no change; a new version is.
+  memory.NoteCompletion(file, 2000.0, "v1");
+  const auto later = std::filesystem::last_write_time(file) + std::chrono::seconds(3);
+  std::filesystem::last_write_time(file, later);
+  EXPECT_TRUE(memory.IsEchoOfCompletion(file, 2010.0, "v1"));
+  EXPECT_FALSE(memory.IsEchoOfCompletion(file, 2010.0, "v2"));
+  EXPECT_FALSE(memory.CompletedWithThisContent(file));  // no version now: the time says
 }
 
 TEST(ItemMemory, AVanishedPlaceholderIsGivenUpAfterThirtySeconds) {

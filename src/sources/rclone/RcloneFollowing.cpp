@@ -359,19 +359,41 @@ void RcloneSource::ReadRecordEvents() {
   Tell(std::move(changed));
 }
 
+void RcloneSource::NoteMoving(const std::string& path, bool download, double now) {
+  if (seenMoving_.size() >= kMostCounted)
+    std::erase_if(seenMoving_, [&](const auto& seen) { return now - seen.second.at > kSeenMovingKept; });
+  if (seenMoving_.size() < kMostCounted || seenMoving_.count(path) > 0) seenMoving_[path] = SeenMoving{now, download};
+}
+
 // Tells the listener of `paths`, whose records (or movement) changed.
-void RcloneSource::Tell(std::vector<std::string> paths) {
+void RcloneSource::Tell(std::vector<std::string> paths, bool stillToAsk) {
   if (paths.empty()) return;
   // What waits is asked about until it is sent; anything else that
   // changed, for a while (a read through a full cache has no dirty
   // record, only the remote control's word).
-  for (const std::string& path : paths) {
-    if (pending_.size() < kMostCounted && Read(path) == State::Pending)
+  const double now = SteadyNow();
+  std::erase_if(paths, [&](const std::string& path) {
+    if (pending_.size() < kMostCounted && Read(path) == State::Pending) {
       pending_.insert(path);
-    else
-      pending_.erase(path);
-  }
-  askUntil_ = SteadyNow() + kAskAfterChange;
+      std::lock_guard lock(mutex_);
+      NoteMoving(path, false, now);
+      return false;
+    }
+    pending_.erase(path);
+    // A clean record never seen going up or down is a read beginning (or
+    // a file sent unseen): where the remote control can say which, the
+    // file is told once it was asked, within the second, not taken for a
+    // download already received.
+    if (!stillToAsk) return false;
+    const auto followed = MountOf(path);
+    std::lock_guard lock(mutex_);
+    if (!followed || followed->control.empty() || seenMoving_.count(path) > 0 || deferred_.size() >= kMostCounted)
+      return false;
+    deferred_.insert(path);
+    return true;
+  });
+  askUntil_ = now + kAskAfterChange;
+  if (paths.empty()) return;
   pushes_.Post([paths = std::move(paths)](Listener& listener) {
     if (listener.pathsChanged) listener.pathsChanged(paths);
   });

@@ -23,6 +23,11 @@ std::optional<RcloneRecord> ParseRcloneRecord(std::string_view text) {
     const auto value = size->get<std::int64_t>();
     if (value >= 0) record.size = value;
   }
+  // A time stamp is a few dozen characters; anything else is not one.
+  if (const auto time = json.find("ModTime"); time != json.end() && time->is_string()) {
+    const auto& text = time->get_ref<const std::string&>();
+    if (text.size() <= 64) record.modTime = text;
+  }
   return record;
 }
 

@@ -22,6 +22,10 @@ inline constexpr std::size_t kLongestRcloneRecord = 64 * 1024;
 struct RcloneRecord {
   bool dirty = false;
   std::int64_t size = -1;  // -1 where it does not say
+  // The content's modification time as rclone keeps it ("ModTime", as
+  // written): unlike the time the mount shows, it stays the same when the
+  // upload ends. Empty where it does not say (or says it oddly).
+  std::string modTime;
 };
 
 // A record's text; nothing when it is not one (truncated, not JSON, nested

@@ -11,7 +11,7 @@
 namespace vantorel::rclone {
 
 bool RcloneSource::WantsStats() {
-  if (!pending_.empty() || SteadyNow() < askUntil_) return true;
+  if (!pending_.empty() || !deferred_.empty() || SteadyNow() < askUntil_) return true;
   std::lock_guard lock(mutex_);
   return !moving_.empty() && std::any_of(mounts_.begin(), mounts_.end(), [](const Followed& f) { return !f.control.empty(); });
 }
@@ -40,8 +40,9 @@ void RcloneSource::AskStats(LocalHttp& http) {
     }
     for (const RcloneTransferring& file : *listed) {
       const std::string path = followed.mount.mountPoint + "/" + file.name;
-      const auto record = RcloneRecordOf(path, followed.mount.mountPoint, followed.records);
-      moving[path] = Moving{file.percentage, !record || ReadRecord(*record) != State::Pending};
+      // Not dirty: it comes in (a record caught in its rewrite says what it said).
+      if (RcloneRecordOf(path, followed.mount.mountPoint, followed.records))
+        moving[path] = Moving{file.percentage, Read(path) != State::Pending};
     }
   }
   std::vector<std::string> changed;
@@ -51,9 +52,14 @@ void RcloneSource::AskStats(LocalHttp& http) {
       if (!moving_.count(path) || moving_[path].download != now.download) changed.push_back(path);
     for (const auto& [path, before] : moving_)
       if (!moving.count(path)) changed.push_back(path);
+    for (const auto& [path, now] : moving)
+      if (now.download) NoteMoving(path, true, lastAsked_);
     moving_ = std::move(moving);
   }
-  Tell(std::move(changed));
+  // What waited for this answer is told now, with it.
+  changed.insert(changed.end(), deferred_.begin(), deferred_.end());
+  deferred_.clear();
+  Tell(std::move(changed), false);
 }
 
 

@@ -68,12 +68,26 @@ std::optional<double> RcloneSource::PercentDone(const std::string& path) {
   return it == moving_.end() ? std::nullopt : std::optional<double>(it->second.percent);
 }
 
-// A file the cache holds a record of was written here (or read through a
-// full cache: its modification time is then the remote's, so it is never
-// taken for a recent upload); without one, nothing says.
+// A dirty record: written here. A clean one says nothing of the way the
+// file went: the way it was last seen to go does (dirty: sent from here;
+// listed as read: came in). Never seen going (read before the remote
+// control listed it, or sent so fast that its dirty record was never
+// seen): not known, never taken for an upload.
 TransferDirection RcloneSource::DirectionOf(const std::string& path) {
   if (IsDownloading(path)) return TransferDirection::Receiving;
-  return Read(path) == State::None ? TransferDirection::Unknown : TransferDirection::Sending;
+  const State state = Read(path);
+  if (state == State::Pending) return TransferDirection::Sending;
+  std::lock_guard lock(mutex_);
+  const auto seen = seenMoving_.find(path);
+  if (state != State::Uploaded || seen == seenMoving_.end() || SteadyNow() - seen->second.at >= kSeenMovingKept)
+    return TransferDirection::Unknown;
+  return seen->second.download ? TransferDirection::Receiving : TransferDirection::Sending;
+}
+
+std::optional<std::string> RcloneSource::ContentVersion(const std::string& path) {
+  std::string modTime;
+  if (Read(path, &modTime) == State::None || modTime.empty()) return std::nullopt;
+  return modTime;
 }
 
 void RcloneSource::DescribeItem(const std::string& path) {
@@ -132,14 +146,30 @@ std::optional<Followed> RcloneSource::MountOf(const std::string& path, bool orLo
 // What rclone's record of the file says: still to upload (Dirty, or being
 // rewritten), uploaded, or no record at all. Read afresh for every
 // question (one small file).
-State RcloneSource::Read(const std::string& path) {
+State RcloneSource::Read(const std::string& path, std::string* modTime) {
   const auto followed = MountOf(path, true);
   if (!followed || followed->records.empty()) return State::None;
   const auto record = RcloneRecordOf(path, followed->mount.mountPoint, followed->records);
-  return record ? ReadRecord(*record) : State::None;
+  if (!record) return State::None;
+  LastRead now;
+  bool whole = true;
+  now.state = ReadRecord(*record, &now.modTime, &whole);
+  std::lock_guard lock(mutex_);
+  if (whole) {
+    if (now.state == State::None) {
+      lastRead_.erase(path);
+    } else {
+      if (lastRead_.size() >= kMostCounted && lastRead_.count(path) == 0) lastRead_.clear();
+      lastRead_[path] = now;
+    }
+  } else if (const auto known = lastRead_.find(path); known != lastRead_.end()) {
+    now = known->second;
+  }
+  if (modTime != nullptr) *modTime = now.modTime;
+  return now.state;
 }
 
-State RcloneSource::ReadRecord(const std::string& record) {
+State RcloneSource::ReadRecord(const std::string& record, std::string* modTime, bool* whole) {
   const int fd = ::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return State::None;  // nothing of it waits in the cache
   struct stat st {};
@@ -150,10 +180,14 @@ State RcloneSource::ReadRecord(const std::string& record) {
     text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   }
   ::close(fd);
-  if (const auto parsed = ParseRcloneRecord(text)) return parsed->dirty ? State::Pending : State::Uploaded;
+  if (const auto parsed = ParseRcloneRecord(text)) {
+    if (modTime != nullptr) *modTime = parsed->modTime;
+    return parsed->dirty ? State::Pending : State::Uploaded;
+  }
   // Caught in the middle of its rewrite (rclone rewrites in place): still
-  // pending until the rewrite is closed, which is told again. One that
-  // stays unreadable is no record.
+  // pending until the rewrite is closed, which is told again, where what it
+  // said before is not known. One that stays unreadable is no record.
+  if (whole != nullptr) *whole = false;
   return std::time(nullptr) - st.st_mtim.tv_sec < kRewriteSeconds ? State::Pending : State::None;
 }
 

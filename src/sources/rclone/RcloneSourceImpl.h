@@ -34,6 +34,9 @@ namespace vantorel::rclone {
 inline constexpr std::size_t kMostRecordFolders = 20000;
 // Files counted in a warning or as known to wait, at most.
 inline constexpr std::size_t kMostCounted = 10000;
+// Which way a file was last seen to go is kept this long (seconds): the
+// tracker remembers its completions as long.
+inline constexpr double kSeenMovingKept = 600.0;
 
 double SteadyNow();
 
@@ -70,6 +73,7 @@ public:
   bool IsDownloading(const std::string& path) override;
   std::optional<double> PercentDone(const std::string& path) override;
   TransferDirection DirectionOf(const std::string& path) override;
+  std::optional<std::string> ContentVersion(const std::string& path) override;
   // Nothing in a mount stands for a download under another name.
   bool IsDownloadFile(std::string_view) override { return false; }
   std::optional<std::string> ItemOfDownloadFile(std::string_view) override { return std::nullopt; }
@@ -85,9 +89,11 @@ private:
   // --- answers (RcloneSource.cpp) -------------------------------------------
   // The mount `path` is in; with `orLost`, a lost one too.
   std::optional<Followed> MountOf(const std::string& path, bool orLost = false);
-  // The file's record, read afresh (one small file).
-  State Read(const std::string& path);
-  static State ReadRecord(const std::string& record);
+  // The file's record, read afresh (one small file); `modTime` set to its
+  // "ModTime" where it has one.
+  State Read(const std::string& path, std::string* modTime = nullptr);
+  // `whole` is cleared for a record caught in its rewrite.
+  static State ReadRecord(const std::string& record, std::string* modTime = nullptr, bool* whole = nullptr);
   void Say(const std::string& line);
 
   // --- the thread (RcloneFollowing.cpp) ------------------------------------
@@ -115,8 +121,12 @@ private:
   // At launch: what an earlier mount left in rclone's usual cache, for
   // remotes not mounted now.
   void WarnOfCachesWithoutMount(const std::vector<Followed>& mounted);
-  // Tells the listener of `paths`, whose records (or movement) changed.
-  void Tell(std::vector<std::string> paths);
+  // Tells the listener of `paths`, whose records (or movement) changed;
+  // with `stillToAsk`, a read that may be beginning waits for the remote
+  // control's next answer.
+  void Tell(std::vector<std::string> paths, bool stillToAsk = true);
+  // `path` was seen going up (or down) now. Under mutex_.
+  void NoteMoving(const std::string& path, bool download, double now);
 
   // --- the remote control (RcloneRemoteControl.cpp) -------------------------
   // Whether to ask it now: something waits, moves, or changed lately.
@@ -140,6 +150,20 @@ private:
   bool forceLook_ = false;                // the mounts are looked at again, whatever the table
   bool listening_ = false;
   std::vector<std::string> untold_;       // notices kept until someone listens
+  // Which way each file was last seen to go (its record dirty, or listed
+  // as read through the cache) and when: a clean record tells neither.
+  struct SeenMoving {
+    double at = 0;
+    bool download = false;
+  };
+  std::map<std::string, SeenMoving> seenMoving_;
+  // Each record as last read whole: one caught in its rewrite (rclone
+  // rewrites in place, a read's access time too) says what it said.
+  struct LastRead {
+    State state = State::None;
+    std::string modTime;
+  };
+  std::map<std::string, LastRead> lastRead_;
 
   // The thread's own.
   int inotify_ = -1;
@@ -149,6 +173,7 @@ private:
   std::set<std::string> deadMounts_;  // listed, but their process ended
   bool firstLook_ = true;
   std::set<std::string> pending_;     // files known to wait, for whether to ask
+  std::set<std::string> deferred_;    // told after the remote control's next answer
   double lastAsked_ = 0;              // when the remote controls were last asked
   double askUntil_ = 0;               // they are asked until then at least
 };

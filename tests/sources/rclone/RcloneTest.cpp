@@ -215,6 +215,16 @@ TEST_F(RcloneSourceTest, AFileIsUploadingWhileItsRecordIsDirtyAndEveryChangeOfIt
   Record("waiting.bin", kCleanRecord);
   ASSERT_TRUE(loop.RunUntil([&] { return heard.count(waiting) > 0; }, 5));
   EXPECT_TRUE(source->IsUploaded(waiting));
+  // It went up from here, and its content's version is rclone's (not the
+  // time the mount shows); a record caught in a rewrite says what it said.
+  // A clean record never seen dirty (a read through the cache) is no upload.
+  EXPECT_EQ(source->DirectionOf(waiting), TransferDirection::Sending);
+  EXPECT_EQ(source->ContentVersion(waiting).value_or(""), "2026-12-10T12:06:01Z");
+  Record("waiting.bin", std::string(kDirtyRecord).substr(0, 30));
+  EXPECT_TRUE(source->IsUploaded(waiting));
+  EXPECT_EQ(source->ContentVersion(waiting).value_or(""), "2026-12-10T12:06:01Z");
+  EXPECT_EQ(source->DirectionOf(mountPoint + "/sent.txt"), TransferDirection::Unknown);
+  Record("waiting.bin", kCleanRecord);
   // A new file in a new folder: its folder is followed as it comes.
   Record("new/deep/file.txt", kDirtyRecord);
   ASSERT_TRUE(loop.RunUntil([&] { return heard.count(mountPoint + "/new/deep/file.txt") > 0; }, 5));
