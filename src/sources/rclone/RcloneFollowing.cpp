@@ -153,12 +153,17 @@ void RcloneSource::Refresh(int table) {
   // Gone with files still to send: said before anything else, and kept
   // until mounted again, its files waiting for it.
   for (const Followed& followed : previous)
-    if (present.count(followed.mount.mountPoint) == 0 && WarnOfPending(followed.mount.remote, followed.records)) {
+    if (present.count(followed.mount.mountPoint) == 0) {
+      const auto notice = PendingNotice(followed.mount.remote, followed.records);
+      if (!notice) continue;
       Followed gone = followed;
       gone.lost = true;
       gone.control.clear();
-      std::lock_guard lock(mutex_);
-      lost_.push_back(std::move(gone));
+      {
+        std::lock_guard lock(mutex_);
+        lost_.push_back(std::move(gone));
+      }
+      Notify(*notice);  // once its files are known to wait for it
     }
   {
     std::lock_guard lock(mutex_);
@@ -218,34 +223,35 @@ void RcloneSource::WalkRecords(const std::string& root, const std::function<void
   }
 }
 
-// One line and one notice when files of `remote` are left in the cache,
-// not uploaded: they go when it is mounted again with the same cache.
-// True when files were left.
-bool RcloneSource::WarnOfPending(const std::string& remote, const std::string& records) {
-  if (records.empty()) return false;
+// What to say when files of `remote` are left in the cache, not uploaded:
+// they go when it is mounted again with the same cache. Nothing when none
+// were left.
+std::optional<std::string> RcloneSource::PendingNotice(const std::string& remote, const std::string& records) {
+  if (records.empty()) return std::nullopt;
   bool more = false;
   std::vector<std::string> pending = PendingUnder(records, kMostCounted, &more);
-  if (pending.empty()) return false;
+  if (pending.empty()) return std::nullopt;
   std::sort(pending.begin(), pending.end());
   std::string names;
   for (std::size_t i = 0; i < pending.size() && i < kMostNamed; ++i)
     names += (i == 0 ? "" : ", ") + pending[i].substr(pending[i].find_last_of('/') + 1);
   if (pending.size() > kMostNamed) names += ", …";
   const std::string count = more ? "more than " + std::to_string(pending.size()) : std::to_string(pending.size());
-  const std::string text = "rclone stopped with " + count + (pending.size() == 1 ? " file" : " files") +
-                           " not uploaded (" + EscapedForLine(names) + "). They will be uploaded when " + remote +
-                           " is mounted again with the same cache.";
+  return "rclone stopped with " + count + (pending.size() == 1 ? " file" : " files") + " not uploaded (" +
+         EscapedForLine(names) + "). They will be uploaded when " + remote + " is mounted again with the same cache.";
+}
+
+void RcloneSource::Notify(const std::string& text) {
   // Told to the listener (a notification and a line of the log); kept
   // for it when nobody listens yet (what launch finds comes first).
   std::lock_guard lock(mutex_);
   if (!listening_) {
     untold_.push_back(text);
-    return true;
+    return;
   }
   pushes_.Post([text](Listener& listener) {
     if (listener.notice) listener.notice(text);
   });
-  return true;
 }
 
 // At launch: what an earlier mount left in rclone's usual cache, for
@@ -270,7 +276,8 @@ void RcloneSource::WarnOfCachesWithoutMount(const std::vector<Followed>& mounted
       remotes.push_back(name);
   }
   ::closedir(dir);
-  for (const std::string& remote : remotes) WarnOfPending(remote + ":", cache + "/vfsMeta/" + remote);
+  for (const std::string& remote : remotes)
+    if (const auto notice = PendingNotice(remote + ":", cache + "/vfsMeta/" + remote)) Notify(*notice);
 }
 
 // Watches every record folder anew; what is pending now is told.

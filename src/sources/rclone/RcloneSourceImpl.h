@@ -114,10 +114,13 @@ private:
   // relative to it), at most `most`; `more` is set when there were more.
   static std::vector<std::string> PendingUnder(const std::string& records, std::size_t most, bool* more);
   void ReadRecordEvents();
-  // One notice when files of `remote` are left in the cache, not
-  // uploaded: they go when it is mounted again with the same cache. True
-  // when files were left.
-  bool WarnOfPending(const std::string& remote, const std::string& records);
+  // What to say when files of `remote` are left in the cache, not
+  // uploaded (they go when it is mounted again with the same cache);
+  // nothing when none were left.
+  std::optional<std::string> PendingNotice(const std::string& remote, const std::string& records);
+  // One notice to the listener (a notification and a line of the log),
+  // kept for it when nobody listens yet.
+  void Notify(const std::string& text);
   // At launch: what an earlier mount left in rclone's usual cache, for
   // remotes not mounted now.
   void WarnOfCachesWithoutMount(const std::vector<Followed>& mounted);
