@@ -92,9 +92,12 @@ if [ "$full" = yes ]; then
   echo "draft" > "$cloud/report.txt"
   check "the icon changes while uploading" until_true 10 icon_is wayland-2-uploading != "$idle"
   check "the tooltip carries the status" until_true 5 tooltip_says "1 file is being transferred"
+  check "and whether it is safe to shut down (no system bus here: nothing held)" \
+    until_true 5 tooltip_says "1 file is still being uploaded."
   sleep 1  # a batch that took a moment: it is announced
   setfattr -n user.ubiquity.uploaded -v 1 "$cloud/report.txt"
   check "the icon returns once uploaded" until_true 10 icon_is wayland-3-uploaded = "$idle"
+  check "and the tooltip says it is safe" until_true 5 tooltip_says "All files are uploaded."
   shown() { [ "$(dunstctl count displayed 2>/dev/null || echo 0)" -gt 0 ]; }
   check "a notification is shown" until_true 10 shown
   shot wayland-4-notification
