@@ -53,6 +53,7 @@ struct Followed {
 struct Moving {
   double percent = 0;
   bool download = false;  // its record is not dirty: it comes in
+  double listedAt = 0;    // when the remote control last listed it
 };
 
 // What rclone's record of a file says: still to upload (Dirty, or being
