@@ -63,13 +63,14 @@ void RcloneSource::AskStats(LocalHttp& http) {
     std::lock_guard lock(mutex_);
     // Not answered about (a remote control slow under load): as it was.
     // A download unlisted a moment: still coming.
-    for (const auto& [path, before] : moving_)
-      if (!moving.count(path) &&
-          ((before.download && lastAsked_ - before.listedAt < kDownloadGap) ||
-           (lastAsked_ - before.listedAt < kUnansweredKept &&
-            std::any_of(unanswered.begin(), unanswered.end(),
-                        [&](const std::string& point) { return IsWithinFolder(path, point); }))))
+    for (const auto& [file, before] : moving_) {
+      const std::string& path = file;  // (a lambda may not name a structured binding in C++20)
+      const bool unheard = std::any_of(unanswered.begin(), unanswered.end(),
+                                       [&](const std::string& point) { return IsWithinFolder(path, point); });
+      if (!moving.count(path) && ((before.download && lastAsked_ - before.listedAt < kDownloadGap) ||
+                                  (unheard && lastAsked_ - before.listedAt < kUnansweredKept)))
         moving[path] = before;
+    }
     for (const auto& [path, now] : moving)
       if (!moving_.count(path) || moving_[path].download != now.download) changed.push_back(path);
     for (const auto& [path, before] : moving_)
