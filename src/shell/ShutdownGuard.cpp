@@ -18,6 +18,10 @@ namespace {
 
 // The reason told is brought up to date at most this often (seconds).
 constexpr double kReasonRefresh = 3.0;
+// Neither logind nor a session manager gave a lock: asked again after this
+// long (seconds), not at every wake-up (a desktop without GNOME's session
+// manager never will).
+constexpr double kRetryRefused = 30.0;
 // Names in a reason; the rest are counted.
 constexpr std::size_t kMostNamed = 3;
 // The menu entry (vantorel.desktop) whose name and icon GNOME's log-out
@@ -101,6 +105,8 @@ void ShutdownGuard::Run() {
   bool sleeping = false;
   std::string held;
   double heldAt = 0;
+  std::string refused;  // the reason last asked for in vain, and when
+  double refusedAt = 0;
   bool saidRefused = false;
   const auto letGo = [&] {
     Close(shutdownLock);
@@ -108,6 +114,7 @@ void ShutdownGuard::Run() {
     session.Uninhibit(logOutCookie);
     logOutCookie = 0;
     held.clear();
+    refused.clear();
     SetHolding(false);
   };
   for (;;) {
@@ -149,6 +156,7 @@ void ShutdownGuard::Run() {
     if (available && sleepLock < 0 && !sleeping) sleepLock = logind.Inhibit("sleep", who_, reason, "delay", &problem);
     const bool holding = shutdownLock >= 0 || logOutCookie != 0;
     if (holding && (reason == held || SteadyNow() - heldAt < kReasonRefresh)) continue;
+    if (!holding && reason == refused && SteadyNow() - refusedAt < kRetryRefused) continue;
     // The new locks first, then the old ones let go: never a moment unheld.
     const int fresh = available ? logind.Inhibit("shutdown", who_, reason, "block", &problem) : -1;
     if (available && fresh < 0 && !saidRefused) {
@@ -164,7 +172,11 @@ void ShutdownGuard::Run() {
       if (freshCookie != logOutCookie) session.Uninhibit(logOutCookie);
       logOutCookie = freshCookie;
     }
-    if (fresh < 0 && freshCookie == 0) continue;  // asked again in a second
+    if (fresh < 0 && freshCookie == 0) {
+      refused = reason;
+      refusedAt = SteadyNow();
+      continue;
+    }
     held = reason;
     heldAt = SteadyNow();
     SetHolding(true);
